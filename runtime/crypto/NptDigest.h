@@ -1,0 +1,46 @@
+/*****************************************************************
+| NptDigest.h - NPT_Digest, the message digest interface (SHA-1, MD5),
+| its shared block machinery NPT_BasicDigest, and the HMAC factory.
+|
+| A digest object computes one digest: create, Update any number of
+| times, GetDigest once, delete. Digest state is wiped on destruction,
+| since it may have been fed a password or a key.
+****************************************************************/
+#ifndef NPT_DIGEST_H
+#define NPT_DIGEST_H
+
+#include "NptTypes.h"
+#include "NptResults.h"
+#include "NptDataBuffer.h"
+
+class NPT_Digest
+{
+public:
+    enum Algorithm {
+        SHA1 = 0,
+        MD5  = 1
+    };
+
+    // New SHA-1 or MD5 digest owned by the caller. Any other algorithm:
+    // NPT_ERROR_NOT_SUPPORTED, digest left untouched.
+    static NPT_Result Create(Algorithm algorithm, NPT_Digest*& digest);
+
+    virtual ~NPT_Digest() {}
+    virtual NPT_Result Update(const NPT_UInt8* data, NPT_Size data_size) = 0;
+    // Finishes the computation; digest's data size becomes the digest size.
+    virtual NPT_Result GetDigest(NPT_DataBuffer& digest) = 0;
+};
+
+class NPT_Hmac
+{
+public:
+    // New HMAC digest (RFC 2104) over SHA-1 or MD5, owned by the caller.
+    // An algorithm outside those two: NPT_ERROR_NOT_SUPPORTED, digest
+    // left untouched.
+    static NPT_Result Create(NPT_Digest::Algorithm algorithm,
+                             const NPT_UInt8*      key,
+                             NPT_Size              key_size,
+                             NPT_Digest*&          digest);
+};
+
+#endif // NPT_DIGEST_H
