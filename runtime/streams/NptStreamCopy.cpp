@@ -1,0 +1,55 @@
+/*****************************************************************
+| NptStreamCopy.cpp - stream-to-stream copy through one transfer block.
+****************************************************************/
+#include "NptStreamCopy.h"
+
+#include <memory>
+#include <new>
+
+NPT_Result
+NPT_StreamToStreamCopy(NPT_InputStream&  from,
+                       NPT_OutputStream& to,
+                       NPT_Position      offset,
+                       NPT_LargeSize     size,
+                       NPT_LargeSize*    bytes_written)
+{
+    if (bytes_written) *bytes_written = 0;
+
+    if (offset) NPT_CHECK(from.Seek(offset));
+
+    // the only allocation of the copy; released on every path
+    std::unique_ptr<NPT_Byte[]> block(new (std::nothrow) NPT_Byte[NPT_STREAM_COPY_CHUNK_SIZE]);
+    if (!block) return NPT_ERROR_OUT_OF_MEMORY;
+
+    NPT_LargeSize total_read = 0;
+    for (;;) {
+        NPT_Size chunk = NPT_STREAM_COPY_CHUNK_SIZE;
+        if (size && size - total_read < chunk) {
+            chunk = static_cast<NPT_Size>(size - total_read);
+        }
+
+        NPT_Size   bytes_read = 0;
+        NPT_Result result     = from.Read(block.get(), chunk, &bytes_read);
+        if (result == NPT_ERROR_END_OF_STREAM) return NPT_SUCCESS;
+        if (NPT_FAILED(result)) return result;
+        if (bytes_read > chunk) return NPT_ERROR_INTERNAL;
+        if (bytes_read == 0) continue;
+
+        // hand the bytes to the sink, as many writes as it takes
+        NPT_Size written = 0;
+        while (written < bytes_read) {
+            NPT_Size   count = 0;
+            NPT_Result write_result = to.Write(block.get() + written, bytes_read - written, &count);
+            if (NPT_FAILED(write_result)) return write_result;
+            // a sink that keeps taking nothing would hold the copy forever
+            if (count == 0 || count > bytes_read - written) return NPT_ERROR_INTERNAL;
+            written += count;
+            if (bytes_written) *bytes_written += count;
+        }
+
+        if (size) {
+            total_read += bytes_read;
+            if (total_read >= size) return NPT_SUCCESS;
+        }
+    }
+}
