@@ -178,6 +178,8 @@ private:
     static char* Allocate(NPT_Size allocated, NPT_Size length);
     static void  Free(char* chars);
     void         SetLengthField(NPT_Size length) { HeaderOf(m_Chars)->m_Length = length; }
+    // true when s points into this string's block
+    bool         Overlaps(const char* s) const;
 
     char* m_Chars;
 };
