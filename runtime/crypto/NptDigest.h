@@ -35,8 +35,9 @@ class NPT_Hmac
 {
 public:
     // New HMAC digest (RFC 2104) over SHA-1 or MD5, owned by the caller.
-    // An algorithm outside those two: NPT_ERROR_NOT_SUPPORTED, digest
-    // left untouched.
+    // An algorithm outside those two: NPT_ERROR_NOT_SUPPORTED; a null key
+    // with a nonzero key_size: NPT_ERROR_INVALID_PARAMETERS; digest left
+    // untouched in both cases.
     static NPT_Result Create(NPT_Digest::Algorithm algorithm,
                              const NPT_UInt8*      key,
                              NPT_Size              key_size,
