@@ -1,0 +1,101 @@
+/*****************************************************************
+| TvkStreamCipher.h - TVK_StreamCipher, a byte stream cipher that can be
+| positioned anywhere in the stream, and TVK_CtrStreamCipher, its
+| counter-mode implementation.
+|
+| The key stream of TVK_CtrStreamCipher is the core of the encrypted
+| data format and must never change. The stream is cut into chunks of
+| 16 << expansion_factor bytes; chunk c is XORed with K(c), the block
+| cipher's output for the counter block of 12 zero bytes followed by c
+| in big-endian order, repeated over the whole chunk. The counter is
+| the chunk number of the offset (kept modulo 2^32), not a running
+| count, and there is no IV. Encrypting and decrypting are the same
+| operation, so the block cipher is always used in the ENCRYPT
+| direction. With expansion_factor 0 this is plain AES-CTR with an
+| all-zero initial counter block.
+|
+| Ownership: the cipher owns its block cipher and deletes it. The
+| key-stream chunk is allocated once and wiped before it is freed.
+| Threads: an instance is used by one thread at a time.
+****************************************************************/
+#ifndef TVK_STREAM_CIPHER_H
+#define TVK_STREAM_CIPHER_H
+
+#include "NptBlockCipher.h"
+#include "NptResults.h"
+#include "NptTypes.h"
+
+class TVK_StreamCipher
+{
+public:
+    virtual ~TVK_StreamCipher() {}
+
+    virtual NPT_Result SetStreamOffset(NPT_UInt64 offset) = 0;
+    virtual NPT_UInt64 GetStreamOffset() = 0;
+    virtual NPT_Result ProcessBuffer(const NPT_UInt8* in,
+                                     NPT_Size         in_size,
+                                     NPT_UInt8*       out,
+                                     NPT_Size*        out_size,
+                                     bool             is_last_buffer) = 0;
+    virtual NPT_Result SetIV(const NPT_UInt8* iv) = 0;
+    virtual const NPT_UInt8* GetIV() = 0;
+};
+
+class TVK_CtrStreamCipher : public TVK_StreamCipher
+{
+public:
+    static const NPT_UInt8 MAX_EXPANSION_FACTOR = 8;
+
+    // Takes ownership of block_cipher (null is accepted: ProcessBuffer
+    // then fails). An expansion_factor above 8 is taken as 8. The cipher
+    // starts at offset 0.
+    TVK_CtrStreamCipher(NPT_BlockCipher* block_cipher, NPT_UInt8 expansion_factor);
+    ~TVK_CtrStreamCipher() override;
+    TVK_CtrStreamCipher(const TVK_CtrStreamCipher&) = delete;
+    TVK_CtrStreamCipher& operator=(const TVK_CtrStreamCipher&) = delete;
+
+    // Moves to offset modulo 2^32. Setting the current offset does
+    // nothing. Always NPT_SUCCESS; without a block cipher the offset is
+    // only stored.
+    NPT_Result SetStreamOffset(NPT_UInt64 offset) override;
+    // The offset of the next byte, modulo 2^32.
+    NPT_UInt64 GetStreamOffset() override;
+
+    // XORs in_size bytes of key stream, from the current offset, onto in
+    // and writes them to out, then advances the offset by in_size. in and
+    // out may be the same buffer but must not overlap otherwise.
+    // is_last_buffer is ignored: nothing is held back. Failures:
+    //   no block cipher                    NPT_ERROR_INVALID_STATE
+    //   *out_size < in_size                NPT_ERROR_INVALID_PARAMETERS
+    //   null in or out with in_size > 0    NPT_ERROR_INVALID_PARAMETERS
+    // (nothing processed, offset unchanged in these three cases), and
+    //   block cipher failure               its error; the bytes before
+    //                                      the failing chunk are processed,
+    //                                      counted in *out_size and in the
+    //                                      offset.
+    // On success *out_size (when given) is set to in_size.
+    NPT_Result ProcessBuffer(const NPT_UInt8* in,
+                             NPT_Size         in_size,
+                             NPT_UInt8*       out,
+                             NPT_Size*        out_size,
+                             bool             is_last_buffer) override;
+
+    // There is no IV: NPT_ERROR_NOT_SUPPORTED, nothing changes.
+    NPT_Result SetIV(const NPT_UInt8* iv) override;
+    // Always null.
+    const NPT_UInt8* GetIV() override;
+
+private:
+    NPT_Result UpdateKeyStream();
+
+    NPT_UInt32       m_StreamOffset;
+    NPT_UInt8*       m_KeyStream;
+    NPT_UInt32       m_KeyStreamSize;
+    NPT_BlockCipher* m_BlockCipher;
+    NPT_UInt8        m_ExpansionFactor;
+    // false until the chunk of the current offset has been computed
+    // successfully; forces a recomputation after a block-cipher failure
+    bool             m_KeyStreamValid;
+};
+
+#endif // TVK_STREAM_CIPHER_H
