@@ -1,0 +1,278 @@
+// The counter-mode key stream: standard AES-CTR vectors for expansion
+// factor 0, a byte-wise reference model for every factor, split
+// processing, positioning, wrap-around at 2^32, and the failure paths.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "NptAes.h"
+#include "TestHex.h"
+#include "TvkStreamCipher.h"
+
+using tvk_test::FromHex;
+using tvk_test::ToHex;
+using Bytes = std::vector<NPT_UInt8>;
+
+namespace {
+
+const Bytes kKey = FromHex("000102030405060708090a0b0c0d0e0f");
+
+// AES-128 encrypter that counts its calls and can be told to fail.
+class CountingAes : public NPT_AesBlockEncrypter {
+public:
+    explicit CountingAes(const Bytes& key, int* calls, bool fail = false)
+        : NPT_AesBlockEncrypter(key.data(), 16), calls_(calls), fail_(fail) {}
+    NPT_Result ProcessBlock(const NPT_UInt8* in, NPT_UInt8* out) override
+    {
+        ++*calls_;
+        return fail_ ? NPT_ERROR_OUT_OF_RESOURCES : NPT_AesBlockEncrypter::ProcessBlock(in, out);
+    }
+private:
+    int* calls_;
+    bool fail_;
+};
+
+// The key stream straight from its definition, one byte at a time.
+NPT_UInt8 ReferenceKeyByte(NPT_UInt64 offset, unsigned int factor)
+{
+    NPT_AesBlockEncrypter aes(kKey.data(), 16);
+    const NPT_UInt32 o = static_cast<NPT_UInt32>(offset);
+    const NPT_UInt32 chunk = o >> ((factor > 8 ? 8 : factor) + 4);
+    NPT_UInt8 block[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                           NPT_UInt8(chunk >> 24), NPT_UInt8(chunk >> 16),
+                           NPT_UInt8(chunk >> 8), NPT_UInt8(chunk)};
+    aes.ProcessBlock(block, block);
+    return block[o % 16];
+}
+
+Bytes Reference(const Bytes& in, NPT_UInt64 offset, unsigned int factor)
+{
+    Bytes out(in.size());
+    for (size_t i = 0; i < in.size(); ++i) out[i] = in[i] ^ ReferenceKeyByte(offset + i, factor);
+    return out;
+}
+
+Bytes RandomBytes(size_t size, unsigned int seed)
+{
+    std::mt19937 random(seed);
+    Bytes bytes(size);
+    for (auto& b : bytes) b = static_cast<NPT_UInt8>(random());
+    return bytes;
+}
+
+std::unique_ptr<TVK_CtrStreamCipher> MakeCipher(NPT_UInt8 factor, int* calls = nullptr)
+{
+    static int ignored;
+    return std::make_unique<TVK_CtrStreamCipher>(new CountingAes(kKey, calls ? calls : &ignored), factor);
+}
+
+Bytes Process(TVK_CtrStreamCipher& cipher, const Bytes& in)
+{
+    Bytes out(in.size());
+    NPT_Size out_size = static_cast<NPT_Size>(out.size());
+    EXPECT_EQ(NPT_SUCCESS, cipher.ProcessBuffer(in.data(), static_cast<NPT_Size>(in.size()),
+                                                out.data(), &out_size, false));
+    EXPECT_EQ(in.size(), out_size);
+    return out;
+}
+
+/*----------------------------------------------------------------------
+|   expansion factor 0 is standard AES-128-CTR with a zero counter block
+|
+|   Generated once with
+|     openssl enc -aes-128-ctr -K <key> -iv 00000000000000000000000000000000 -nopad
+|   The last vector is the tail of 4112 zero bytes (offsets 4080 to
+|   4111), where the counter carries into its third byte.
++---------------------------------------------------------------------*/
+struct CtrVector {
+    const char* key;
+    NPT_UInt64  offset;
+    const char* plaintext;
+    const char* ciphertext;
+};
+
+const CtrVector kOpenSslVectors[] = {
+    {"000102030405060708090a0b0c0d0e0f", 0,
+     "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f"
+     "202122232425262728292a2b2c2d2e2f303132333435363738393a3b3c3d3e3f",
+     "c6a03934838a5d8567468b69adc5d6766357018681d5a2095162a7f879e93315"
+     "69f7a570bdbe80abcba050434cac9eb2899c191d005ff40f68640c65a08ac269"},
+    {"2b7e151628aed2a6abf7158809cf4f3c", 0,
+     "6bc1bee22e409f96e93d7e117393172aae2d8a571e03ac9c9eb76fac45af8e51"
+     "30c81c46a35ce411e5fbc1191a0a52eff69f2445df4f9b17ad2b417be66c3710deadbeef01",
+     "1636d5ee34f80625d77f8e56ca884345f93ff7172ab212233043091582dde197"
+     "a7f732b5eb2506139aecf52925f84d66b0035b8eaa9a42b619338ae29d65969554d189427d"},
+    {"000102030405060708090a0b0c0d0e0f", 4080,
+     "0000000000000000000000000000000000000000000000000000000000000000",
+     "39bbd9edf829063d5e7e702ebea40a381337d5314ce3de09efb09d44a44830f5"},
+};
+
+TEST(CtrStreamCipherTest, FactorZeroEqualsStandardAesCtr)
+{
+    for (const CtrVector& v : kOpenSslVectors) {
+        TVK_CtrStreamCipher cipher(new NPT_AesBlockEncrypter(FromHex(v.key).data(), 16), 0);
+        ASSERT_EQ(NPT_SUCCESS, cipher.SetStreamOffset(v.offset));
+        EXPECT_EQ(v.ciphertext, ToHex(Process(cipher, FromHex(v.plaintext))));
+    }
+}
+
+/*----------------------------------------------------------------------
+|   every factor against the byte-wise reference, whole and split
++---------------------------------------------------------------------*/
+class CtrFactorTest : public ::testing::TestWithParam<int> {};
+
+TEST_P(CtrFactorTest, SplitProcessingAtAnyBoundaryMatchesReference)
+{
+    const unsigned int factor = static_cast<unsigned int>(GetParam());
+    const Bytes in = RandomBytes(9000, factor);
+    const Bytes expected = Reference(in, 0, factor);
+
+    auto whole = MakeCipher(static_cast<NPT_UInt8>(factor));
+    EXPECT_EQ(expected, Process(*whole, in));
+    EXPECT_EQ(9000u, whole->GetStreamOffset());
+
+    std::mt19937 random(factor + 100);
+    const size_t fixed[] = {1, 15, 16, 17, 1023, 1024, 1025, 4095, 4097};
+    for (size_t round = 0; round < 12; ++round) {
+        auto split = MakeCipher(static_cast<NPT_UInt8>(factor));
+        Bytes out;
+        for (size_t at = 0; at < in.size();) {
+            size_t piece = round < 9 ? fixed[round] : 1 + random() % 3000;
+            piece = std::min(piece, in.size() - at);
+            Bytes part = Process(*split, Bytes(in.begin() + at, in.begin() + at + piece));
+            out.insert(out.end(), part.begin(), part.end());
+            at += piece;
+        }
+        ASSERT_EQ(expected, out) << "round " << round;
+    }
+}
+
+TEST_P(CtrFactorTest, SetStreamOffsetOnAndOffChunkBoundaries)
+{
+    const unsigned int factor = static_cast<unsigned int>(GetParam());
+    const Bytes in = RandomBytes(300, factor + 7);
+    for (NPT_UInt64 offset : {0ull, 1ull, 16ull, 1000ull, 1024ull, 4096ull, 5000ull, 123457ull}) {
+        auto cipher = MakeCipher(static_cast<NPT_UInt8>(factor));
+        Process(*cipher, Bytes(77)); // start from somewhere else
+        ASSERT_EQ(NPT_SUCCESS, cipher->SetStreamOffset(offset));
+        EXPECT_EQ(offset, cipher->GetStreamOffset());
+        EXPECT_EQ(Reference(in, offset, factor), Process(*cipher, in)) << offset;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Factors, CtrFactorTest, ::testing::Values(0, 1, 4, 6, 8, 9, 255));
+
+/*----------------------------------------------------------------------
+|   properties of the streams' factor 6
++---------------------------------------------------------------------*/
+TEST(CtrStreamCipherTest, OneBlockServesAWholeChunk)
+{
+    int calls = 0;
+    auto cipher = MakeCipher(6, &calls);
+    const Bytes stream = Process(*cipher, Bytes(16384)); // zeros: the key stream itself
+    EXPECT_EQ(16, calls);
+    for (size_t i = 16; i < 1024; i += 16) {
+        ASSERT_TRUE(std::equal(stream.begin(), stream.begin() + 16, stream.begin() + i)) << i;
+    }
+    NPT_UInt8 k1[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    NPT_AesBlockEncrypter(kKey.data(), 16).ProcessBlock(k1, k1);
+    EXPECT_EQ(ToHex(k1, 16), ToHex(stream.data() + 1024, 16));
+}
+
+TEST(CtrStreamCipherTest, ProcessingTwiceRestoresInputAlsoInPlace)
+{
+    const Bytes in = RandomBytes(5000, 3);
+    auto cipher = MakeCipher(6);
+    ASSERT_EQ(NPT_SUCCESS, cipher->SetStreamOffset(333));
+    Bytes data = in;
+    ASSERT_EQ(NPT_SUCCESS, cipher->ProcessBuffer(data.data(), 5000, data.data(), nullptr, true));
+    EXPECT_EQ(Reference(in, 333, 6), data);
+    ASSERT_EQ(NPT_SUCCESS, cipher->SetStreamOffset(333));
+    ASSERT_EQ(NPT_SUCCESS, cipher->ProcessBuffer(data.data(), 5000, data.data(), nullptr, false));
+    EXPECT_EQ(in, data);
+}
+
+TEST(CtrStreamCipherTest, OffsetsWrapModulo2To32)
+{
+    const Bytes in = RandomBytes(40, 9);
+    auto cipher = MakeCipher(6);
+    ASSERT_EQ(NPT_SUCCESS, cipher->SetStreamOffset((1ull << 32) + 5000));
+    EXPECT_EQ(5000u, cipher->GetStreamOffset());
+    EXPECT_EQ(Reference(in, 5000, 6), Process(*cipher, in));
+
+    ASSERT_EQ(NPT_SUCCESS, cipher->SetStreamOffset(0xFFFFFFFFull - 19)); // 20 bytes before the end
+    Bytes expected = Reference(Bytes(in.begin(), in.begin() + 20), 0xFFFFFFFFull - 19, 6);
+    Bytes after = Reference(Bytes(in.begin() + 20, in.end()), 0, 6);
+    expected.insert(expected.end(), after.begin(), after.end());
+    EXPECT_EQ(expected, Process(*cipher, in));
+    EXPECT_EQ(20u, cipher->GetStreamOffset());
+}
+
+TEST(CtrStreamCipherTest, SettingTheCurrentOffsetComputesNothing)
+{
+    int calls = 0;
+    auto cipher = MakeCipher(6, &calls);
+    EXPECT_EQ(NPT_SUCCESS, cipher->SetStreamOffset(0));
+    EXPECT_EQ(0, calls);
+    EXPECT_EQ(NPT_SUCCESS, cipher->SetStreamOffset(100));
+    EXPECT_EQ(1, calls);
+    EXPECT_EQ(NPT_SUCCESS, cipher->SetStreamOffset(100));
+    EXPECT_EQ(NPT_SUCCESS, cipher->SetStreamOffset(2048)); // chunk boundary: computed on use
+    EXPECT_EQ(1, calls);
+}
+
+TEST(CtrStreamCipherTest, SizeChecksAndEmptyInput)
+{
+    int calls = 0;
+    auto cipher = MakeCipher(6, &calls);
+    Bytes in(32, 1), out(32, 0);
+    NPT_Size out_size = 31;
+    EXPECT_EQ(NPT_ERROR_INVALID_PARAMETERS, cipher->ProcessBuffer(in.data(), 32, out.data(), &out_size, false));
+    EXPECT_EQ(31u, out_size);
+    EXPECT_EQ(NPT_ERROR_INVALID_PARAMETERS, cipher->ProcessBuffer(nullptr, 32, out.data(), nullptr, false));
+    EXPECT_EQ(0u, cipher->GetStreamOffset());
+    EXPECT_EQ(Bytes(32, 0), out);
+
+    out_size = 99;
+    EXPECT_EQ(NPT_SUCCESS, cipher->ProcessBuffer(nullptr, 0, nullptr, &out_size, false));
+    EXPECT_EQ(0u, out_size);
+    EXPECT_EQ(0, calls);
+    EXPECT_EQ(NPT_SUCCESS, cipher->ProcessBuffer(in.data(), 32, out.data(), nullptr, false));
+    EXPECT_EQ(Reference(in, 0, 6), out);
+}
+
+TEST(CtrStreamCipherTest, WithoutBlockCipherOnlyTheOffsetMoves)
+{
+    TVK_CtrStreamCipher cipher(nullptr, 6);
+    EXPECT_EQ(NPT_SUCCESS, cipher.SetStreamOffset(100));
+    EXPECT_EQ(100u, cipher.GetStreamOffset());
+    Bytes data(16);
+    NPT_Size out_size = 16;
+    EXPECT_EQ(NPT_ERROR_INVALID_STATE, cipher.ProcessBuffer(data.data(), 16, data.data(), &out_size, false));
+    EXPECT_EQ(100u, cipher.GetStreamOffset());
+}
+
+TEST(CtrStreamCipherTest, BlockCipherFailureIsReportedNotHidden)
+{
+    int calls = 0;
+    TVK_CtrStreamCipher cipher(new CountingAes(kKey, &calls, true), 6);
+    Bytes data(2000, 0x55);
+    NPT_Size out_size = 2000;
+    EXPECT_EQ(NPT_ERROR_OUT_OF_RESOURCES,
+              cipher.ProcessBuffer(data.data(), 2000, data.data(), &out_size, false));
+    EXPECT_EQ(0u, out_size);
+    EXPECT_EQ(Bytes(2000, 0x55), data);
+}
+
+TEST(CtrStreamCipherTest, HasNoIv)
+{
+    auto cipher = MakeCipher(6);
+    const Bytes iv(16, 3);
+    EXPECT_EQ(NPT_ERROR_NOT_SUPPORTED, cipher->SetIV(iv.data()));
+    EXPECT_EQ(nullptr, cipher->GetIV());
+}
+
+} // namespace
