@@ -123,8 +123,12 @@ NPT_Result NPT_StdcFileOutputStream::Write(const void* data, NPT_Size bytes_to_w
     if (bytes_to_write == 0) return NPT_ERROR_WRITE_FAILED;
     if (data == nullptr) return NPT_ERROR_INVALID_PARAMETERS;
 
-    size_t count = std::fwrite(data, 1, bytes_to_write, m_Record->GetFile());
-    if (count == 0) return NPT_ERROR_WRITE_FAILED;
+    std::FILE* file  = m_Record->GetFile();
+    size_t     count = std::fwrite(data, 1, bytes_to_write, file);
+    // When handing its buffer to the file fails, the C library drops the
+    // buffered bytes and may still count the new ones as taken; its error
+    // indicator is then the only trace of the loss, and it stays set.
+    if (count == 0 || std::ferror(file)) return NPT_ERROR_WRITE_FAILED;
     if (bytes_written) *bytes_written = static_cast<NPT_Size>(count);
     return NPT_SUCCESS;
 }
@@ -142,8 +146,11 @@ NPT_Result NPT_StdcFileOutputStream::Tell(NPT_Position& offset)
 NPT_Result NPT_StdcFileOutputStream::Flush()
 {
     // Buffered data that cannot be written (device full, I/O error) is
-    // lost data: say so instead of reporting success.
-    return std::fflush(m_Record->GetFile()) == 0 ? NPT_SUCCESS : NPT_ERROR_WRITE_FAILED;
+    // lost data: say so instead of reporting success, also when it was
+    // lost by an earlier write that overflowed the buffer.
+    std::FILE* file = m_Record->GetFile();
+    if (std::fflush(file) != 0 || std::ferror(file)) return NPT_ERROR_WRITE_FAILED;
+    return NPT_SUCCESS;
 }
 
 /*----------------------------------------------------------------------

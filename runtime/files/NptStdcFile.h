@@ -115,7 +115,8 @@ public:
     // Writes up to bytes_to_write bytes; a short write is a success with
     // the count written. Data may wait in the FILE's buffer: Flush tells
     // whether it reached the file.
-    //   nothing written (also for bytes_to_write 0)
+    //   nothing written (also for bytes_to_write 0), or the file has
+    //   failed a write, now or earlier (buffered data was lost)
     //                                    NPT_ERROR_WRITE_FAILED
     //   null data with bytes_to_write > 0
     //                                    NPT_ERROR_INVALID_PARAMETERS
@@ -125,7 +126,8 @@ public:
     //   position unknown                 NPT_FAILURE, offset 0
     NPT_Result Tell(NPT_Position& offset) override;
     // Hands buffered data to the file.
-    //   the data could not be written    NPT_ERROR_WRITE_FAILED
+    //   the data could not be written, now or by an earlier write
+    //                                    NPT_ERROR_WRITE_FAILED
     NPT_Result Flush() override;
 };
 
