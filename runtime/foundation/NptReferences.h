@@ -19,6 +19,15 @@
 
 #include "NptTypes.h"
 
+// GCC 12 and later follow the conditional free of a shared count into the
+// code that inlines a handle and report later reads of the same count by
+// other handles as uses after free, although a count is only freed when
+// no handle holds it any more.
+#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 12
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuse-after-free"
+#endif
+
 template <typename T>
 class NPT_Reference
 {
@@ -45,23 +54,19 @@ public:
 
     ~NPT_Reference() { Release(); }
 
+    // Gives up this handle's share and takes one of other's object.
+    // Assigning a handle to itself changes nothing.
     NPT_Reference<T>& operator=(const NPT_Reference<T>& other)
     {
         if (this == &other) return *this;
-        Release();
-        m_Object  = other.m_Object;
-        m_Counter = other.m_Counter;
-        if (m_Counter) ++(*m_Counter);
+        Take(other.m_Object, other.m_Counter);
         return *this;
     }
 
     template <typename U>
     NPT_Reference<T>& operator=(const NPT_Reference<U>& other)
     {
-        Release();
-        m_Object  = other.m_Object;
-        m_Counter = other.m_Counter;
-        if (m_Counter) ++(*m_Counter);
+        Take(other.m_Object, other.m_Counter);
         return *this;
     }
 
@@ -101,8 +106,24 @@ public:
 private:
     template <typename U> friend class NPT_Reference;
 
+    // The new share is counted before the old one is given up: the source
+    // handle may live inside the object this handle releases (a = a->next),
+    // and releasing that object may release the source with it. A handle
+    // that already shares the object sees its count go up and back down.
+    void Take(T* object, NPT_UInt32* counter)
+    {
+        if (counter) ++(*counter);
+        Release();
+        m_Object  = object;
+        m_Counter = counter;
+    }
+
     T*          m_Object;
     NPT_UInt32* m_Counter;
 };
+
+#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ >= 12
+#pragma GCC diagnostic pop
+#endif
 
 #endif // NPT_REFERENCES_H
