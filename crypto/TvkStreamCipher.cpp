@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#if defined(__SSE2__) || defined(_M_X64)
+#if !defined(TVK_CTR_NO_SIMD) && (defined(__SSE2__) || defined(_M_X64))
 #include <emmintrin.h>
 #define TVK_CTR_USE_SSE2 1
 #endif
@@ -30,36 +30,40 @@ const NPT_UInt32 kBlockSize = 16;
 void XorRepeatingBlock(const NPT_UInt8* in, NPT_UInt8* out, const NPT_UInt8* key, NPT_Size count)
 {
     NPT_Size i = 0;
+    // the 16 key bytes exist only when count reaches 16 (key + count
+    // never passes the end of the chunk); shorter runs go byte-wise
+    if (count >= kBlockSize) {
 #if defined(TVK_CTR_USE_SSE2)
-    const __m128i k = _mm_loadu_si128(reinterpret_cast<const __m128i*>(key));
-    for (; i + 4 * kBlockSize <= count; i += 4 * kBlockSize) {
-        __m128i d0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-        __m128i d1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 16));
-        __m128i d2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 32));
-        __m128i d3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 48));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_xor_si128(d0, k));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 16), _mm_xor_si128(d1, k));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 32), _mm_xor_si128(d2, k));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 48), _mm_xor_si128(d3, k));
-    }
-    for (; i + kBlockSize <= count; i += kBlockSize) {
-        __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_xor_si128(d, k));
-    }
+        const __m128i k = _mm_loadu_si128(reinterpret_cast<const __m128i*>(key));
+        for (; i + 4 * kBlockSize <= count; i += 4 * kBlockSize) {
+            __m128i d0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+            __m128i d1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 16));
+            __m128i d2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 32));
+            __m128i d3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 48));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_xor_si128(d0, k));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 16), _mm_xor_si128(d1, k));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 32), _mm_xor_si128(d2, k));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 48), _mm_xor_si128(d3, k));
+        }
+        for (; i + kBlockSize <= count; i += kBlockSize) {
+            __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_xor_si128(d, k));
+        }
 #else
-    NPT_UInt64 k0, k1;
-    std::memcpy(&k0, key, 8);
-    std::memcpy(&k1, key + 8, 8);
-    for (; i + kBlockSize <= count; i += kBlockSize) {
-        NPT_UInt64 d0, d1;
-        std::memcpy(&d0, in + i, 8);
-        std::memcpy(&d1, in + i + 8, 8);
-        d0 ^= k0;
-        d1 ^= k1;
-        std::memcpy(out + i, &d0, 8);
-        std::memcpy(out + i + 8, &d1, 8);
-    }
+        NPT_UInt64 k0, k1;
+        std::memcpy(&k0, key, 8);
+        std::memcpy(&k1, key + 8, 8);
+        for (; i + kBlockSize <= count; i += kBlockSize) {
+            NPT_UInt64 d0, d1;
+            std::memcpy(&d0, in + i, 8);
+            std::memcpy(&d1, in + i + 8, 8);
+            d0 ^= k0;
+            d1 ^= k1;
+            std::memcpy(out + i, &d0, 8);
+            std::memcpy(out + i + 8, &d1, 8);
+        }
 #endif
+    }
     for (; i < count; ++i) out[i] = static_cast<NPT_UInt8>(in[i] ^ key[i]);
 }
 
