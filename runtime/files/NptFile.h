@@ -100,7 +100,7 @@ struct NPT_FileInfo
     };
 
     // Attribute bits of m_AttributesMask and m_Attributes.
-    static const NPT_UInt32 ATTRIBUTE_READ_ONLY = 0x01;  // owner may not write
+    static constexpr NPT_UInt32 ATTRIBUTE_READ_ONLY = 0x01;  // owner may not write
 
     NPT_FileInfo()
         : m_Type(FILE_TYPE_NONE), m_Size(0), m_AttributesMask(0), m_Attributes(0) {}

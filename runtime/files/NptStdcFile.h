@@ -152,7 +152,7 @@ public:
     NPT_Result GetOutputStream(NPT_OutputStreamReference& stream) override;
 
     // Size of the buffer a regular file opened with buffering gets.
-    static const NPT_Size BUFFER_SIZE = 64 * 1024;
+    static constexpr NPT_Size BUFFER_SIZE = 64 * 1024;
 
 private:
     NPT_File&                   m_Delegator;
