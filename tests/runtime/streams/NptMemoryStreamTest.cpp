@@ -1,0 +1,288 @@
+// NPT_MemoryStream: its two positions, growth and refusal of borrowed
+// storage, SetDataSize, and life behind either interface's handle.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "NptMemoryStream.h"
+#include "NptStreamCopy.h"
+#include "TestStreams.h"
+
+using tvk_test::FakeInputStream;
+using tvk_test::MakePattern;
+
+namespace {
+
+NPT_Position ReadPosition(NPT_MemoryStream& stream)
+{
+    NPT_Position position = 0;
+    EXPECT_EQ(NPT_SUCCESS, stream.InputTell(position));
+    return position;
+}
+
+NPT_Position WritePosition(NPT_MemoryStream& stream)
+{
+    NPT_Position position = 0;
+    EXPECT_EQ(NPT_SUCCESS, stream.OutputTell(position));
+    return position;
+}
+
+NPT_LargeSize Available(NPT_MemoryStream& stream)
+{
+    NPT_LargeSize available = 0;
+    EXPECT_EQ(NPT_SUCCESS, stream.GetAvailable(available));
+    return available;
+}
+
+TEST(MemoryStream, ReadsUpToTheDataSize)
+{
+    std::vector<NPT_Byte> data = MakePattern(10);
+    NPT_MemoryStream stream(data.data(), 10);
+    NPT_LargeSize size = 0;
+    EXPECT_EQ(NPT_SUCCESS, stream.GetSize(size));
+    EXPECT_EQ(10u, size);
+    EXPECT_EQ(10u, Available(stream));
+
+    NPT_Byte buffer[100];
+    NPT_Size count = 0;
+    EXPECT_EQ(NPT_SUCCESS, stream.Read(buffer, 4, &count));
+    EXPECT_EQ(4u, count);
+    EXPECT_EQ(6u, Available(stream));
+    EXPECT_EQ(NPT_SUCCESS, stream.Read(buffer + 4, 100, &count));
+    EXPECT_EQ(6u, count);
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), buffer));
+
+    count = 99;
+    EXPECT_EQ(NPT_ERROR_END_OF_STREAM, stream.Read(buffer, 100, &count));
+    EXPECT_EQ(0u, count);
+    // asking for nothing is not the end of the stream
+    count = 99;
+    EXPECT_EQ(NPT_SUCCESS, stream.Read(buffer, 0, &count));
+    EXPECT_EQ(0u, count);
+    // the copy is the stream's own
+    data[0] ^= 0xFF;
+    EXPECT_NE(data[0], stream.GetData()[0]);
+}
+
+// Seeking either side: up to the data size, never beyond.
+class MemorySeekTest : public ::testing::TestWithParam<bool /* output side */> {};
+
+TEST_P(MemorySeekTest, StaysWithinTheData)
+{
+    bool output = GetParam();
+    std::vector<NPT_Byte> data = MakePattern(10);
+    NPT_MemoryStream stream(data.data(), 10);
+    auto seek = [&](NPT_Position p) { return output ? stream.OutputSeek(p) : stream.InputSeek(p); };
+    auto tell = [&]() { return output ? WritePosition(stream) : ReadPosition(stream); };
+
+    EXPECT_EQ(NPT_SUCCESS, seek(7));
+    EXPECT_EQ(7u, tell());
+    EXPECT_EQ(NPT_SUCCESS, seek(10));
+    EXPECT_EQ(10u, tell());
+    for (NPT_Position beyond : {NPT_Position(11), NPT_Position(0x100000000ULL),
+                                NPT_Position(0x100000005ULL), ~NPT_Position(0)}) {
+        EXPECT_EQ(NPT_ERROR_OUT_OF_RANGE, seek(beyond)) << beyond;
+        EXPECT_EQ(10u, tell());
+    }
+    // the other side did not move
+    EXPECT_EQ(0u, output ? ReadPosition(stream) : WritePosition(stream));
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, MemorySeekTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Output" : "Input"; });
+
+TEST(MemoryStream, SeekToTheEndThenReadEndsTheStream)
+{
+    NPT_MemoryStream stream(MakePattern(10).data(), 10);
+    NPT_InputStream& input = stream;   // Seek of the input interface
+    ASSERT_EQ(NPT_SUCCESS, input.Seek(10));
+    NPT_Byte byte;
+    EXPECT_EQ(NPT_ERROR_END_OF_STREAM, input.Read(&byte, 1));
+    EXPECT_EQ(0u, WritePosition(stream));
+}
+
+TEST(MemoryStream, WritesOverwriteThenExtend)
+{
+    struct Case { NPT_Position at; NPT_Size bytes; NPT_Size expected_size; };
+    const Case cases[] = {
+        {0, 3, 10},    // overwrite the start, size kept
+        {8, 5, 13},    // overwrite two bytes, extend by three
+        {10, 4, 14},   // append at the end
+        {4, 0, 10},    // nothing written
+    };
+    for (const Case& c : cases) {
+        std::vector<NPT_Byte> original = MakePattern(10);
+        std::vector<NPT_Byte> patch    = MakePattern(c.bytes, 7);
+        NPT_MemoryStream stream(original.data(), 10);
+        ASSERT_EQ(NPT_SUCCESS, stream.OutputSeek(c.at));
+        NPT_Size written = 99;
+        EXPECT_EQ(NPT_SUCCESS, stream.Write(patch.data(), c.bytes, &written));
+        EXPECT_EQ(c.bytes, written);
+        EXPECT_EQ(c.at + c.bytes, WritePosition(stream));
+        EXPECT_EQ(0u, ReadPosition(stream));
+
+        std::vector<NPT_Byte> expected = original;
+        expected.resize(c.expected_size);
+        std::copy(patch.begin(), patch.end(), expected.begin() + c.at);
+        ASSERT_EQ(c.expected_size, stream.GetDataSize());
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), stream.GetData()));
+    }
+}
+
+TEST(MemoryStream, WrittenBytesAreReadableAtOnce)
+{
+    NPT_MemoryStream stream;
+    std::vector<NPT_Byte> data = MakePattern(5000);
+    NPT_Byte buffer[5000];
+    NPT_Size done = 0;
+    for (NPT_Size chunk : {1u, 1000u, 999u, 3000u}) {
+        ASSERT_EQ(NPT_SUCCESS, stream.WriteFully(data.data() + done, chunk));
+        NPT_Size count = 0;
+        ASSERT_EQ(NPT_SUCCESS, stream.Read(buffer + done, 5000, &count));
+        EXPECT_EQ(chunk, count);
+        done += chunk;
+    }
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), buffer));
+}
+
+TEST(MemoryStream, OwnedStorageGrowsGeometrically)
+{
+    // one byte at a time: the capacity doubles (1, 2, 4, ... 1024)
+    // instead of following every write exactly
+    NPT_MemoryStream stream;
+    for (int i = 0; i < 1000; ++i) ASSERT_EQ(NPT_SUCCESS, stream.WriteUInt8(NPT_UInt8(i)));
+    EXPECT_EQ(1000u, stream.GetDataSize());
+    EXPECT_EQ(1024u, stream.GetBuffer().GetBufferSize());
+}
+
+TEST(MemoryStream, BorrowedBlockIsNeverGrown)
+{
+    NPT_Byte block[4] = {};
+    NPT_DataBuffer buffer;
+    buffer.SetBuffer(block, sizeof(block));
+    NPT_MemoryStream stream(buffer);
+
+    const NPT_Byte bytes[4] = {'a', 'b', 'c', 'd'};
+    EXPECT_EQ(NPT_SUCCESS, stream.Write(bytes, 4));
+    EXPECT_EQ(0, std::memcmp(block, bytes, 4));
+    EXPECT_EQ(4u, buffer.GetDataSize());
+
+    NPT_Size written = 99;
+    EXPECT_EQ(NPT_ERROR_NOT_SUPPORTED, stream.Write(bytes, 1, &written));
+    EXPECT_EQ(0u, written);
+    EXPECT_EQ(4u, WritePosition(stream));
+    EXPECT_EQ(block, buffer.GetData());
+    EXPECT_EQ(4u, buffer.GetBufferSize());
+}
+
+TEST(MemoryStream, CallersBufferSeesWritesAndSurvivesTheStream)
+{
+    NPT_DataBuffer buffer;
+    {
+        NPT_OutputStreamReference sink(new NPT_MemoryStream(buffer));
+        FakeInputStream source(MakePattern(70000));
+        ASSERT_EQ(NPT_SUCCESS, NPT_StreamToStreamCopy(source, *sink));
+        EXPECT_EQ(70000u, buffer.GetDataSize());
+    }
+    // the stream is gone, the caller's buffer and its bytes are not
+    std::vector<NPT_Byte> expected = MakePattern(70000);
+    ASSERT_EQ(70000u, buffer.GetDataSize());
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), buffer.GetData()));
+}
+
+TEST(MemoryStream, WriteEndPastFourGigabytesIsRefused)
+{
+    // a borrowed buffer claiming 2^32 - 1 bytes; the stream must refuse
+    // before it touches memory
+    NPT_Byte block[1] = {};
+    NPT_DataBuffer buffer(block, 0xFFFFFFFFu, false);
+    NPT_MemoryStream stream(buffer);
+    ASSERT_EQ(NPT_SUCCESS, stream.OutputSeek(0xFFFFFFF0u));
+    NPT_Byte data[32] = {};
+    NPT_Size written = 99;
+    EXPECT_EQ(NPT_ERROR_OUT_OF_RANGE, stream.Write(data, 32, &written));
+    EXPECT_EQ(0u, written);
+    EXPECT_EQ(0xFFFFFFF0u, WritePosition(stream));
+}
+
+TEST(MemoryStream, SetDataSizeLowersBothPositions)
+{
+    NPT_MemoryStream stream(MakePattern(10).data(), 10);
+    ASSERT_EQ(NPT_SUCCESS, stream.InputSeek(5));
+    ASSERT_EQ(NPT_SUCCESS, stream.OutputSeek(8));
+    EXPECT_EQ(NPT_SUCCESS, stream.SetDataSize(2));
+    EXPECT_EQ(2u, ReadPosition(stream));
+    EXPECT_EQ(2u, WritePosition(stream));
+    EXPECT_EQ(0u, Available(stream));
+
+    // raising the size moves neither position
+    EXPECT_EQ(NPT_SUCCESS, stream.SetDataSize(6));
+    EXPECT_EQ(2u, ReadPosition(stream));
+    EXPECT_EQ(2u, WritePosition(stream));
+
+    // a borrowed block refuses to grow and nothing moves
+    NPT_Byte block[4];
+    NPT_DataBuffer borrowed;
+    borrowed.SetBuffer(block, sizeof(block));
+    NPT_MemoryStream over_borrowed(borrowed);
+    EXPECT_EQ(NPT_ERROR_NOT_SUPPORTED, over_borrowed.SetDataSize(5));
+    EXPECT_EQ(0u, borrowed.GetDataSize());
+}
+
+TEST(MemoryStream, DataLoweredBehindItsBackReadsAsTheEnd)
+{
+    NPT_DataBuffer buffer(MakePattern(10).data(), 10);
+    NPT_MemoryStream stream(buffer);
+    ASSERT_EQ(NPT_SUCCESS, stream.InputSeek(8));
+    buffer.SetDataSize(3);   // against the rules, but must stay safe
+    NPT_Byte byte;
+    EXPECT_EQ(NPT_ERROR_END_OF_STREAM, stream.Read(&byte, 1));
+    EXPECT_EQ(0u, Available(stream));
+}
+
+TEST(MemoryStream, InterfacesKeepSeparatePositions)
+{
+    NPT_MemoryStream stream(MakePattern(20).data(), 20);
+    NPT_InputStream&  input  = stream;
+    NPT_OutputStream& output = stream;
+    ASSERT_EQ(NPT_SUCCESS, input.Seek(3));
+    ASSERT_EQ(NPT_SUCCESS, output.Seek(9));
+    ASSERT_EQ(NPT_SUCCESS, input.Skip(4));
+    NPT_Position in = 0, out = 0;
+    input.Tell(in);
+    output.Tell(out);
+    EXPECT_EQ(7u, in);
+    EXPECT_EQ(9u, out);
+}
+
+// A handle to the stream itself converts to a handle of either
+// interface; the view taken is the last to let go.
+template <typename View>
+void LastShareThroughView()
+{
+    View view;
+    {
+        NPT_Reference<NPT_MemoryStream> stream(new NPT_MemoryStream(MakePattern(8).data(), 8));
+        view = stream;
+        EXPECT_EQ(2u, stream.GetCount());
+    }
+    EXPECT_EQ(1u, view.GetCount());
+    NPT_Position position = 1;
+    EXPECT_EQ(NPT_SUCCESS, view->Tell(position));
+    EXPECT_EQ(0u, position);
+}
+
+TEST(MemoryStream, EitherInterfaceHandleDeletesIt)
+{
+    // held through the second base alone: deleting there must free the
+    // whole object (the sanitizer build checks the address and size)
+    {
+        NPT_OutputStreamReference output(new NPT_MemoryStream(MakePattern(8).data(), 8));
+        EXPECT_EQ(NPT_SUCCESS, output->WriteUInt32Be(0x01020304));
+    }
+    LastShareThroughView<NPT_InputStreamReference>();
+    LastShareThroughView<NPT_OutputStreamReference>();
+}
+
+} // namespace
