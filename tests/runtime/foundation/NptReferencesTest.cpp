@@ -192,4 +192,23 @@ TEST_F(ReferenceTest, ReleaseCascadesDownAChain)
     EXPECT_EQ((Log{"~outer", "inner", "outer"}), g_destroyed);
 }
 
+// A list node that holds the only handle to the next node.
+struct Node : Base {
+    explicit Node(std::string name) : Base(std::move(name)) {}
+    NPT_Reference<Node> next;
+};
+
+TEST_F(ReferenceTest, AssigningFromAHandleInsideTheReleasedObject)
+{
+    NPT_Reference<Node> head(new Node("first"));
+    head->next = new Node("second");
+    // head holds the only share of "first", whose member is the source
+    head = head->next;
+    EXPECT_EQ(Log{"first"}, g_destroyed);
+    EXPECT_EQ("second", head->Name());
+    EXPECT_EQ(1u, head.GetCount());
+    head.Release();
+    EXPECT_EQ((Log{"first", "second"}), g_destroyed);
+}
+
 } // namespace
