@@ -60,7 +60,7 @@ public:
     // null s or length 0: empty; otherwise length bytes copied from s
     NPT_String(const char* s, NPT_Size length);
     // repeat 0: empty; otherwise repeat bytes c
-    NPT_String(char c, NPT_Size repeat = 1);
+    explicit NPT_String(char c, NPT_Size repeat = 1);
     NPT_String(const NPT_String& other);
     NPT_String(NPT_String&& other) noexcept : m_Chars(other.m_Chars) { other.m_Chars = nullptr; }
     ~NPT_String();
@@ -79,7 +79,8 @@ public:
     NPT_Size    GetLength() const { return m_Chars ? HeaderOf(m_Chars)->m_Length : 0; }
     NPT_Size    GetCapacity() const { return m_Chars ? HeaderOf(m_Chars)->m_Allocated : 0; }
     bool        IsEmpty() const { return GetLength() == 0; }
-    // no bounds check; index 0 of an empty string is its terminator
+    // No bounds check. Index 0 of an empty string is the shared
+    // terminator, which must never be written.
     char        operator[](NPT_Size index) const { return GetChars()[index]; }
     char&       operator[](NPT_Size index) { return const_cast<char*>(GetChars())[index]; }
     // writable characters; null for a null string

@@ -175,6 +175,9 @@ TEST(NptStringTest, SelfInsertAndAssign)
     NPT_String r("a-b-c");
     r.Replace(r.GetChars() + 1, r.GetChars()); // "-b-c" does not occur twice
     EXPECT_STREQ(r.GetChars(), "aa-b-c");
+    NPT_String q("a-b");
+    q.Replace('-', q.GetChars());
+    EXPECT_STREQ(q.GetChars(), "aa-bb");
 }
 
 TEST(NptStringTest, ConcatenationForms)
