@@ -385,6 +385,39 @@ TEST_F(FileStreamTest, SizeAvailableSeekAndTell)
     EXPECT_EQ(NPT_FAILURE, in->Seek(~NPT_Position(0)));
 }
 
+TEST_F(FileStreamTest, PositionsAndSizesBeyond4GiB)
+{
+    const NPT_LargeSize size = (NPT_LargeSize(5) << 30) + 3;  // sparse, costs no space
+    {
+        NPT_File file(Path("sparse").c_str());
+        OpenWith(file, kCreate);
+    }
+    if (truncate(Path("sparse").c_str(), static_cast<off_t>(size)) != 0) {
+        GTEST_SKIP() << "no large sparse files here";
+    }
+    NPT_File file(Path("sparse").c_str());
+    OpenWith(file, kRead | kWrite);
+    NPT_InputStreamReference  in;
+    NPT_OutputStreamReference out;
+    ASSERT_EQ(NPT_SUCCESS, file.GetInputStream(in));
+    ASSERT_EQ(NPT_SUCCESS, file.GetOutputStream(out));
+
+    NPT_LargeSize reported = 0, available = 0;
+    ASSERT_EQ(NPT_SUCCESS, in->GetSize(reported));
+    EXPECT_EQ(size, reported);
+    ASSERT_EQ(NPT_SUCCESS, out->Seek(size - 3));
+    ASSERT_EQ(NPT_SUCCESS, out->WriteFully("xyz", 3));
+    ASSERT_EQ(NPT_SUCCESS, out->Flush());
+    NPT_Position position = 0;
+    ASSERT_EQ(NPT_SUCCESS, out->Tell(position));
+    EXPECT_EQ(size, position);
+
+    ASSERT_EQ(NPT_SUCCESS, in->Seek(size - 5));
+    ASSERT_EQ(NPT_SUCCESS, in->GetAvailable(available));
+    EXPECT_EQ(5u, available);
+    EXPECT_EQ(std::string("\0\0xyz", 5), ReadAll(*in));
+}
+
 TEST_F(FileStreamTest, GetSizeFailsLeavingTheSizeWhenTheNameIsGone)
 {
     WriteFileBytes(Path("a"), "abc");
