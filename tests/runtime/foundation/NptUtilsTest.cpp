@@ -61,8 +61,8 @@ TEST(ByteOrder, ReadersTakeTheirOrderAndWidth)
     EXPECT_EQ(0x8182u, NPT_Int16FromBytesBe(bytes));
     EXPECT_EQ(0x8281u, NPT_Int16FromBytesLe(bytes));
 
-    const unsigned char spec[] = {1, 2, 3, 4, 5, 6, 7, 8};
-    EXPECT_EQ(0x0807060504030201ull, NPT_Int64FromBytesLe(spec));
+    const unsigned char ascending[] = {1, 2, 3, 4, 5, 6, 7, 8};
+    EXPECT_EQ(0x0807060504030201ull, NPT_Int64FromBytesLe(ascending));
 }
 
 /*----------------------------------------------------------------------
