@@ -1,0 +1,321 @@
+/*****************************************************************
+| Main.cpp - tvkcrypt: encrypts and decrypts files and pipes with a
+| password, in the header-less format of the tvkcrypto library.
+|
+| The run: parse the command line; open the input and check the output
+| (refusing an existing file without --force before any password is
+| asked); obtain the password and derive the key; create the output
+| (a temporary file beside the target); transform; and only then
+| replace the target. Every failure leaves the target as it was.
+| Exit status: 0 success, 1 failure, 2 usage error.
+****************************************************************/
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "NptDataBuffer.h"
+#include "NptResults.h"
+#include "NptWipe.h"
+#include "TvkCryptoHelper.h"
+
+#include "Options.h"
+#include "Password.h"
+#include "Platform.h"
+#include "Progress.h"
+#include "Transform.h"
+
+#ifndef TVKCRYPT_VERSION
+#define TVKCRYPT_VERSION "unknown"
+#endif
+
+namespace tvkcrypt {
+namespace {
+
+const int kExitSuccess = 0;
+const int kExitFailure = 1;
+const int kExitUsage = 2;
+
+const NPT_UInt64 kLargeJob = NPT_UInt64(64) << 20;
+const NPT_UInt64 kKeyStreamPeriod = NPT_UInt64(1) << 32;
+
+int
+Failure(const std::string& message)
+{
+    WriteToStandardError("tvkcrypt: " + message + "\n");
+    return kExitFailure;
+}
+
+std::string
+Quoted(const std::string& name)
+{
+    return "'" + name + "'";
+}
+
+// The 16-byte key, wiped when it goes out of scope.
+class Key
+{
+public:
+    Key() { std::memset(m_Bytes, 0, sizeof(m_Bytes)); }
+    ~Key() { NPT_WipeMemory(m_Bytes, sizeof(m_Bytes)); }
+    Key(const Key&) = delete;
+    Key& operator=(const Key&) = delete;
+    NPT_UInt8* Bytes() { return m_Bytes; }
+
+private:
+    NPT_UInt8 m_Bytes[TVK_CryptoHelper::KEY_SIZE];
+};
+
+bool
+DeriveKey(const SecretBuffer& password, Key& key, std::string& error)
+{
+    NPT_DataBuffer digest;
+    NPT_Result result = TVK_CryptoHelper::GenerateKey(password.CString(), digest);
+    if (NPT_SUCCEEDED(result) && digest.GetDataSize() < TVK_CryptoHelper::KEY_SIZE) {
+        result = NPT_ERROR_INTERNAL;
+    }
+    if (NPT_SUCCEEDED(result)) {
+        std::memcpy(key.Bytes(), digest.GetData(), TVK_CryptoHelper::KEY_SIZE);
+    }
+    NPT_WipeMemory(digest.UseData(), digest.GetBufferSize());
+    if (NPT_FAILED(result)) {
+        error = std::string("cannot derive the key: ") + NPT_ResultText(result);
+        return false;
+    }
+    return true;
+}
+
+// Reads and drops count bytes of a pipe. false when it ends before.
+bool
+SkipInput(const FileHandle& input, NPT_UInt64 count, NPT_UInt64& skipped, SysError& error)
+{
+    static NPT_UInt8 scratch[1 << 16];
+    skipped = 0;
+    error = 0;
+    while (skipped < count) {
+        NPT_UInt64 left = count - skipped;
+        std::size_t want = left < sizeof(scratch) ? static_cast<std::size_t>(left) : sizeof(scratch);
+        std::size_t got = 0;
+        error = ReadSome(input, scratch, want, got);
+        if (error || got == 0) break;
+        skipped += got;
+    }
+    NPT_WipeMemory(scratch, sizeof(scratch));
+    return skipped == count;
+}
+
+int
+Run(const Options& options)
+{
+    const bool encrypt = options.command == Options::ENCRYPT;
+
+    /*------------------------------------------------------------------
+    |   input
+    +-----------------------------------------------------------------*/
+    FileHandle input;
+    std::string input_label;
+    if (options.input == "-") {
+        input = FileHandle::StandardInput();
+        input_label = "standard input";
+    } else {
+        input_label = Quoted(options.input);
+        SysError error = OpenForReading(options.input.c_str(), input);
+        if (error) return Failure("cannot open " + input_label + ": " + ErrorText(error));
+    }
+    FileInfo input_info;
+    if (SysError error = StatHandle(input, input_info)) {
+        return Failure("cannot read " + input_label + ": " + ErrorText(error));
+    }
+    if (input_info.kind == FileInfo::DIRECTORY) {
+        return Failure("cannot read " + input_label + ": " + ErrorText(EISDIR));
+    }
+    const bool seekable = input_info.kind == FileInfo::REGULAR;
+    NPT_UInt64 input_start = 0;
+    if (seekable && GetPosition(input, input_start) != 0) input_start = 0;
+    const NPT_UInt64 input_size =
+        seekable && input_info.size > input_start ? input_info.size - input_start : 0;
+
+    /*------------------------------------------------------------------
+    |   output: checked now, created once the password is known
+    +-----------------------------------------------------------------*/
+    enum { TO_STDOUT, TO_TEMP_FILE, TO_DEVICE } output_kind = TO_STDOUT;
+    std::string output_label = "standard output";
+    std::string target;
+    unsigned target_mode = 0600;
+    if (options.output == "-") {
+        FileHandle out = FileHandle::StandardOutput();
+        FileInfo out_info;
+        if (seekable && StatHandle(out, out_info) == 0 && out_info.kind == FileInfo::REGULAR &&
+            out_info.SameFileAs(input_info)) {
+            return Failure("standard output is the input file itself; "
+                           "use -o FILE --force to replace a file with its transformation");
+        }
+        if (encrypt && IsTerminal(out)) {
+            return Failure("refusing to write encrypted data to a terminal; "
+                           "use -o FILE or redirect standard output");
+        }
+    } else {
+        output_label = Quoted(options.output);
+        FileInfo out_info;
+        SysError error = StatPath(options.output.c_str(), out_info);
+        if (error == 0) {
+            if (out_info.kind == FileInfo::DIRECTORY) {
+                return Failure("cannot write " + output_label + ": " + ErrorText(EISDIR));
+            }
+            if (out_info.kind == FileInfo::REGULAR) {
+                if (!options.force) {
+                    return Failure(output_label + " already exists; use --force to replace it");
+                }
+                output_kind = TO_TEMP_FILE;
+                // replace the file a symbolic link points to, not the link
+                target = ResolvePath(options.output);
+                target_mode = out_info.mode;
+            } else {
+                output_kind = TO_DEVICE;
+            }
+        } else if (error == ENOENT) {
+            output_kind = TO_TEMP_FILE;
+            target = options.output;
+        } else {
+            return Failure("cannot write " + output_label + ": " + ErrorText(error));
+        }
+    }
+
+    /*------------------------------------------------------------------
+    |   the range to transform
+    +-----------------------------------------------------------------*/
+    TransformJob job;
+    job.input = &input;
+    job.input_seekable = seekable;
+    job.stream_offset = options.offset;
+    if (seekable) {
+        if (options.offset > input_size) {
+            return Failure("offset " + std::to_string(options.offset) + " is past the end of " +
+                           input_label + " (" + std::to_string(input_size) + " bytes)");
+        }
+        job.input_position = input_start + options.offset;
+        job.bounded = true;
+        job.exact_length = true;
+        job.length = input_size - options.offset;
+        if (options.has_length && options.length < job.length) job.length = options.length;
+    } else {
+        job.bounded = options.has_length;
+        job.length = options.length;
+    }
+
+    /*------------------------------------------------------------------
+    |   password and key
+    +-----------------------------------------------------------------*/
+    Key key;
+    {
+        SecretBuffer password(kMaxPasswordLength);
+        std::string error;
+        if (!ObtainPassword(options.password_file, encrypt, password, error)) return Failure(error);
+        if (!DeriveKey(password, key, error)) return Failure(error);
+    }
+    job.key = key.Bytes();
+
+    /*------------------------------------------------------------------
+    |   create the output
+    +-----------------------------------------------------------------*/
+    TempOutput temp;
+    FileHandle device;
+    FileHandle standard_output = FileHandle::StandardOutput();
+    if (output_kind == TO_TEMP_FILE) {
+        if (SysError error = temp.Create(target)) {
+            return Failure("cannot create " + output_label + ": " + ErrorText(error));
+        }
+        job.output = &temp.File();
+    } else if (output_kind == TO_DEVICE) {
+        if (SysError error = OpenExistingForWriting(options.output.c_str(), device)) {
+            return Failure("cannot open " + output_label + ": " + ErrorText(error));
+        }
+        job.output = &device;
+    } else {
+        job.output = &standard_output;
+    }
+
+    if (!seekable && options.offset > 0) {
+        NPT_UInt64 skipped = 0;
+        SysError error = 0;
+        if (!SkipInput(input, options.offset, skipped, error)) {
+            if (error) return Failure("cannot read " + input_label + ": " + ErrorText(error));
+            return Failure("offset " + std::to_string(options.offset) + " is past the end of " +
+                           input_label + " (" + std::to_string(skipped) + " bytes)");
+        }
+    }
+
+    /*------------------------------------------------------------------
+    |   transform
+    +-----------------------------------------------------------------*/
+    const bool total_known = job.bounded && job.exact_length;
+    const bool large = !total_known || job.length >= kLargeJob;
+    FileHandle standard_error(2, false);
+    Progress progress(encrypt ? "encrypting" : "decrypting",
+                      !options.quiet && large && IsTerminal(standard_error), !options.quiet,
+                      total_known, job.length, encrypt && !total_known);
+    if (encrypt && total_known && job.length > kKeyStreamPeriod) progress.Notice(kWrapNotice);
+    job.progress = &progress;
+    job.workers = ProcessorCount() >= 2 && (!total_known || job.length >= 2 * kBlockSize) ? 2 : 1;
+
+    TransformOutcome outcome = RunTransform(job);
+    progress.Finish();
+    switch (outcome.failure) {
+        case TransformOutcome::NONE:
+            break;
+        case TransformOutcome::READ:
+            return Failure("cannot read " + input_label + ": " + ErrorText(outcome.error));
+        case TransformOutcome::WRITE:
+            if (output_kind == TO_STDOUT) {
+                return Failure("cannot write to standard output: " + ErrorText(outcome.error));
+            }
+            return Failure("cannot write " + output_label + ": " + ErrorText(outcome.error));
+        case TransformOutcome::INPUT_SHRANK:
+            return Failure(input_label + " became shorter while it was being read");
+        case TransformOutcome::CIPHER:
+            return Failure(std::string("cipher failure: ") + NPT_ResultText(outcome.result));
+    }
+
+    /*------------------------------------------------------------------
+    |   finish: only now does the target change
+    +-----------------------------------------------------------------*/
+    if (output_kind == TO_TEMP_FILE) {
+        if (SysError error = temp.Commit(target_mode)) {
+            return Failure("cannot write " + output_label + ": " + ErrorText(error));
+        }
+    } else if (output_kind == TO_DEVICE) {
+        if (SysError error = device.Close()) {
+            return Failure("cannot write " + output_label + ": " + ErrorText(error));
+        }
+    }
+    // leave a redirected standard input positioned after what was used
+    if (seekable && options.input == "-") SetPosition(input, job.input_position + job.length);
+    return kExitSuccess;
+}
+
+}  // namespace
+}  // namespace tvkcrypt
+
+int
+main(int argc, char** argv)
+{
+    using namespace tvkcrypt;
+    GuardStandardDescriptors();
+    InstallSignalHandlers();
+    Options options;
+    std::string error;
+    if (!ParseCommandLine(argc, argv, options, error)) {
+        WriteToStandardError("tvkcrypt: " + error + "\nTry 'tvkcrypt --help' for more information.\n");
+        return kExitUsage;
+    }
+    if (options.action != Options::RUN) {
+        std::string text = options.action == Options::SHOW_HELP
+                               ? HelpText()
+                               : std::string("tvkcrypt " TVKCRYPT_VERSION "\n");
+        FileHandle out = FileHandle::StandardOutput();
+        if (SysError failure = WriteAll(out, text.data(), text.size())) {
+            return Failure("cannot write to standard output: " + ErrorText(failure));
+        }
+        return kExitSuccess;
+    }
+    return Run(options);
+}

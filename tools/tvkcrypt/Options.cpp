@@ -1,0 +1,292 @@
+/*****************************************************************
+| Options.cpp - command-line parsing and the help text of tvkcrypt.
+****************************************************************/
+#include "Options.h"
+
+#include <cstring>
+#include <vector>
+
+namespace tvkcrypt {
+
+static const char kPasswordRefusal[] =
+    "passwords are not accepted on the command line, where other users can see them; "
+    "use --password-file FILE, the TVK_PASSWORD environment variable, or the prompt";
+
+std::string
+HelpText()
+{
+    return
+        "Usage: tvkcrypt encrypt [OPTIONS] [INPUT]\n"
+        "       tvkcrypt decrypt [OPTIONS] [INPUT]\n"
+        "\n"
+        "Encrypts or decrypts INPUT (standard input when absent or '-') with a\n"
+        "password, writing to standard output or to the file given with -o.\n"
+        "The encrypted form is exactly as long as the cleartext; it carries no\n"
+        "header and no checksum, so a wrong password is not detected: it decrypts\n"
+        "to wrong bytes.\n"
+        "\n"
+        "Options:\n"
+        "  -o, --output FILE       write to FILE instead of standard output\n"
+        "  -f, --force             replace FILE if it already exists\n"
+        "      --password-file F   read the password from the first line of F\n"
+        "      --offset N          decrypt only: start at cleartext byte N\n"
+        "      --length M          decrypt only: produce at most M bytes\n"
+        "  -q, --quiet             no progress bar and no notices\n"
+        "  -h, --help              show this help and exit\n"
+        "  -V, --version           show the version and exit\n"
+        "N and M are byte counts; a suffix K, M, G or T multiplies by 1024,\n"
+        "1024^2, 1024^3 or 1024^4. With --offset the input is read from byte N\n"
+        "on (a file is seeked, a pipe is read and discarded up to N).\n"
+        "\n"
+        "Password, taken from the first of:\n"
+        "  1. --password-file F (its first line, without the line ending);\n"
+        "  2. the environment variable TVK_PASSWORD, when set and not empty;\n"
+        "  3. a prompt on the terminal, without echo (twice when encrypting).\n"
+        "Passwords are never taken from the command line, which other users can\n"
+        "see. Without any of these sources (no terminal) tvkcrypt fails.\n"
+        "\n"
+        "Output files:\n"
+        "  The result is written to a temporary file in FILE's directory, synced,\n"
+        "  and renamed over FILE only when everything succeeded; on any failure or\n"
+        "  interruption FILE is left as it was. An existing FILE keeps its\n"
+        "  permissions; a new one is created with mode 0600. A FILE that is a\n"
+        "  device or a FIFO (such as /dev/null) is written directly.\n"
+        "  INPUT and FILE may be the same file (with --force): it is replaced only\n"
+        "  after all of it has been read. Encrypted output is not written to a\n"
+        "  terminal, and standard output may not be the input file itself.\n"
+        "\n"
+        "The key stream of this format repeats every 4 GiB; encrypting more than\n"
+        "that weakens the encryption, and tvkcrypt says so.\n"
+        "\n"
+        "Exit status: 0 success, 1 failure, 2 usage error.\n";
+}
+
+// Parses a byte count: decimal digits with an optional binary suffix.
+static bool
+ParseByteCount(const std::string& text, NPT_UInt64& value)
+{
+    value = 0;
+    std::size_t i = 0;
+    if (text.empty()) return false;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        NPT_UInt64 digit = static_cast<NPT_UInt64>(text[i] - '0');
+        if (value > (UINT64_MAX - digit) / 10) return false;
+        value = value * 10 + digit;
+    }
+    if (i == 0) return false;
+    if (i == text.size()) return true;
+    if (i + 1 != text.size()) return false;
+    unsigned shift;
+    switch (text[i]) {
+        case 'k': case 'K': shift = 10; break;
+        case 'm': case 'M': shift = 20; break;
+        case 'g': case 'G': shift = 30; break;
+        case 't': case 'T': shift = 40; break;
+        default: return false;
+    }
+    if (value > (UINT64_MAX >> shift)) return false;
+    value <<= shift;
+    return true;
+}
+
+namespace {
+
+// Walks argv, handing out option values from "--name=value", "--name
+// value", "-xVALUE" and "-x VALUE".
+class Parser
+{
+public:
+    Parser(int argc, const char* const* argv, Options& options, std::string& error)
+        : m_Argc(argc), m_Argv(argv), m_Options(options), m_Error(error) {}
+
+    bool Run();
+
+private:
+    bool Fail(const std::string& message) {
+        m_Error = message;
+        return false;
+    }
+    bool TakeValue(const std::string& name, const char* inline_value, std::string& value);
+    bool LongOption(const std::string& arg);
+    bool ShortOptions(const std::string& arg);
+    bool SetOnce(bool& seen, const std::string& name);
+    bool SetOutput(const std::string& name, const std::string& value);
+    bool SetCount(const std::string& name, const std::string& value, bool& has, NPT_UInt64& count);
+
+    int                 m_Argc;
+    const char* const*  m_Argv;
+    int                 m_Index = 1;
+    Options&            m_Options;
+    std::string&        m_Error;
+    std::vector<std::string> m_Operands;
+    bool m_SeenOutput = false;
+    bool m_SeenPasswordFile = false;
+};
+
+bool
+Parser::TakeValue(const std::string& name, const char* inline_value, std::string& value)
+{
+    if (inline_value != nullptr) {
+        value = inline_value;
+        return true;
+    }
+    if (m_Index + 1 >= m_Argc) return Fail("option '" + name + "' needs a value");
+    value = m_Argv[++m_Index];
+    return true;
+}
+
+bool
+Parser::SetOnce(bool& seen, const std::string& name)
+{
+    if (seen) return Fail("option '" + name + "' given more than once");
+    seen = true;
+    return true;
+}
+
+bool
+Parser::SetOutput(const std::string& name, const std::string& value)
+{
+    if (!SetOnce(m_SeenOutput, name)) return false;
+    if (value.empty()) return Fail("option '" + name + "' needs a file name");
+    m_Options.output = value;
+    return true;
+}
+
+bool
+Parser::SetCount(const std::string& name, const std::string& value, bool& has, NPT_UInt64& count)
+{
+    if (!SetOnce(has, name)) return false;
+    if (!ParseByteCount(value, count)) {
+        return Fail("invalid byte count '" + value + "' for '" + name + "'");
+    }
+    return true;
+}
+
+bool
+Parser::LongOption(const std::string& arg)
+{
+    std::string name = arg;
+    const char* inline_value = nullptr;
+    std::string::size_type equals = arg.find('=');
+    if (equals != std::string::npos) {
+        name = arg.substr(0, equals);
+        inline_value = m_Argv[m_Index] + equals + 1;
+    }
+    std::string value;
+    auto no_value = [&]() {
+        if (inline_value != nullptr) return Fail("option '" + name + "' takes no value");
+        return true;
+    };
+
+    if (name == "--help") {
+        m_Options.action = Options::SHOW_HELP;
+        return no_value();
+    }
+    if (name == "--version") {
+        m_Options.action = Options::SHOW_VERSION;
+        return no_value();
+    }
+    if (name == "--force") {
+        m_Options.force = true;
+        return no_value();
+    }
+    if (name == "--quiet") {
+        m_Options.quiet = true;
+        return no_value();
+    }
+    if (name == "--output") {
+        return TakeValue(name, inline_value, value) && SetOutput(name, value);
+    }
+    if (name == "--password-file") {
+        if (!TakeValue(name, inline_value, value) || !SetOnce(m_SeenPasswordFile, name)) return false;
+        if (value.empty()) return Fail("option '--password-file' needs a file name");
+        m_Options.password_file = value;
+        return true;
+    }
+    if (name == "--offset") {
+        return TakeValue(name, inline_value, value) &&
+               SetCount(name, value, m_Options.has_offset, m_Options.offset);
+    }
+    if (name == "--length") {
+        return TakeValue(name, inline_value, value) &&
+               SetCount(name, value, m_Options.has_length, m_Options.length);
+    }
+    // --password, --password=..., --passphrase, --pass ...
+    if (name.compare(0, 6, "--pass") == 0) return Fail(kPasswordRefusal);
+    return Fail("unknown option '" + name + "'");
+}
+
+bool
+Parser::ShortOptions(const std::string& arg)
+{
+    for (std::size_t i = 1; i < arg.size(); ++i) {
+        char c = arg[i];
+        switch (c) {
+            case 'h': m_Options.action = Options::SHOW_HELP; break;
+            case 'V': m_Options.action = Options::SHOW_VERSION; break;
+            case 'f': m_Options.force = true; break;
+            case 'q': m_Options.quiet = true; break;
+            case 'p': return Fail(kPasswordRefusal);
+            case 'o': {
+                std::string value;
+                const char* rest = i + 1 < arg.size() ? m_Argv[m_Index] + i + 1 : nullptr;
+                return TakeValue("-o", rest, value) && SetOutput("-o", value);
+            }
+            default:
+                return Fail(std::string("unknown option '-") + c + "'");
+        }
+    }
+    return true;
+}
+
+bool
+Parser::Run()
+{
+    bool options_done = false;
+    for (; m_Index < m_Argc; ++m_Index) {
+        std::string arg = m_Argv[m_Index];
+        if (options_done || arg == "-" || arg.empty() || arg[0] != '-') {
+            m_Operands.push_back(arg);
+        } else if (arg == "--") {
+            options_done = true;
+        } else if (arg.compare(0, 2, "--") == 0) {
+            if (!LongOption(arg)) return false;
+        } else {
+            if (!ShortOptions(arg)) return false;
+        }
+    }
+    // --help and --version win over everything else on the line
+    if (m_Options.action != Options::RUN) return true;
+
+    if (m_Operands.empty()) return Fail("missing command: encrypt or decrypt");
+    const std::string& command = m_Operands[0];
+    if (command == "encrypt") {
+        m_Options.command = Options::ENCRYPT;
+    } else if (command == "decrypt") {
+        m_Options.command = Options::DECRYPT;
+    } else {
+        return Fail("unknown command '" + command + "': use encrypt or decrypt");
+    }
+    if (m_Operands.size() > 2) return Fail("unexpected argument '" + m_Operands[2] + "'");
+    if (m_Operands.size() == 2) {
+        if (m_Operands[1].empty()) return Fail("empty input file name");
+        m_Options.input = m_Operands[1];
+    }
+    if (m_Options.command == Options::ENCRYPT && (m_Options.has_offset || m_Options.has_length)) {
+        return Fail("--offset and --length work with decrypt only");
+    }
+    return true;
+}
+
+}  // namespace
+
+bool
+ParseCommandLine(int argc, const char* const* argv, Options& options, std::string& error)
+{
+    options = Options();
+    error.clear();
+    Parser parser(argc, argv, options, error);
+    return parser.Run();
+}
+
+}  // namespace tvkcrypt

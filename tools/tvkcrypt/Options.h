@@ -1,0 +1,45 @@
+/*****************************************************************
+| Options.h - the command line of tvkcrypt.
+|
+| ParseCommandLine turns argv into Options or a usage error. It does
+| no I/O: the caller prints the help, the version or the error.
+| Passwords are never accepted here: --password and -p are rejected
+| with an explanation, because command lines are visible to every user
+| of the machine.
+****************************************************************/
+#ifndef TVKCRYPT_OPTIONS_H
+#define TVKCRYPT_OPTIONS_H
+
+#include <string>
+
+#include "NptTypes.h"
+
+namespace tvkcrypt {
+
+struct Options {
+    enum Command { NONE, ENCRYPT, DECRYPT };
+    enum Action { RUN, SHOW_HELP, SHOW_VERSION };
+
+    Action      action = RUN;
+    Command     command = NONE;
+    std::string input = "-";        // "-" is standard input
+    std::string output = "-";       // "-" is standard output
+    std::string password_file;      // empty: not given
+    bool        force = false;
+    bool        quiet = false;
+    bool        has_offset = false;
+    NPT_UInt64  offset = 0;
+    bool        has_length = false;
+    NPT_UInt64  length = 0;
+};
+
+// Returns true on success. On a usage error returns false with error
+// set to one line without the program name or a final period.
+bool ParseCommandLine(int argc, const char* const* argv, Options& options, std::string& error);
+
+// The text of --help.
+std::string HelpText();
+
+}  // namespace tvkcrypt
+
+#endif  // TVKCRYPT_OPTIONS_H

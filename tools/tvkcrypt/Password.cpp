@@ -1,0 +1,179 @@
+/*****************************************************************
+| Password.cpp - password sources of tvkcrypt.
+****************************************************************/
+#include "Password.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "NptWipe.h"
+#include "Platform.h"
+
+namespace tvkcrypt {
+
+/*----------------------------------------------------------------------
+|   SecretBuffer
++---------------------------------------------------------------------*/
+SecretBuffer::SecretBuffer(std::size_t capacity)
+    : m_Data(new char[capacity + 1]), m_Capacity(capacity)
+{
+    std::memset(m_Data, 0, capacity + 1);
+}
+
+SecretBuffer::~SecretBuffer()
+{
+    NPT_WipeMemory(m_Data, m_Capacity + 1);
+    delete[] m_Data;
+}
+
+void
+SecretBuffer::SetSize(std::size_t size)
+{
+    if (size > m_Capacity) size = m_Capacity;
+    m_Size = size;
+    m_Data[size] = '\0';
+}
+
+bool
+SecretBuffer::Equals(const SecretBuffer& other) const
+{
+    return m_Size == other.m_Size && std::memcmp(m_Data, other.m_Data, m_Size) == 0;
+}
+
+void
+SecretBuffer::Clear()
+{
+    NPT_WipeMemory(m_Data, m_Capacity + 1);
+    m_Size = 0;
+}
+
+/*----------------------------------------------------------------------
+|   sources
++---------------------------------------------------------------------*/
+static const char kTooLong[] = " is longer than 4096 bytes";
+
+// Checks a password taken from source (words for messages).
+static bool
+Acceptable(const SecretBuffer& password, const std::string& source, std::string& error)
+{
+    if (password.Size() == 0) {
+        error = "the password " + source + " is empty";
+        return false;
+    }
+    if (std::memchr(password.CString(), '\0', password.Size()) != nullptr) {
+        error = "the password " + source + " contains a zero byte";
+        return false;
+    }
+    return true;
+}
+
+static bool
+FromFile(const std::string& path, SecretBuffer& password, std::string& error)
+{
+    FileHandle file;
+    SysError failure = OpenForReading(path.c_str(), file);
+    if (failure) {
+        error = "cannot open password file '" + path + "': " + ErrorText(failure);
+        return false;
+    }
+    // read until the first line ending, the end of the file, or one byte
+    // more than the longest password with its "\r"
+    SecretBuffer line(kMaxPasswordLength + 2);
+    std::size_t length = 0;
+    const char* newline = nullptr;
+    while (length < line.Capacity()) {
+        std::size_t got = 0;
+        failure = ReadSome(file, line.Data() + length, line.Capacity() - length, got);
+        if (failure) {
+            error = "cannot read password file '" + path + "': " + ErrorText(failure);
+            return false;
+        }
+        if (got == 0) break;
+        newline = static_cast<const char*>(std::memchr(line.Data() + length, '\n', got));
+        length += got;
+        if (newline != nullptr) break;
+    }
+    if (newline != nullptr) length = static_cast<std::size_t>(newline - line.Data());
+    if (length > 0 && line.Data()[length - 1] == '\r') --length;
+    if (length > kMaxPasswordLength) {
+        error = "the password in '" + path + "'" + kTooLong;
+        return false;
+    }
+    std::memcpy(password.Data(), line.Data(), length);
+    password.SetSize(length);
+    return Acceptable(password, "in '" + path + "'", error);
+}
+
+static bool
+FromEnvironment(const char* value, SecretBuffer& password, std::string& error)
+{
+    std::size_t length = std::strlen(value);
+    if (length > kMaxPasswordLength) {
+        error = std::string("the password in TVK_PASSWORD") + kTooLong;
+        return false;
+    }
+    std::memcpy(password.Data(), value, length);
+    password.SetSize(length);
+    return true;
+}
+
+static bool
+Ask(Terminal& terminal, const char* prompt, SecretBuffer& password, std::string& error)
+{
+    std::size_t length = 0;
+    bool too_long = false;
+    SysError failure = terminal.ReadSecretLine(prompt, password.Data(), password.Capacity(),
+                                               length, too_long);
+    password.SetSize(length);
+    if (failure) {
+        error = "cannot read the password from the terminal: " + ErrorText(failure);
+        return false;
+    }
+    if (too_long) {
+        error = std::string("the password entered") + kTooLong;
+        return false;
+    }
+    return Acceptable(password, "entered", error);
+}
+
+static bool
+FromTerminal(bool confirm, SecretBuffer& password, std::string& error)
+{
+    Terminal terminal;
+    if (terminal.Open() != 0) {
+        error = "no password: there is no terminal to ask on; "
+                "use --password-file FILE or set TVK_PASSWORD";
+        return false;
+    }
+    if (!Ask(terminal, "Password: ", password, error)) return false;
+    if (confirm) {
+        SecretBuffer again(password.Capacity());
+        if (!Ask(terminal, "Repeat password: ", again, error)) return false;
+        if (!again.Equals(password)) {
+            error = "the passwords do not match";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool
+ObtainPassword(const std::string& password_file, bool confirm, SecretBuffer& password,
+               std::string& error)
+{
+    password.Clear();
+    bool ok;
+    if (!password_file.empty()) {
+        ok = FromFile(password_file, password, error);
+    } else if (char* value = std::getenv("TVK_PASSWORD"); value != nullptr && value[0] != '\0') {
+        ok = FromEnvironment(value, password, error);
+        // the copy is all we need: leave no second copy in the environment
+        NPT_WipeMemory(value, std::strlen(value));
+    } else {
+        ok = FromTerminal(confirm, password, error);
+    }
+    if (!ok) password.Clear();
+    return ok;
+}
+
+}  // namespace tvkcrypt

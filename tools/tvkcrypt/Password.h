@@ -1,0 +1,58 @@
+/*****************************************************************
+| Password.h - where tvkcrypt gets its password, and where it keeps it.
+|
+| SecretBuffer is a fixed block of memory for a password: it never
+| grows (so no stray copies are left behind by reallocation) and is
+| wiped with NPT_WipeMemory when destroyed or cleared.
+|
+| ObtainPassword takes the password from the first available source:
+|   1. the first line of the file named by --password-file;
+|   2. the environment variable TVK_PASSWORD, when set and not empty;
+|   3. a prompt on the controlling terminal without echo, asked twice
+|      when confirm is true.
+| It refuses empty passwords and passwords with a zero byte (the key
+| would silently be derived from the bytes before it).
+****************************************************************/
+#ifndef TVKCRYPT_PASSWORD_H
+#define TVKCRYPT_PASSWORD_H
+
+#include <cstddef>
+#include <string>
+
+namespace tvkcrypt {
+
+class SecretBuffer
+{
+public:
+    explicit SecretBuffer(std::size_t capacity);
+    ~SecretBuffer();
+    SecretBuffer(const SecretBuffer&) = delete;
+    SecretBuffer& operator=(const SecretBuffer&) = delete;
+
+    char*       Data() { return m_Data; }
+    std::size_t Size() const { return m_Size; }
+    std::size_t Capacity() const { return m_Capacity; }
+    // size must not exceed the capacity; a zero byte is kept after it
+    void        SetSize(std::size_t size);
+    // the bytes followed by a zero byte
+    const char* CString() const { return m_Data; }
+    bool        Equals(const SecretBuffer& other) const;
+    void        Clear();
+
+private:
+    char*       m_Data;
+    std::size_t m_Capacity;
+    std::size_t m_Size = 0;
+};
+
+// Longest password accepted from any source, in bytes.
+const std::size_t kMaxPasswordLength = 4096;
+
+// Returns true with the password in password (capacity at least
+// kMaxPasswordLength), or false with a message for the user in error.
+bool ObtainPassword(const std::string& password_file, bool confirm,
+                    SecretBuffer& password, std::string& error);
+
+}  // namespace tvkcrypt
+
+#endif  // TVKCRYPT_PASSWORD_H

@@ -1,0 +1,239 @@
+/*****************************************************************
+| Transform.cpp - the block pipeline of tvkcrypt.
+****************************************************************/
+#include "Transform.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "NptBlockCipher.h"
+#include "NptWipe.h"
+#include "Progress.h"
+#include "TvkBlockCipherFactory.h"
+#include "TvkCryptoHelper.h"
+#include "TvkStreamCipher.h"
+
+namespace tvkcrypt {
+
+namespace {
+
+struct Worker {
+    std::unique_ptr<NPT_UInt8[]>         buffer;
+    std::unique_ptr<TVK_CtrStreamCipher> cipher;
+};
+
+// One block handed to a worker: its place in the output order, its
+// offset from the start of the transformed range, and its size.
+struct Block {
+    NPT_UInt64  index = 0;
+    NPT_UInt64  offset = 0;
+    std::size_t size = 0;
+};
+
+class Pipeline
+{
+public:
+    explicit Pipeline(const TransformJob& job) : m_Job(job) {}
+    Pipeline(const Pipeline&) = delete;
+    Pipeline& operator=(const Pipeline&) = delete;
+
+    TransformOutcome Run();
+
+private:
+    void Work(Worker& worker);
+    bool Claim(NPT_UInt8* buffer, Block& block);
+    bool ClaimAt(NPT_UInt8* buffer, Block& block);
+    bool ClaimInOrder(NPT_UInt8* buffer, Block& block);
+    std::size_t NextSize() const;
+    void Fail(TransformOutcome::Failure failure, SysError error, NPT_Result result);
+
+    const TransformJob& m_Job;
+
+    // claiming blocks, and the reads of a pipe, happen under m_ReadLock
+    std::mutex  m_ReadLock;
+    NPT_UInt64  m_NextIndex = 0;
+    NPT_UInt64  m_NextOffset = 0;
+    bool        m_InputDone = false;
+
+    // writing happens in block order: the worker holding block
+    // m_WriteTurn writes it and passes the turn on
+    std::mutex              m_Lock;
+    std::condition_variable m_TurnChanged;
+    NPT_UInt64              m_WriteTurn = 0;
+    std::atomic<bool>       m_Failed{false};
+    TransformOutcome        m_Outcome;
+};
+
+std::size_t
+Pipeline::NextSize() const
+{
+    if (!m_Job.bounded) return kBlockSize;
+    NPT_UInt64 left = m_Job.length - m_NextOffset;
+    return left < kBlockSize ? static_cast<std::size_t>(left) : kBlockSize;
+}
+
+void
+Pipeline::Fail(TransformOutcome::Failure failure, SysError error, NPT_Result result)
+{
+    std::lock_guard<std::mutex> lock(m_Lock);
+    if (!m_Failed.load()) {
+        m_Outcome.failure = failure;
+        m_Outcome.error = error;
+        m_Outcome.result = result;
+        m_Failed.store(true);
+    }
+    m_TurnChanged.notify_all();
+}
+
+// Seekable input: claim the next range under the lock, read it outside.
+bool
+Pipeline::ClaimAt(NPT_UInt8* buffer, Block& block)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_ReadLock);
+        if (m_InputDone || m_Failed.load()) return false;
+        block.size = NextSize();
+        if (block.size == 0) {
+            m_InputDone = true;
+            return false;
+        }
+        block.index = m_NextIndex++;
+        block.offset = m_NextOffset;
+        m_NextOffset += block.size;
+    }
+    std::size_t got = 0;
+    SysError error = ReadAt(*m_Job.input, buffer, block.size, m_Job.input_position + block.offset, got);
+    if (error) {
+        Fail(TransformOutcome::READ, error, NPT_SUCCESS);
+        return false;
+    }
+    if (got < block.size) {
+        // the file was cut while we read it: its end is gone
+        Fail(TransformOutcome::INPUT_SHRANK, 0, NPT_SUCCESS);
+        return false;
+    }
+    return true;
+}
+
+// Pipe input: one reader at a time, blocks numbered in reading order.
+bool
+Pipeline::ClaimInOrder(NPT_UInt8* buffer, Block& block)
+{
+    std::lock_guard<std::mutex> lock(m_ReadLock);
+    if (m_InputDone || m_Failed.load()) return false;
+    std::size_t wanted = NextSize();
+    if (wanted == 0) {
+        m_InputDone = true;
+        return false;
+    }
+    std::size_t got = 0;
+    SysError error = ReadSome(*m_Job.input, buffer, wanted, got);
+    if (error) {
+        Fail(TransformOutcome::READ, error, NPT_SUCCESS);
+        return false;
+    }
+    if (got == 0) {
+        m_InputDone = true;
+        if (m_Job.bounded && m_Job.exact_length && m_NextOffset < m_Job.length) {
+            Fail(TransformOutcome::INPUT_SHRANK, 0, NPT_SUCCESS);
+        }
+        return false;
+    }
+    block.index = m_NextIndex++;
+    block.offset = m_NextOffset;
+    block.size = got;
+    m_NextOffset += got;
+    return true;
+}
+
+bool
+Pipeline::Claim(NPT_UInt8* buffer, Block& block)
+{
+    return m_Job.input_seekable ? ClaimAt(buffer, block) : ClaimInOrder(buffer, block);
+}
+
+void
+Pipeline::Work(Worker& worker)
+{
+    NPT_UInt8* buffer = worker.buffer.get();
+    Block block;
+    while (Claim(buffer, block)) {
+        worker.cipher->SetStreamOffset(m_Job.stream_offset + block.offset);
+        NPT_Size out_size = static_cast<NPT_Size>(block.size);
+        NPT_Result result = worker.cipher->ProcessBuffer(buffer, static_cast<NPT_Size>(block.size),
+                                                         buffer, &out_size, false);
+        if (NPT_FAILED(result)) {
+            Fail(TransformOutcome::CIPHER, 0, result);
+            return;
+        }
+        {
+            std::unique_lock<std::mutex> lock(m_Lock);
+            m_TurnChanged.wait(lock, [&] { return m_WriteTurn == block.index || m_Failed.load(); });
+            if (m_Failed.load()) return;
+        }
+        // this worker holds the turn: nobody else writes or reports progress
+        SysError error = WriteAll(*m_Job.output, buffer, block.size);
+        if (error) {
+            Fail(TransformOutcome::WRITE, error, NPT_SUCCESS);
+            return;
+        }
+        if (m_Job.progress != nullptr) m_Job.progress->Advance(block.size);
+        {
+            std::lock_guard<std::mutex> lock(m_Lock);
+            m_Outcome.bytes_done += block.size;
+            ++m_WriteTurn;
+        }
+        m_TurnChanged.notify_all();
+    }
+}
+
+TransformOutcome
+Pipeline::Run()
+{
+    unsigned count = m_Job.workers < 1 ? 1 : m_Job.workers;
+    std::vector<Worker> workers(count);
+    for (Worker& worker : workers) {
+        NPT_BlockCipher* block_cipher = nullptr;
+        NPT_Result result = TVK_DefaultBlockCipherFactory::Instance.Create(
+            NPT_BlockCipher::AES_128, NPT_BlockCipher::ENCRYPT, m_Job.key,
+            TVK_CryptoHelper::KEY_SIZE, block_cipher);
+        if (NPT_FAILED(result)) {
+            m_Outcome.failure = TransformOutcome::CIPHER;
+            m_Outcome.result = result;
+            return m_Outcome;
+        }
+        worker.cipher.reset(new TVK_CtrStreamCipher(block_cipher, TVK_CryptoHelper::EXPANSION_FACTOR));
+        worker.buffer.reset(new NPT_UInt8[kBlockSize]);
+    }
+
+    std::vector<std::thread> threads;
+    for (unsigned i = 1; i < count; ++i) {
+        try {
+            threads.emplace_back(&Pipeline::Work, this, std::ref(workers[i]));
+        } catch (const std::system_error&) {
+            break;  // fewer threads: the remaining workers share the job
+        }
+    }
+    Work(workers[0]);
+    for (std::thread& thread : threads) thread.join();
+
+    // the buffers held cleartext
+    for (Worker& worker : workers) NPT_WipeMemory(worker.buffer.get(), kBlockSize);
+    return m_Outcome;
+}
+
+}  // namespace
+
+TransformOutcome
+RunTransform(const TransformJob& job)
+{
+    Pipeline pipeline(job);
+    return pipeline.Run();
+}
+
+}  // namespace tvkcrypt

@@ -1,0 +1,71 @@
+/*****************************************************************
+| Transform.h - the block pipeline that encrypts or decrypts a file
+| or a pipe with TVK_CtrStreamCipher.
+|
+| The format is a key stream XORed onto the data at each byte's offset,
+| so any block can be transformed on its own once its cipher is placed
+| at the block's offset. RunTransform reads the input in large blocks,
+| transforms each in place, and writes them out in order. With two
+| workers, one reads and transforms block k+1 while the other writes
+| block k; each worker owns one block buffer and one cipher, so memory
+| stays at workers x kBlockSize whatever the input size. A seekable
+| input is read with positioned reads (no shared file position); a pipe
+| is read by one worker at a time, in order.
+|
+| Encrypting and decrypting are the same transformation: the caller
+| only chooses the key.
+****************************************************************/
+#ifndef TVKCRYPT_TRANSFORM_H
+#define TVKCRYPT_TRANSFORM_H
+
+#include <cstddef>
+
+#include "NptResults.h"
+#include "NptTypes.h"
+#include "Platform.h"
+
+namespace tvkcrypt {
+
+class Progress;
+
+// Bytes per block read, transformed and written in one step.
+const std::size_t kBlockSize = std::size_t(1) << 20;
+
+struct TransformJob {
+    const FileHandle* input = nullptr;
+    // true: read with ReadAt from input_position on; false: read in order
+    bool        input_seekable = false;
+    NPT_UInt64  input_position = 0;
+    // when bounded, at most length bytes are transformed
+    bool        bounded = false;
+    NPT_UInt64  length = 0;
+    // true: the input must deliver all length bytes (a file whose size
+    // we know); a shorter input is an error, not a short output
+    bool        exact_length = false;
+    // key-stream offset of the first byte transformed
+    NPT_UInt64  stream_offset = 0;
+    const FileHandle* output = nullptr;
+    const NPT_UInt8*  key = nullptr;  // 16 bytes, only read before workers start
+    unsigned    workers = 1;
+    Progress*   progress = nullptr;   // may be null
+};
+
+struct TransformOutcome {
+    enum Failure {
+        NONE,
+        READ,          // error: errno of the read
+        WRITE,         // error: errno of the write
+        INPUT_SHRANK,  // a file delivered fewer bytes than it had
+        CIPHER         // result: the library's code
+    };
+    Failure    failure = NONE;
+    SysError   error = 0;
+    NPT_Result result = NPT_SUCCESS;
+    NPT_UInt64 bytes_done = 0;  // bytes written, in order
+};
+
+TransformOutcome RunTransform(const TransformJob& job);
+
+}  // namespace tvkcrypt
+
+#endif  // TVKCRYPT_TRANSFORM_H
