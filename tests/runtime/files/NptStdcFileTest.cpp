@@ -233,20 +233,6 @@ TEST_F(FileStreamTest, StreamGettersFollowTheModeAndEmptyTheHandleFirst)
     EXPECT_TRUE(out.IsNull());
 }
 
-TEST_F(FileStreamTest, ClosedFileCanBeOpenedAgain)
-{
-    WriteFileBytes(Path("a"), "abc");
-    NPT_File file(Path("a").c_str());
-    OpenWith(file, kRead);
-    EXPECT_EQ(NPT_SUCCESS, file.Close());
-    EXPECT_EQ(NPT_SUCCESS, file.Close());  // closing a closed file is fine
-    NPT_InputStreamReference in;
-    EXPECT_EQ(NPT_ERROR_FILE_NOT_OPEN, file.GetInputStream(in));
-    OpenWith(file, kRead);
-    ASSERT_EQ(NPT_SUCCESS, file.GetInputStream(in));
-    EXPECT_EQ("abc", ReadAll(*in));
-}
-
 TEST_F(FileStreamTest, StreamOutlivesTheFileAndReachesTheDiskWhenReleased)
 {
     NPT_OutputStreamReference out;
@@ -521,17 +507,6 @@ TEST_F(FileStreamTest, WriteThatOverflowsTheBufferIntoAFullDeviceFails)
     EXPECT_EQ(0u, count);
     // Nothing is buffered any more, but the loss is still reported.
     EXPECT_EQ(NPT_ERROR_WRITE_FAILED, out->Flush());
-}
-
-TEST_F(FileStreamTest, FlushSucceedsOnAWritableFile)
-{
-    NPT_File file(Path("a").c_str());
-    OpenWith(file, kCreate);
-    NPT_OutputStreamReference out;
-    ASSERT_EQ(NPT_SUCCESS, file.GetOutputStream(out));
-    ASSERT_EQ(NPT_SUCCESS, out->WriteFully("abc", 3));
-    EXPECT_EQ(NPT_SUCCESS, out->Flush());
-    EXPECT_EQ("abc", ReadFileBytes(Path("a")));
 }
 
 /*----------------------------------------------------------------------
