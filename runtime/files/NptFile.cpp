@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "posix/NptPosixPlatform.h"
+#include "NptPosixPlatform.h"
 #include "NptStdcFile.h"
 
 const char* const NPT_FILE_STANDARD_INPUT  = "@STDIN";

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "posix/NptPosixPlatform.h"
+#include "NptPosixPlatform.h"
 
 /*----------------------------------------------------------------------
 |   NPT_StdcFileRecord
