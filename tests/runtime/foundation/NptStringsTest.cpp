@@ -60,28 +60,15 @@ TEST(NptStringTest, EveryEmptyFormReadsAsTheEmptyString)
     EXPECT_EQ(assigned.GetBuffer(), nullptr);
 }
 
-TEST(NptStringTest, CopiesAreExactlySizedAndIndependent)
+TEST(NptStringTest, CopiesAndNewStringsAreExactlySized)
 {
     NPT_String s("abc");
     s.Reserve(100);
-    NPT_String copy(s);
-    EXPECT_EQ(copy.GetCapacity(), 3u);
-    copy[0] = 'X';
-    EXPECT_STREQ(s.GetChars(), "abc");
-    EXPECT_STREQ(copy.GetChars(), "Xbc");
+    EXPECT_EQ(NPT_String(s).GetCapacity(), 3u);
     EXPECT_EQ((s + "de").GetCapacity(), 5u);
     EXPECT_EQ(("de" + s).GetCapacity(), 5u);
     EXPECT_EQ((s + 'd').GetCapacity(), 4u);
     EXPECT_EQ(s.SubString(1).GetCapacity(), 2u);
-}
-
-TEST(NptStringTest, ConstructionFromBytesAndRepeatedCharacter)
-{
-    NPT_String bytes("abcdef", 3);
-    EXPECT_STREQ(bytes.GetChars(), "abc");
-    NPT_String repeated('z', 4);
-    EXPECT_STREQ(repeated.GetChars(), "zzzz");
-    EXPECT_EQ(repeated.GetCapacity(), 4u);
 }
 
 /*----------------------------------------------------------------------
@@ -101,36 +88,20 @@ TEST(NptStringTest, AppendingOneByteAtATimeDoublesTheCapacity)
     EXPECT_EQ(s.GetLength(), 33u);
 }
 
-TEST(NptStringTest, ReserveDoublesUnlessMoreIsAsked)
+TEST(NptStringTest, ReserveDoublesUnlessMoreIsAskedAndAssignReusesTheBlock)
 {
     NPT_String s;
     s.Reserve(8);
-    EXPECT_EQ(s.GetCapacity(), 8u);
-    EXPECT_EQ(s.GetLength(), 0u);
     s = "abc";
+    EXPECT_EQ(s.GetCapacity(), 8u); // the reserved block took the text
     s.Reserve(10);
     EXPECT_EQ(s.GetCapacity(), 16u);
-    EXPECT_STREQ(s.GetChars(), "abc");
     s.Reserve(40);
     EXPECT_EQ(s.GetCapacity(), 40u);
     s.Reserve(5);
     EXPECT_EQ(s.GetCapacity(), 40u);
     EXPECT_STREQ(s.GetChars(), "abc");
-}
-
-TEST(NptStringTest, AssignKeepsABlockThatIsLargeEnough)
-{
-    NPT_String s;
-    s.Reserve(32);
-    const NPT_String::Buffer* block = s.GetBuffer();
-    s = "short text";
-    EXPECT_EQ(s.GetBuffer(), block);
-    EXPECT_STREQ(s.GetChars(), "short text");
     s = "";
-    EXPECT_EQ(s.GetBuffer(), nullptr);
-    s.Assign("abc", 2);
-    EXPECT_STREQ(s.GetChars(), "ab");
-    s.Assign(nullptr, 5);
     EXPECT_EQ(s.GetBuffer(), nullptr);
 }
 
@@ -180,28 +151,12 @@ TEST(NptStringTest, SelfInsertAndAssign)
     EXPECT_STREQ(q.GetChars(), "aa-bb");
 }
 
-TEST(NptStringTest, ConcatenationForms)
+TEST(NptStringTest, ConcatenationToleratesNullOperands)
 {
     NPT_String a("ab");
-    EXPECT_STREQ((a + "cd").GetChars(), "abcd");
     EXPECT_STREQ((a + static_cast<const char*>(nullptr)).GetChars(), "ab");
-    EXPECT_STREQ(("cd" + a).GetChars(), "cdab");
     EXPECT_STREQ((static_cast<const char*>(nullptr) + a).GetChars(), "ab");
-    EXPECT_STREQ((a + NPT_String("x")).GetChars(), "abx");
-    EXPECT_STREQ((a + 'z').GetChars(), "abz");
     EXPECT_EQ((NPT_String() + "").GetBuffer(), nullptr);
-}
-
-TEST(NptStringTest, AppendingTheNulCharacterEmbedsIt)
-{
-    NPT_String s("ab");
-    s += '\0';
-    s += 'c';
-    EXPECT_EQ(s.GetLength(), 4u);
-    EXPECT_EQ(std::memcmp(s.GetChars(), "ab\0c", 5), 0);
-    // byte walkers stop at the embedded NUL
-    EXPECT_EQ(s.Compare("ab"), 0);
-    EXPECT_EQ(s.Find('c'), -1);
 }
 
 /*----------------------------------------------------------------------
@@ -247,45 +202,6 @@ TEST(NptStringTest, CompareNComparesExactlyCountBytes)
     EXPECT_EQ(s.CompareN("ab", 3), 'c');
 }
 
-TEST(NptStringTest, EqualityOperators)
-{
-    EXPECT_TRUE(NPT_String("abc") == NPT_String("abc"));
-    EXPECT_TRUE(NPT_String("abc") != NPT_String("ABC"));
-    EXPECT_TRUE(NPT_String("abc") == "abc");
-    EXPECT_TRUE("abd" != NPT_String("abc"));
-}
-
-struct AffixCase {
-    const char* text;
-    const char* affix;
-    bool        ignore_case;
-    bool        starts;
-    bool        ends;
-};
-
-TEST(NptStringTest, StartsWithAndEndsWith)
-{
-    const AffixCase cases[] = {
-        {"hello", "he", false, true, false},
-        {"hello", "lo", false, false, true},
-        {"hello", "", false, true, true},
-        {"hello", "hello", false, true, true},
-        {"hello", "hello!", false, false, false},
-        {"hello", "HE", false, false, false},
-        {"hello", "HE", true, true, false},
-        {"hello", "LO", true, false, true},
-        {"", "", false, true, true},
-        {"", "a", false, false, false},
-    };
-    for (const AffixCase& c : cases) {
-        NPT_String s(c.text);
-        EXPECT_EQ(s.StartsWith(c.affix, c.ignore_case), c.starts) << c.text << " / " << c.affix;
-        EXPECT_EQ(s.EndsWith(c.affix, c.ignore_case), c.ends) << c.text << " / " << c.affix;
-    }
-    EXPECT_FALSE(NPT_String("a").StartsWith(nullptr));
-    EXPECT_FALSE(NPT_String("a").EndsWith(nullptr));
-}
-
 /*----------------------------------------------------------------------
 |   search
 +---------------------------------------------------------------------*/
@@ -322,15 +238,18 @@ TEST(NptStringTest, FindString)
     EXPECT_EQ(NPT_String().Find(""), -1);
 }
 
-TEST(NptStringTest, FindCharacter)
+TEST(NptStringTest, FindAndReverseFindCharacter)
 {
     NPT_String s("abcABC");
-    EXPECT_EQ(s.Find('B'), 4);
     EXPECT_EQ(s.Find('b', 2), -1);
     EXPECT_EQ(s.Find('b', 2, true), 4);
-    EXPECT_EQ(s.Find('a', 6), -1);
     EXPECT_EQ(s.Find('\0'), -1);
+    EXPECT_EQ(s.ReverseFind('a'), 0);
+    EXPECT_EQ(s.ReverseFind('a', 0, true), 3);
+    EXPECT_EQ(s.ReverseFind('c', 3), 2);
+    EXPECT_EQ(s.ReverseFind('a', 6), -1);
     EXPECT_EQ(NPT_String().Find('a'), -1);
+    EXPECT_EQ(NPT_String().ReverseFind('a'), -1);
 }
 
 TEST(NptStringTest, ReverseFindString)
@@ -352,18 +271,6 @@ TEST(NptStringTest, ReverseFindString)
             << c.text << " / " << c.pattern << " start " << c.start;
     }
     EXPECT_EQ(NPT_String("abc").ReverseFind(static_cast<const char*>(nullptr)), -1);
-}
-
-TEST(NptStringTest, ReverseFindCharacter)
-{
-    NPT_String s("abaB");
-    EXPECT_EQ(s.ReverseFind('a'), 2);
-    EXPECT_EQ(s.ReverseFind('a', 1), 2);
-    EXPECT_EQ(s.ReverseFind('a', 2), 0);
-    EXPECT_EQ(s.ReverseFind('a', 4), -1);
-    EXPECT_EQ(s.ReverseFind('b'), 1);
-    EXPECT_EQ(s.ReverseFind('b', 0, true), 3);
-    EXPECT_EQ(NPT_String().ReverseFind('a'), -1);
 }
 
 /*----------------------------------------------------------------------
@@ -465,14 +372,10 @@ TEST(NptStringTest, ReplaceCharacters)
 
 TEST(NptStringTest, CaseConversionTouchesOnlyAsciiLetters)
 {
-    NPT_String s("aZ\xe9\xc9-09");
-    EXPECT_STREQ(s.ToUppercase().GetChars(), "AZ\xe9\xc9-09");
-    EXPECT_STREQ(s.ToLowercase().GetChars(), "az\xe9\xc9-09");
-    EXPECT_STREQ(s.GetChars(), "aZ\xe9\xc9-09");
-    s.MakeUppercase();
-    EXPECT_STREQ(s.GetChars(), "AZ\xe9\xc9-09");
-    s.MakeLowercase();
-    EXPECT_STREQ(s.GetChars(), "az\xe9\xc9-09");
+    NPT_String s("aZ\xe9\xc9[`@{");
+    EXPECT_STREQ(s.ToUppercase().GetChars(), "AZ\xe9\xc9[`@{");
+    EXPECT_STREQ(s.ToLowercase().GetChars(), "az\xe9\xc9[`@{");
+    EXPECT_STREQ(s.GetChars(), "aZ\xe9\xc9[`@{");
 }
 
 struct TrimCase {
@@ -575,33 +478,22 @@ TEST(NptStringTest, FormatBeyondTheLargestTrialSizeGivesAnEmptyString)
     EXPECT_STREQ(empty.GetChars(), "");
 }
 
-TEST(NptStringTest, ToIntegerAndToFloatUseTheParsers)
+TEST(NptStringTest, ToIntegerAndToFloatPassRelaxedThroughAndClearOnFailure)
 {
     NPT_Int32 i32 = 5;
-    EXPECT_EQ(NPT_String("-2147483648").ToInteger(i32), NPT_SUCCESS);
-    EXPECT_EQ(i32, INT32_MIN);
     EXPECT_EQ(NPT_String("2147483648").ToInteger(i32), NPT_ERROR_OVERFLOW);
     EXPECT_EQ(i32, 0);
-
     NPT_UInt32 u32 = 5;
-    EXPECT_EQ(NPT_String("-1").ToInteger(u32), NPT_ERROR_INVALID_PARAMETERS);
-    EXPECT_EQ(u32, 0u);
     EXPECT_EQ(NPT_String("4294967295").ToInteger(u32), NPT_SUCCESS);
     EXPECT_EQ(u32, 4294967295u);
-
     NPT_Int64 i64 = 0;
     EXPECT_EQ(NPT_String(" 12x").ToInteger(i64, true), NPT_SUCCESS);
     EXPECT_EQ(i64, 12);
     EXPECT_EQ(NPT_String(" 12x").ToInteger(i64, false), NPT_ERROR_INVALID_PARAMETERS);
-    EXPECT_EQ(NPT_String().ToInteger(i64), NPT_ERROR_INVALID_PARAMETERS);
-
-    NPT_UInt64 u64 = 0;
-    EXPECT_EQ(NPT_String("18446744073709551615").ToInteger(u64), NPT_SUCCESS);
-    EXPECT_EQ(u64, ULLONG_MAX);
-
+    NPT_UInt64 u64 = 1;
+    EXPECT_EQ(NPT_String().ToInteger(u64), NPT_ERROR_INVALID_PARAMETERS);
+    EXPECT_EQ(u64, 0u);
     NPT_Float f = 1.0f;
-    EXPECT_EQ(NPT_String("-.25").ToFloat(f), NPT_SUCCESS);
-    EXPECT_EQ(f, -0.25f);
     EXPECT_EQ(NPT_String("5.").ToFloat(f), NPT_ERROR_INVALID_PARAMETERS);
     EXPECT_EQ(f, 0.0f);
 }
@@ -656,22 +548,12 @@ TEST(NptListTest, CopiesOwnTheirItemsAndKeepTheOrder)
     NPT_List<NPT_String> copy(list);
     *copy.GetFirstItem() = "changed";
     EXPECT_EQ(Items(list), (std::vector<std::string>{"one", "two", "three"}));
-    EXPECT_EQ(Items(copy), (std::vector<std::string>{"changed", "two", "three"}));
-
     NPT_List<NPT_String> assigned;
     assigned.Add("old");
-    assigned = list;
-    EXPECT_EQ(Items(assigned), Items(list));
-    const NPT_List<NPT_String>& alias = assigned;
-    assigned = alias;
-    EXPECT_EQ(assigned.GetItemCount(), 3u);
-    EXPECT_STREQ(assigned.GetItem(2)->GetChars(), "three");
-    EXPECT_FALSE(assigned.GetItem(3));
-
+    assigned = copy;
+    EXPECT_EQ(Items(assigned), (std::vector<std::string>{"changed", "two", "three"}));
     EXPECT_EQ(list.Clear(), NPT_SUCCESS);
     EXPECT_EQ(list.GetItemCount(), 0u);
     EXPECT_FALSE(list.GetFirstItem());
-    EXPECT_EQ(Items(copy).size(), 3u);
-    list.Add("again");
-    EXPECT_EQ(Items(list), (std::vector<std::string>{"again"}));
+    EXPECT_EQ(copy.GetItemCount(), 3u);
 }
