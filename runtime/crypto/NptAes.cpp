@@ -124,15 +124,16 @@ inline NPT_UInt32 SubWord(NPT_UInt32 w)
 inline NPT_UInt32 EncryptColumn(NPT_UInt32 a, NPT_UInt32 b, NPT_UInt32 c, NPT_UInt32 d)
 {
     const NPT_UInt32* te = kTables.te;
-    return te[a >> 24] ^ RotateRight(te[(b >> 16) & 0xff], 8) ^
-           RotateRight(te[(c >> 8) & 0xff], 16) ^ RotateRight(te[d & 0xff], 24);
+    // paired, so the four lookups combine in two levels, not a chain
+    return (te[a >> 24] ^ RotateRight(te[(b >> 16) & 0xff], 8)) ^
+           (RotateRight(te[(c >> 8) & 0xff], 16) ^ RotateRight(te[d & 0xff], 24));
 }
 
 inline NPT_UInt32 DecryptColumn(NPT_UInt32 a, NPT_UInt32 b, NPT_UInt32 c, NPT_UInt32 d)
 {
     const NPT_UInt32* td = kTables.td;
-    return td[a >> 24] ^ RotateRight(td[(b >> 16) & 0xff], 8) ^
-           RotateRight(td[(c >> 8) & 0xff], 16) ^ RotateRight(td[d & 0xff], 24);
+    return (td[a >> 24] ^ RotateRight(td[(b >> 16) & 0xff], 8)) ^
+           (RotateRight(td[(c >> 8) & 0xff], 16) ^ RotateRight(td[d & 0xff], 24));
 }
 
 inline NPT_UInt32 LastColumn(const NPT_UInt32* table,
