@@ -21,17 +21,15 @@ const NPT_UInt32 kBlockSize = 16;
 /*----------------------------------------------------------------------
 |   XorRepeatingBlock
 |
-|   out[i] = in[i] ^ key[i] for i < count, where key is a slice of the
-|   replicated chunk, so key[i + 16] == key[i]. The 16 key bytes are
-|   therefore loaded once and XORed onto whole 16-byte blocks of data.
-|   Every block is loaded before it is stored, in ascending order, so in
-|   and out may be the same buffer.
+|   out[i] = in[i] ^ key[i mod 16] for i < count: key holds the 16
+|   key-stream bytes from the current offset, which repeat over the rest
+|   of the chunk. They are loaded into a register once and XORed onto
+|   whole 16-byte blocks of data. Every block is loaded before it is
+|   stored, in ascending order, so in and out may be the same buffer.
 +---------------------------------------------------------------------*/
 void XorRepeatingBlock(const NPT_UInt8* in, NPT_UInt8* out, const NPT_UInt8* key, NPT_Size count)
 {
     NPT_Size i = 0;
-    // the 16 key bytes exist only when count reaches 16 (key + count
-    // never passes the end of the chunk); shorter runs go byte-wise
     if (count >= kBlockSize) {
 #if defined(TVK_CTR_USE_SSE2)
         const __m128i k = _mm_loadu_si128(reinterpret_cast<const __m128i*>(key));
@@ -64,7 +62,7 @@ void XorRepeatingBlock(const NPT_UInt8* in, NPT_UInt8* out, const NPT_UInt8* key
         }
 #endif
     }
-    for (; i < count; ++i) out[i] = static_cast<NPT_UInt8>(in[i] ^ key[i]);
+    for (; i < count; ++i) out[i] = static_cast<NPT_UInt8>(in[i] ^ key[i % kBlockSize]);
 }
 
 } // namespace
@@ -74,7 +72,7 @@ void XorRepeatingBlock(const NPT_UInt8* in, NPT_UInt8* out, const NPT_UInt8* key
 +---------------------------------------------------------------------*/
 TVK_CtrStreamCipher::TVK_CtrStreamCipher(NPT_BlockCipher* block_cipher, NPT_UInt8 expansion_factor)
     : m_StreamOffset(0),
-      m_KeyStream(nullptr),
+      m_KeyStream(),
       m_KeyStreamSize(0),
       m_BlockCipher(block_cipher),
       m_ExpansionFactor(expansion_factor > MAX_EXPANSION_FACTOR ? MAX_EXPANSION_FACTOR
@@ -82,13 +80,11 @@ TVK_CtrStreamCipher::TVK_CtrStreamCipher(NPT_BlockCipher* block_cipher, NPT_UInt
       m_KeyStreamValid(false)
 {
     m_KeyStreamSize = kBlockSize << m_ExpansionFactor;
-    m_KeyStream = new NPT_UInt8[m_KeyStreamSize]();
 }
 
 TVK_CtrStreamCipher::~TVK_CtrStreamCipher()
 {
-    NPT_WipeMemory(m_KeyStream, m_KeyStreamSize);
-    delete[] m_KeyStream;
+    NPT_WipeMemory(m_KeyStream, sizeof(m_KeyStream));
     delete m_BlockCipher;
 }
 
@@ -135,7 +131,7 @@ NPT_Result TVK_CtrStreamCipher::ProcessBuffer(const NPT_UInt8* in,
         NPT_Size count = m_KeyStreamSize - pos;
         if (count > in_size - processed) count = in_size - processed;
 
-        XorRepeatingBlock(in + processed, out + processed, m_KeyStream + pos, count);
+        XorRepeatingBlock(in + processed, out + processed, m_KeyStream + pos % kBlockSize, count);
         processed += count;
         m_StreamOffset += count; // wraps modulo 2^32
     }
@@ -155,8 +151,8 @@ const NPT_UInt8* TVK_CtrStreamCipher::GetIV()
 /*----------------------------------------------------------------------
 |   TVK_CtrStreamCipher::UpdateKeyStream
 |
-|   Computes K(c) for the chunk c holding the current offset and repeats
-|   it over the whole chunk buffer.
+|   Computes K(c) for the chunk c holding the current offset; the rest of
+|   the chunk's key stream repeats it.
 +---------------------------------------------------------------------*/
 NPT_Result TVK_CtrStreamCipher::UpdateKeyStream()
 {
@@ -167,9 +163,6 @@ NPT_Result TVK_CtrStreamCipher::UpdateKeyStream()
     m_KeyStreamValid = NPT_SUCCEEDED(result);
     if (!m_KeyStreamValid) return result;
 
-    // double the filled prefix until the chunk is full
-    for (NPT_UInt32 filled = kBlockSize; filled < m_KeyStreamSize; filled *= 2) {
-        std::memcpy(m_KeyStream + filled, m_KeyStream, filled);
-    }
+    std::memcpy(m_KeyStream + kBlockSize, m_KeyStream, kBlockSize);
     return NPT_SUCCESS;
 }

@@ -14,8 +14,11 @@
 | direction. With expansion_factor 0 this is plain AES-CTR with an
 | all-zero initial counter block.
 |
-| Ownership: the cipher owns its block cipher and deletes it. The
-| key-stream chunk is allocated once and wiped before it is freed.
+| Since a chunk's key stream is one block repeated, the cipher keeps just
+| that block and XORs it onto the data 16 bytes at a time.
+|
+| Ownership: the cipher owns its block cipher and deletes it. The key
+| block is wiped when the cipher is destroyed.
 | Threads: an instance is used by one thread at a time.
 ****************************************************************/
 #ifndef TVK_STREAM_CIPHER_H
@@ -89,7 +92,10 @@ private:
     NPT_Result UpdateKeyStream();
 
     NPT_UInt32       m_StreamOffset;
-    NPT_UInt8*       m_KeyStream;
+    // K(c) of the chunk holding m_StreamOffset, twice in a row, so that
+    // the 16 key-stream bytes from any offset are one contiguous load
+    NPT_UInt8        m_KeyStream[32];
+    // chunk size: 16 << expansion_factor
     NPT_UInt32       m_KeyStreamSize;
     NPT_BlockCipher* m_BlockCipher;
     NPT_UInt8        m_ExpansionFactor;
