@@ -137,21 +137,22 @@ TVK_DecryptingStream::Read(void* buffer, NPT_Size bytes_to_read, NPT_Size* bytes
     NPT_CHECK(source->Seek(m_EncryptedPosition));
 
     // Slices read straight into the caller's buffer wait there as one
-    // run for a single cipher call. A run that cannot be decrypted is
-    // taken back (and wiped from the caller's buffer), so that no byte
-    // leaves this stream untransformed and the next Read reads it again.
+    // run for a single cipher call; the positions pass the run only once
+    // it is decrypted. A run that cannot be decrypted is wiped from the
+    // caller's buffer and not counted, so that no byte leaves this
+    // stream untransformed, and the next Read reads it again.
     NPT_UInt8* run      = out;
     NPT_Size   run_size = 0;
     auto process_run = [&]() -> NPT_Result {
         if (run_size == 0) return NPT_SUCCESS;
-        NPT_Result processed = cipher->ProcessBuffer(run, run_size, run, nullptr,
-                                                     m_EncryptedPosition >= m_EncryptedSize);
+        bool       last      = m_EncryptedPosition + run_size >= m_EncryptedSize;
+        NPT_Result processed = cipher->ProcessBuffer(run, run_size, run, nullptr, last);
         if (processed == NPT_SUCCESS) {
+            m_EncryptedPosition += run_size;
+            m_CleartextPosition += run_size;
             total += run_size;
         } else {
             std::memset(run, 0, run_size);
-            m_EncryptedPosition -= run_size;
-            m_CleartextPosition -= run_size;
             cipher->SetStreamOffset(m_EncryptedPosition);
         }
         run_size = 0;
@@ -164,11 +165,9 @@ TVK_DecryptingStream::Read(void* buffer, NPT_Size bytes_to_read, NPT_Size* bytes
         if (bytes_to_read >= TVK_DECRYPTING_STREAM_SLICE_SIZE) {
             result = source->Read(out, TVK_DECRYPTING_STREAM_SLICE_SIZE, &got);
             if (result != NPT_SUCCESS) break;
-            m_EncryptedPosition += got;
-            m_CleartextPosition += got;
-            out                 += got;
-            run_size            += got;
-            bytes_to_read       -= got;
+            out           += got;
+            run_size      += got;
+            bytes_to_read -= got;
             continue;
         }
 
