@@ -118,6 +118,12 @@ TVK_CryptoHelper::EncryptDecryptWithPassword(const char*                password
         return NPT_ERROR_INVALID_PARAMETERS;
     }
 
+    // The result is exactly input_size bytes: room for them is made once,
+    // up front, instead of by repeated doubling, which would copy the
+    // output and briefly hold half as much again. A buffer that cannot
+    // grow refuses; its writes then fail as they would have anyway.
+    output.Reserve(input_size);
+
     // The input is borrowed where it lies: read in place, never copied.
     NPT_DataBuffer input_buffer(input, input_size, false);
 

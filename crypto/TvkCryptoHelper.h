@@ -60,7 +60,9 @@ public:
                                                  NPT_OutputStreamReference&  output);
 
     // Buffer form: the input_size bytes at input (read in place, never
-    // copied) into output.
+    // copied) into output. Output is given room for input_size bytes
+    // before the run, so it grows at most once; beyond the output, a run
+    // needs a small constant amount of memory whatever the data size.
     //
     // Callers pass an empty output buffer. The result is written from
     // position 0 of output and the buffer's data size is never lowered:
