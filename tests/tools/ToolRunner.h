@@ -343,6 +343,22 @@ PatternData(std::size_t size, std::uint32_t seed = 0x2545F491u)
     return data;
 }
 
+// Names in a directory, without "." and "..", sorted.
+inline std::vector<std::string>
+ListDirectory(const std::string& path)
+{
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(path.c_str())) {
+        while (struct dirent* entry = readdir(dir)) {
+            std::string name = entry->d_name;
+            if (name != "." && name != "..") names.push_back(name);
+        }
+        closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 class TempDir
 {
 public:
@@ -360,18 +376,7 @@ public:
     std::string operator/(const std::string& name) const { return m_Path + "/" + name; }
 
     // Names in the directory, sorted.
-    std::vector<std::string> List() const {
-        std::vector<std::string> names;
-        if (DIR* dir = opendir(m_Path.c_str())) {
-            while (struct dirent* entry = readdir(dir)) {
-                std::string name = entry->d_name;
-                if (name != "." && name != "..") names.push_back(name);
-            }
-            closedir(dir);
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    std::vector<std::string> List() const { return ListDirectory(m_Path); }
 
 private:
     static void RemoveTree(const std::string& path) {

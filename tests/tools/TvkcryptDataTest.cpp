@@ -235,6 +235,21 @@ TEST(TargetTest, ModesOfNewAndReplacedFiles)
     EXPECT_EQ(ReadFile(dir / "old"), ReadFile(dir / "new"));
 }
 
+TEST(TargetTest, RootReplacingAnotherUsersFileLeavesItTheirs)
+{
+    if (geteuid() != 0) GTEST_SKIP() << "only root can give files away";
+    TempDir dir;
+    WriteFile(dir / "clear", "text");
+    WriteFile(dir / "theirs", "old");
+    ASSERT_EQ(chown((dir / "theirs").c_str(), 4321, 4322), 0);
+    ExpectSuccess(RunWithPassword({"encrypt", dir / "clear", "-f", "-o", dir / "theirs"}, kPassword));
+    struct stat st;
+    ASSERT_EQ(stat((dir / "theirs").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 4321u);
+    EXPECT_EQ(st.st_gid, 4322u);
+    EXPECT_EQ(ReadFile(dir / "theirs"), Library("text", kPassword, NPT_BlockCipher::ENCRYPT));
+}
+
 TEST(TargetTest, ASymbolicLinkKeepsPointingAtTheReplacedFile)
 {
     TempDir dir;

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -148,6 +150,27 @@ TEST(StandardOutputTest, FullDeviceAndClosedPipeFail)
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_NE(run.err.find("cannot write to standard output: broken pipe"), std::string::npos)
         << run.err;
+}
+
+// A file system that fills up: mounted as a 1 MiB tmpfs in a private
+// mount namespace (needs root; skipped elsewhere).
+TEST(FullDiskTest, TargetOnAFullFileSystemIsLeftAlone)
+{
+    TempDir dir;
+    const std::string small = dir / "small";
+    ASSERT_EQ(mkdir(small.c_str(), 0700), 0);
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("tmpfs", small.c_str(), "tmpfs", 0, "size=1m") != 0) {
+        GTEST_SKIP() << "cannot mount a small file system here";
+    }
+    WriteFile(dir / "clear", PatternData(3 << 20));
+    WriteFile(small + "/target", kOriginal);
+    RunResult run = RunWithPassword({"encrypt", dir / "clear", "-f", "-o", small + "/target"}, kPassword);
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_NE(run.err.find("/small/target': no space left on device"), std::string::npos) << run.err;
+    EXPECT_EQ(ReadFile(small + "/target"), kOriginal);
+    EXPECT_EQ(ListDirectory(small), std::vector<std::string>{"target"});
+    umount2(small.c_str(), MNT_DETACH);
 }
 
 TEST(StandardOutputTest, AppendingToTheInputItselfIsRefused)

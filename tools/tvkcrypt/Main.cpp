@@ -141,6 +141,8 @@ Run(const Options& options)
     std::string output_label = "standard output";
     std::string target;
     unsigned target_mode = 0600;
+    FileInfo replaced;  // the existing target, when there is one
+    bool replacing = false;
     if (options.output == "-") {
         FileHandle out = FileHandle::StandardOutput();
         FileInfo out_info;
@@ -169,6 +171,8 @@ Run(const Options& options)
                 // replace the file a symbolic link points to, not the link
                 target = ResolvePath(options.output);
                 target_mode = out_info.mode;
+                replaced = out_info;
+                replacing = true;
             } else {
                 output_kind = TO_DEVICE;
             }
@@ -279,7 +283,7 @@ Run(const Options& options)
     |   finish: only now does the target change
     +-----------------------------------------------------------------*/
     if (output_kind == TO_TEMP_FILE) {
-        if (SysError error = temp.Commit(target_mode)) {
+        if (SysError error = temp.Commit(target_mode, replacing ? &replaced : nullptr)) {
             return Failure("cannot write " + output_label + ": " + ErrorText(error));
         }
     } else if (output_kind == TO_DEVICE) {

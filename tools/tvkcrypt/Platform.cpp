@@ -137,6 +137,8 @@ FillInfo(const struct stat& st, FileInfo& info)
     info.device = static_cast<NPT_UInt64>(st.st_dev);
     info.inode = static_cast<NPT_UInt64>(st.st_ino);
     info.mode = static_cast<unsigned>(st.st_mode & 07777);
+    info.owner = static_cast<NPT_UInt32>(st.st_uid);
+    info.group = static_cast<NPT_UInt32>(st.st_gid);
 }
 
 SysError
@@ -407,9 +409,15 @@ TempOutput::Create(const std::string& target)
 }
 
 SysError
-TempOutput::Commit(unsigned mode)
+TempOutput::Commit(unsigned mode, const FileInfo* replaced)
 {
     if (m_Path.empty()) return EBADF;
+    if (replaced != nullptr) {
+        // best effort: only root may give a file away
+        int ignored = fchown(m_File.Fd(), static_cast<uid_t>(replaced->owner),
+                             static_cast<gid_t>(replaced->group));
+        (void)ignored;
+    }
     if (fchmod(m_File.Fd(), static_cast<mode_t>(mode & 07777)) != 0) return errno;
     if (fsync(m_File.Fd()) != 0) return errno;
     SysError error = m_File.Close();

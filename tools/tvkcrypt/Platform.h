@@ -64,6 +64,8 @@ struct FileInfo {
     NPT_UInt64  device = 0;
     NPT_UInt64  inode = 0;
     unsigned    mode = 0;     // permission bits
+    NPT_UInt32  owner = 0;
+    NPT_UInt32  group = 0;
     bool SameFileAs(const FileInfo& other) const {
         return device == other.device && inode == other.inode;
     }
@@ -118,9 +120,12 @@ public:
     SysError Create(const std::string& target);
     const FileHandle& File() const { return m_File; }
     const std::string& Path() const { return m_Path; }
-    // fchmod, fsync, close, rename over the target, sync the directory.
-    // On error the temporary is still there: call Discard.
-    SysError Commit(unsigned mode);
+    // Gives the file the mode (and, when replacing a file, tries to give
+    // it that file's owner and group: root replacing another user's file
+    // leaves it theirs), syncs it, closes it, renames it over the target
+    // and syncs the directory. On error the temporary is still there:
+    // call Discard.
+    SysError Commit(unsigned mode, const FileInfo* replaced);
     void Discard();
 
 private:
