@@ -30,6 +30,12 @@ RATIOS=(
   "CTR ProcessBuffer 16 KiB / OpenSSL AES-128-CTR 16 KiB|BM_CtrProcessBuffer/16384|openssl:aes-128-ctr"
   "CTR ProcessBuffer 16 KiB / memcpy 16 KiB|BM_CtrProcessBuffer/16384|BM_Memcpy/16384"
   "CTR ProcessBuffer 1 MiB / memcpy 1 MiB|BM_CtrProcessBuffer/1048576|BM_Memcpy/1048576"
+  "Buffer form encrypt 64 MiB / OpenSSL AES-128-CTR 16 KiB|BM_BufferFormEncrypt/reused_output:1|openssl:aes-128-ctr"
+  "Buffer form decrypt 64 MiB / OpenSSL AES-128-CTR 16 KiB|BM_BufferFormDecrypt/reused_output:1|openssl:aes-128-ctr"
+  "Buffer form encrypt 64 MiB, new output / OpenSSL 16 KiB|BM_BufferFormEncrypt/reused_output:0|openssl:aes-128-ctr"
+  "Decrypting stream 64 KiB reads / OpenSSL 16 KiB|BM_DecryptingStreamRead/65536|openssl:aes-128-ctr"
+  "Decrypting stream 16-byte reads / OpenSSL 16 KiB|BM_DecryptingStreamRead/16|openssl:aes-128-ctr"
+  "Seek + 4 KiB read on 64 MiB / OpenSSL 16 KiB|BM_DecryptingStreamRandomAccess|openssl:aes-128-ctr"
 )
 
 # --- build ----------------------------------------------------------------
