@@ -2,6 +2,7 @@
 // failures of either side come back.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <vector>
 
 #include "NptStreamCopy.h"
@@ -35,6 +36,8 @@ const CopyCase kCopyCases[] = {
     {"OffsetThenRest",           1000,   0,     0,  50, 0,      950},
     {"OffsetAndSize",            1000,   0,     0,  50, 100,    100},
 };
+
+void PrintTo(const CopyCase& c, std::ostream* os) { *os << c.name; }
 
 class CopyTest : public ::testing::TestWithParam<CopyCase> {};
 

@@ -2,6 +2,7 @@
 // transfer loops, Skip, string writers, Load and the big-endian integers.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <vector>
 
 #include "NptStreams.h"
@@ -33,6 +34,8 @@ const FullTransferCase kFullTransferCases[] = {
     {"StreamEndsBeforeRequest",     6, 0, false, 10, NPT_ERROR_END_OF_STREAM, 6},
     {"ZeroByteSuccessIsInternal",  10, 0, true,  10, NPT_ERROR_INTERNAL,      0},
 };
+
+void PrintTo(const FullTransferCase& c, std::ostream* os) { *os << c.name; }
 
 class FullTransferTest : public ::testing::TestWithParam<FullTransferCase> {};
 
@@ -140,6 +143,7 @@ TEST(StreamDefaults, WriteLineStopsWhenTheTextFails)
     sink.fail_after = 2;
     EXPECT_EQ(NPT_ERROR_WRITE_FAILED, sink.WriteLine("abc"));
     EXPECT_EQ("ab", sink.WrittenText());
+    EXPECT_EQ(2, sink.write_calls);   // "ab", then the failing "c"; no line end
 }
 
 /*----------------------------------------------------------------------
@@ -196,6 +200,8 @@ const LoadCase kLoadCases[] = {
     {"UnknownSizeMaxReadTarget", 10000, 5000, 0,  false, false, {4096, 904},            5000},
     {"UnknownSizeAvailable",     3000, 0,   0,    false, true,  {3000, 4096},           3000},
 };
+
+void PrintTo(const LoadCase& c, std::ostream* os) { *os << c.name; }
 
 class LoadTest : public ::testing::TestWithParam<LoadCase> {};
 
