@@ -45,6 +45,10 @@ NPT_Result
 TVK_CryptoHelper::GenerateKey(const char* password, NPT_DataBuffer& key)
 {
     if (password == nullptr) return NPT_ERROR_INVALID_PARAMETERS;
+    // A length the digest cannot take in one call would silently derive
+    // the key of a shorter password.
+    std::size_t length = std::strlen(password);
+    if (length > 0xFFFFFFFFu) return NPT_ERROR_INVALID_PARAMETERS;
 
     NPT_Digest* digest = nullptr;
     NPT_CHECK(NPT_Digest::Create(NPT_Digest::SHA1, digest));
@@ -52,7 +56,7 @@ TVK_CryptoHelper::GenerateKey(const char* password, NPT_DataBuffer& key)
     // The digest object wipes its state, which held the password, when
     // it is deleted.
     NPT_Result result = digest->Update(reinterpret_cast<const NPT_UInt8*>(password),
-                                       static_cast<NPT_Size>(std::strlen(password)));
+                                       static_cast<NPT_Size>(length));
     if (result == NPT_SUCCESS) result = digest->GetDigest(key);
     delete digest;
     return result;

@@ -38,8 +38,9 @@ public:
     // Stores the 20-byte SHA-1 digest of the password bytes (up to the
     // first zero byte) in key, replacing what it held; key must be able
     // to grow to 20 bytes. The cipher uses the first 16.
-    //   null password        NPT_ERROR_INVALID_PARAMETERS, key untouched
-    //   a digest failure     that error; key's content is then unspecified
+    //   null password, or one of 4 GiB or more
+    //                        NPT_ERROR_INVALID_PARAMETERS, key untouched
+    //   a digest failure     that error; key may then hold anything
     static NPT_Result GenerateKey(const char* password, NPT_DataBuffer& key);
 
     // Stream form. Transforms input from offset 0 up to its GetSize
