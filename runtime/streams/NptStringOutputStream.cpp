@@ -10,7 +10,7 @@ NPT_StringOutputStream::NPT_StringOutputStream(NPT_Size initial_capacity)
 }
 
 NPT_StringOutputStream::NPT_StringOutputStream(NPT_String* string)
-    : m_String(string), m_StringIsOwned(false)
+    : m_String(string ? string : new NPT_String()), m_StringIsOwned(string == nullptr)
 {
 }
 

@@ -19,7 +19,8 @@ class NPT_StringOutputStream : public NPT_OutputStream
 public:
     // An owned, empty string with room for initial_capacity bytes.
     explicit NPT_StringOutputStream(NPT_Size initial_capacity = 4096);
-    // Appends to the caller's string (must not be null).
+    // Appends to the caller's string. A null string gives a stream with
+    // an owned, empty string of its own (as the first form with 0).
     explicit NPT_StringOutputStream(NPT_String* string);
     ~NPT_StringOutputStream() override;
 

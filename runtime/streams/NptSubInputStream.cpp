@@ -23,6 +23,7 @@ NPT_SubInputStream::Read(void* buffer, NPT_Size bytes_to_read, NPT_Size* bytes_r
         if (bytes_to_read == 0) return NPT_ERROR_END_OF_STREAM;
     }
 
+    if (m_Source.IsNull()) return NPT_ERROR_INVALID_STATE;
     // the source position start + position must not wrap around
     if (m_Position > ~NPT_Position(0) - m_Start) return NPT_ERROR_OUT_OF_RANGE;
     NPT_CHECK(m_Source->Seek(m_Start + m_Position));

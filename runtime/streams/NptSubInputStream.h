@@ -32,7 +32,8 @@ public:
     // its code (NPT_ERROR_END_OF_STREAM when the source ends inside the
     // window) with the position unchanged and a count of 0. A window
     // whose source position would pass 2^64 - 1 gives
-    // NPT_ERROR_OUT_OF_RANGE.
+    // NPT_ERROR_OUT_OF_RANGE; an empty source handle
+    // NPT_ERROR_INVALID_STATE.
     NPT_Result Read(void*     buffer,
                     NPT_Size  bytes_to_read,
                     NPT_Size* bytes_read = nullptr) override;

@@ -50,6 +50,13 @@ TEST(StringOutputStream, CallersStringKeepsItsTextAndOutlivesTheStream)
     EXPECT_TRUE(text == "xab\r\n");
 }
 
+TEST(StringOutputStream, NullStringGivesAnOwnedOne)
+{
+    NPT_StringOutputStream stream(static_cast<NPT_String*>(nullptr));
+    EXPECT_EQ(NPT_SUCCESS, stream.WriteString("ok"));
+    EXPECT_TRUE(stream.GetString() == "ok");
+}
+
 TEST(StringOutputStream, CollectsACopyWithEmbeddedZeros)
 {
     // the managed entry's path: a handle to the string stream passed as

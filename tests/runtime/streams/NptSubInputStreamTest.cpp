@@ -153,6 +153,15 @@ TEST(SubInputStream, WindowAtTheTopOfThePositionRange)
     EXPECT_EQ(0, w.source->seek_calls);
 }
 
+TEST(SubInputStream, EmptySourceHandleIsRefused)
+{
+    NPT_SubInputStream window(NPT_InputStreamReference(), 0, 10);
+    NPT_Byte buffer[4];
+    NPT_Size count = 99;
+    EXPECT_EQ(NPT_ERROR_INVALID_STATE, window.Read(buffer, 4, &count));
+    EXPECT_EQ(0u, count);
+}
+
 TEST(SubInputStream, HoldsOneShareOfItsSource)
 {
     bool deleted = false;
