@@ -229,6 +229,7 @@ Run(const Options& options)
             return Failure("cannot create " + output_label + ": " + ErrorText(error));
         }
         job.output = &temp.File();
+        job.output_positioned = true;
     } else if (output_kind == TO_DEVICE) {
         if (SysError error = OpenExistingForWriting(options.output.c_str(), device)) {
             return Failure("cannot open " + output_label + ": " + ErrorText(error));

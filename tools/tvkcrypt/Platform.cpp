@@ -279,6 +279,25 @@ WriteAll(const FileHandle& file, const void* buffer, std::size_t size)
     return 0;
 }
 
+SysError
+WriteAt(const FileHandle& file, const void* buffer, std::size_t size, NPT_UInt64 offset)
+{
+    const unsigned char* bytes = static_cast<const unsigned char*>(buffer);
+    while (size > 0) {
+        if (offset > static_cast<NPT_UInt64>(INT64_MAX)) return EOVERFLOW;
+        ssize_t n = pwrite(file.Fd(), bytes, size, static_cast<off_t>(offset));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        if (n == 0) return EIO;
+        bytes += n;
+        offset += static_cast<NPT_UInt64>(n);
+        size -= static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
 void
 WriteToStandardError(const std::string& text)
 {

@@ -97,6 +97,9 @@ SysError ReadAt(const FileHandle& file, void* buffer, std::size_t size,
 // Writes all size bytes (several write calls if need be).
 SysError WriteAll(const FileHandle& file, const void* buffer, std::size_t size);
 
+// Writes all size bytes at an absolute offset.
+SysError WriteAt(const FileHandle& file, const void* buffer, std::size_t size, NPT_UInt64 offset);
+
 // Writes text to standard error, ignoring failures.
 void WriteToStandardError(const std::string& text);
 

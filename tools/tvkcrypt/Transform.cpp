@@ -60,8 +60,8 @@ private:
     NPT_UInt64  m_NextOffset = 0;
     bool        m_InputDone = false;
 
-    // writing happens in block order: the worker holding block
-    // m_WriteTurn writes it and passes the turn on
+    // ordered output: the worker holding block m_WriteTurn writes it and
+    // passes the turn on. Progress and the outcome are kept under m_Lock.
     std::mutex              m_Lock;
     std::condition_variable m_TurnChanged;
     NPT_UInt64              m_WriteTurn = 0;
@@ -171,22 +171,27 @@ Pipeline::Work(Worker& worker)
             Fail(TransformOutcome::CIPHER, 0, result);
             return;
         }
-        {
-            std::unique_lock<std::mutex> lock(m_Lock);
-            m_TurnChanged.wait(lock, [&] { return m_WriteTurn == block.index || m_Failed.load(); });
-            if (m_Failed.load()) return;
+        SysError error;
+        if (m_Job.output_positioned) {
+            error = WriteAt(*m_Job.output, buffer, block.size, block.offset);
+        } else {
+            {
+                std::unique_lock<std::mutex> lock(m_Lock);
+                m_TurnChanged.wait(lock, [&] { return m_WriteTurn == block.index || m_Failed.load(); });
+                if (m_Failed.load()) return;
+            }
+            // this worker holds the turn: nobody else writes now
+            error = WriteAll(*m_Job.output, buffer, block.size);
         }
-        // this worker holds the turn: nobody else writes or reports progress
-        SysError error = WriteAll(*m_Job.output, buffer, block.size);
         if (error) {
             Fail(TransformOutcome::WRITE, error, NPT_SUCCESS);
             return;
         }
-        if (m_Job.progress != nullptr) m_Job.progress->Advance(block.size);
         {
             std::lock_guard<std::mutex> lock(m_Lock);
+            if (m_Job.progress != nullptr) m_Job.progress->Advance(block.size);
             m_Outcome.bytes_done += block.size;
-            ++m_WriteTurn;
+            if (!m_Job.output_positioned) ++m_WriteTurn;
         }
         m_TurnChanged.notify_all();
     }

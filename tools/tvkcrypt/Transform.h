@@ -5,12 +5,14 @@
 | The format is a key stream XORed onto the data at each byte's offset,
 | so any block can be transformed on its own once its cipher is placed
 | at the block's offset. RunTransform reads the input in large blocks,
-| transforms each in place, and writes them out in order. With two
-| workers, one reads and transforms block k+1 while the other writes
-| block k; each worker owns one block buffer and one cipher, so memory
-| stays at workers x kBlockSize whatever the input size. A seekable
-| input is read with positioned reads (no shared file position); a pipe
-| is read by one worker at a time, in order.
+| transforms each in place, and writes it out. Each worker owns one
+| block buffer and one cipher, so memory stays at workers x kBlockSize
+| whatever the input size. A seekable input is read with positioned
+| reads (no shared file position); a pipe is read by one worker at a
+| time, in order. A fresh output file is written with positioned writes
+| too, so the workers never wait for each other; any other output (a
+| pipe, a terminal, a device) gets the blocks in order: one worker reads
+| and transforms block k+1 while the other writes block k.
 |
 | Encrypting and decrypting are the same transformation: the caller
 | only chooses the key.
@@ -45,6 +47,9 @@ struct TransformJob {
     // key-stream offset of the first byte transformed
     NPT_UInt64  stream_offset = 0;
     const FileHandle* output = nullptr;
+    // true: block at offset x goes to output position x (a new file that
+    // nobody else writes); false: blocks are written in order
+    bool        output_positioned = false;
     const NPT_UInt8*  key = nullptr;  // 16 bytes, only read before workers start
     unsigned    workers = 1;
     Progress*   progress = nullptr;   // may be null
@@ -61,7 +66,7 @@ struct TransformOutcome {
     Failure    failure = NONE;
     SysError   error = 0;
     NPT_Result result = NPT_SUCCESS;
-    NPT_UInt64 bytes_done = 0;  // bytes written, in order
+    NPT_UInt64 bytes_done = 0;  // bytes written
 };
 
 TransformOutcome RunTransform(const TransformJob& job);
