@@ -1,5 +1,6 @@
 // TVK_DecryptingStream: round trips with the encrypting stream, random
-// access against an in-memory model, positioning rules and failures.
+// access (read sizes, short-reading sources, seeks anywhere) against an
+// in-memory model, positioning rules and failures.
 
 #include <gtest/gtest.h>
 
@@ -64,21 +65,6 @@ TEST(DecryptingStream, RoundTripsTheEncryptingStream)
     }
 }
 
-TEST(DecryptingStream, ReadSizesAndShortReadingSourcesGiveTheCleartext)
-{
-    Bytes cleartext = MakePattern(5000, 12);
-    for (NPT_Size max_read : {0u, 1u, 7u, 16u}) {
-        for (const std::vector<NPT_Size>& pattern :
-             {std::vector<NPT_Size>{1}, {15}, {16}, {17}, {4096}, {3, 0, 64, 1024, 16, 9}}) {
-            SCOPED_TRACE(std::to_string(max_read) + " / " + std::to_string(pattern[0]));
-            Fixture f(cleartext);
-            f.source->max_read = max_read;
-            EXPECT_EQ(ReadInPattern(*f.stream, pattern), cleartext);
-            EXPECT_LE(f.source->MaxReadRequest(), 16u);
-        }
-    }
-}
-
 /*----------------------------------------------------------------------
 |   random access against a model
 +---------------------------------------------------------------------*/
@@ -100,7 +86,7 @@ TEST(DecryptingStream, RandomSeekReadSkipMatchesAnInMemoryModel)
         SCOPED_TRACE(seed);
         std::mt19937 random(seed);
         Fixture f(cleartext);
-        f.source->max_read = seed % 4 == 0 ? 5 : 0;
+        f.source->max_read = (seed % 4) * 5;  // 0: whole slices, else short reads
         Model model{cleartext};
 
         for (int step = 0; step < 400; ++step) {
@@ -172,15 +158,6 @@ TEST(DecryptingStream, GivenSizeLimitsTheOutput)
     EXPECT_EQ(ReadInPattern(*f.stream, {512}), Bytes(cleartext.begin(), cleartext.begin() + 1100));
     EXPECT_EQ(f.source->get_size_calls, 0);
     EXPECT_EQ(f.stream->Seek(1101), NPT_ERROR_INVALID_PARAMETERS);
-}
-
-TEST(DecryptingStream, SeekBackToStartAfterTheEndReadsEverythingAgain)
-{
-    Bytes cleartext = MakePattern(2500, 15);
-    Fixture f(cleartext);
-    EXPECT_EQ(ReadInPattern(*f.stream, {700}), cleartext);
-    ASSERT_EQ(f.stream->Seek(0), NPT_SUCCESS);
-    EXPECT_EQ(ReadInPattern(*f.stream, {33}), cleartext);
 }
 
 TEST(DecryptingStream, FailedSourceSeekLeavesTheStreamReadingCorrectly)
@@ -258,22 +235,6 @@ TEST(DecryptingStream, CreateFailuresLeaveNothingBehind)
     EXPECT_TRUE(stream.IsNull());
     EXPECT_EQ(handle.GetCount(), 1u);
     EXPECT_EQ(source->read_calls + source->seek_calls, 0);
-}
-
-TEST(DecryptingStream, WrongKeyOrFactoryGivesOtherBytesOfTheSameLength)
-{
-    Bytes cleartext = MakePattern(2000, 19);
-    NPT_InputStreamReference source(new FakeInputStream(ReferenceCiphertext(cleartext)));
-    NPT_UInt8 other_key[16] = {1};
-    for (int variant = 0; variant < 2; ++variant) {
-        NPT_InputStreamReference stream;
-        ASSERT_EQ(TVK_DecryptingStream::Create(source, variant == 0 ? other_key : TestKey(), 16,
-                                               kFactory, stream, nullptr, variant == 0 ? 6 : 5),
-                  NPT_SUCCESS);
-        Bytes out = ReadInPattern(*stream, {4096});
-        EXPECT_EQ(out.size(), cleartext.size());
-        EXPECT_NE(out, cleartext);
-    }
 }
 
 } // namespace

@@ -120,21 +120,15 @@ TEST(EncryptingStream, EmptySourceEndsAtOnce)
     EXPECT_EQ(f.source->seek_calls, seeks + 1);
 }
 
-TEST(EncryptingStream, ReadsTheSourceFromItsStartWhereverItStands)
-{
-    Bytes cleartext = MakePattern(3000, 1);
-    Fixture f(cleartext);
-    ASSERT_EQ(f.source->Seek(1500), NPT_SUCCESS);
-    EXPECT_EQ(ReadInPattern(*f.stream, {100}), ReferenceCiphertext(cleartext));
-}
-
-TEST(EncryptingStream, SourceMovedByOthersBetweenReadsIsReadAtTheStreamsPosition)
+// Handed over in the middle, or moved by others between reads, the
+// source is still read from 0 at the stream's own position.
+TEST(EncryptingStream, SourceMovedByOthersIsReadAtTheStreamsPosition)
 {
     Bytes cleartext = MakePattern(2000, 2);
     Fixture f(cleartext);
     Bytes out;
     for (NPT_Size done = 0; done < cleartext.size();) {
-        ASSERT_EQ(f.source->Seek(done * 7 % 1999), NPT_SUCCESS);
+        ASSERT_EQ(f.source->Seek((done * 7 + 1500) % 1999), NPT_SUCCESS);
         Bytes chunk(9);
         NPT_Size got = 0;
         ASSERT_EQ(f.stream->Read(chunk.data(), 9, &got), NPT_SUCCESS);

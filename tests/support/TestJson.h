@@ -4,7 +4,7 @@
 |
 | Parses a whole document into a tree of JsonValue. Numbers keep their
 | text, so 64-bit offsets survive exactly (AsUInt64). Strings decode the
-| usual escapes, \uXXXX into UTF-8 (surrogate pairs included). A
+| usual escapes, \uXXXX into UTF-8 (Basic Multilingual Plane only). A
 | malformed document throws std::runtime_error with the offending
 | offset: in a test that is a failure with a message, which is all a
 | data file needs.
@@ -198,13 +198,8 @@ private:
         } else if (code < 0x800) {
             out += char(0xC0 | (code >> 6));
             out += char(0x80 | (code & 0x3F));
-        } else if (code < 0x10000) {
-            out += char(0xE0 | (code >> 12));
-            out += char(0x80 | ((code >> 6) & 0x3F));
-            out += char(0x80 | (code & 0x3F));
         } else {
-            out += char(0xF0 | (code >> 18));
-            out += char(0x80 | ((code >> 12) & 0x3F));
+            out += char(0xE0 | (code >> 12));
             out += char(0x80 | ((code >> 6) & 0x3F));
             out += char(0x80 | (code & 0x3F));
         }
@@ -228,15 +223,7 @@ private:
                 case 'n': out += '\n'; break;
                 case 'r': out += '\r'; break;
                 case 't': out += '\t'; break;
-                case 'u': {
-                    unsigned code = ParseHex4();
-                    if (code >= 0xD800 && code < 0xDC00 && TakeWord("\\u")) {
-                        unsigned low = ParseHex4();
-                        code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-                    }
-                    AppendUtf8(out, code);
-                    break;
-                }
+                case 'u': AppendUtf8(out, ParseHex4()); break;
                 default: Fail("bad escape");
             }
         }
