@@ -165,6 +165,10 @@ TVK_DecryptingStream::Read(void* buffer, NPT_Size bytes_to_read, NPT_Size* bytes
         if (bytes_to_read >= TVK_DECRYPTING_STREAM_SLICE_SIZE) {
             result = source->Read(out, TVK_DECRYPTING_STREAM_SLICE_SIZE, &got);
             if (result != NPT_SUCCESS) break;
+            if (got > TVK_DECRYPTING_STREAM_SLICE_SIZE) {  // a source that breaks its contract
+                result = NPT_ERROR_INTERNAL;
+                break;
+            }
             out           += got;
             run_size      += got;
             bytes_to_read -= got;
@@ -179,6 +183,10 @@ TVK_DecryptingStream::Read(void* buffer, NPT_Size bytes_to_read, NPT_Size* bytes
         NPT_UInt8 block[TVK_DECRYPTING_STREAM_SLICE_SIZE];
         result = source->Read(block, TVK_DECRYPTING_STREAM_SLICE_SIZE, &got);
         if (result != NPT_SUCCESS) break;
+        if (got > TVK_DECRYPTING_STREAM_SLICE_SIZE) {
+            result = NPT_ERROR_INTERNAL;
+            break;
+        }
         m_EncryptedPosition += got;
 
         NPT_Size out_size = sizeof(m_Buffer);

@@ -75,6 +75,8 @@ public:
     //                                      the block buffer are counted)
     //   the source's Read fails otherwise  that error (bytes delivered
     //                                      before it are counted)
+    //   the source delivers more than asked
+    //                                      NPT_ERROR_INTERNAL
     // The source is repositioned on every call, even for 0 bytes.
     NPT_Result Read(void*     buffer,
                     NPT_Size  bytes_to_read,

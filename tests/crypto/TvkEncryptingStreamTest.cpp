@@ -13,6 +13,7 @@
 #include "TestCipherStreams.h"
 #include "TestStreams.h"
 #include "TvkBlockCipherFactory.h"
+#include "TvkDecryptingStream.h"
 #include "TvkEncryptingStream.h"
 
 namespace {
@@ -294,6 +295,40 @@ TEST(EncryptingStream, SourceFailingMidwayCountsTheBytesBefore)
             EXPECT_EQ(f.stream->Tell(position), NPT_SUCCESS);
             EXPECT_EQ(position, out.size());
         }
+    }
+}
+
+// A source that reports one byte more than it was asked for must not
+// make either stream count past the caller's buffer.
+class OverclaimingSource : public FakeInputStream
+{
+public:
+    using FakeInputStream::FakeInputStream;
+    NPT_Result Read(void* buffer, NPT_Size bytes_to_read, NPT_Size* bytes_read) override
+    {
+        NPT_Result result = FakeInputStream::Read(buffer, bytes_to_read, bytes_read);
+        if (bytes_read && *bytes_read) ++*bytes_read;
+        return result;
+    }
+};
+
+TEST(CipherStreams, SourceClaimingMoreThanAskedIsAnInternalError)
+{
+    for (NPT_Size request : {5u, 100u}) {
+        NPT_InputStreamReference source(new OverclaimingSource(MakePattern(1000)));
+        NPT_InputStreamReference encrypting, decrypting;
+        ASSERT_EQ(TVK_EncryptingStream::Create(source, TestKey(), 16, kFactory, encrypting,
+                                               nullptr, nullptr, 6),
+                  NPT_SUCCESS);
+        ASSERT_EQ(TVK_DecryptingStream::Create(source, TestKey(), 16, kFactory, decrypting,
+                                               nullptr, 6),
+                  NPT_SUCCESS);
+        Bytes out(request);
+        NPT_Size got = 0;
+        EXPECT_EQ(encrypting->Read(out.data(), request, &got), NPT_ERROR_INTERNAL);
+        EXPECT_EQ(got, 0u);
+        EXPECT_EQ(decrypting->Read(out.data(), request, &got), NPT_ERROR_INTERNAL);
+        EXPECT_EQ(got, 0u);
     }
 }
 
