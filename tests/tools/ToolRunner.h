@@ -61,6 +61,7 @@ struct RunSpec {
     int         stdin_fd = -1;                 // ...unless a descriptor is given
     int         stdout_fd = -1;                // -1: captured in RunResult::out
     long long   file_size_limit = -1;          // RLIMIT_FSIZE for the child, if >= 0
+    bool        drop_root = false;             // when root, run as nobody (65534)
     int         timeout_seconds = 60;
     // called in the parent once the child runs, with its pid and the
     // standard error read so far; returning true stops the calls
@@ -132,6 +133,9 @@ RunTool(const RunSpec& spec)
             struct rlimit limit;
             limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(spec.file_size_limit);
             setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        if (spec.drop_root && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) {
+            _exit(126);
         }
         signal(SIGPIPE, SIG_DFL);
         execve(argv[0], argv.data(), envp.data());
