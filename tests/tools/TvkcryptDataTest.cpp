@@ -117,7 +117,7 @@ protected:
     static const std::size_t kSize = 2 * B + 333;
 };
 
-TEST_F(RangeTest, EqualsTheSliceOfAFullDecryptionFromFilesAndPipes)
+TEST_F(RangeTest, EqualsTheSliceOfAFullDecryptionFromFilesPipesAndRedirections)
 {
     TempDir dir;
     const std::string clear = PatternData(kSize, 7);
@@ -151,6 +151,16 @@ TEST_F(RangeTest, EqualsTheSliceOfAFullDecryptionFromFilesAndPipes)
         EXPECT_TRUE(SameBytes(run.out, expected));
 
         run = RunWithPassword(args, kPassword, encrypted);
+        ExpectSuccess(run);
+        EXPECT_TRUE(SameBytes(run.out, expected));
+
+        RunSpec redirected;
+        redirected.args = args;
+        redirected.env["TVK_PASSWORD"] = kPassword;
+        redirected.stdin_fd = open((dir / "enc").c_str(), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(redirected.stdin_fd, 0);
+        run = RunTool(redirected);
+        close(redirected.stdin_fd);
         ExpectSuccess(run);
         EXPECT_TRUE(SameBytes(run.out, expected));
     }
