@@ -27,12 +27,10 @@ struct CopyCase {
 const CopyCase kCopyCases[] = {
     {"EmptySource",              0,      0,     0,  0,  0,      0},
     {"WholeSourceTinyWrites",    200000, 0,     10, 0,  0,      200000},
-    {"WholeSourceShortReads",    200000, 7000,  0,  0,  0,      200000},
     {"ShortReadsAndWrites",      200000, 65535, 13, 0,  0,      200000},
     {"SizeWithinSource",         1000,   0,     0,  0,  100,    100},
     {"SizeBeyondSource",         40,     0,     0,  0,  100,    40},
-    {"SizeAcrossChunks",         200000, 0,     0,  0,  70000,  70000},
-    {"SizeWithShortReads",       200000, 999,   7,  0,  70000,  70000},
+    {"SizeAcrossBlocks",         200000, 999,   7,  0,  70000,  70000},
     {"OffsetThenRest",           1000,   0,     0,  50, 0,      950},
     {"OffsetAndSize",            1000,   0,     0,  50, 100,    100},
 };
@@ -67,78 +65,56 @@ TEST_P(CopyTest, MovesEveryByteInOrder)
 INSTANTIATE_TEST_SUITE_P(Streams, CopyTest, ::testing::ValuesIn(kCopyCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(StreamCopy, ReadRequestsFollowSizeAndBlock)
+TEST(StreamCopy, WholeBlocksToATenByteSink)
 {
-    // 200,000 bytes to the end: full blocks until the source runs dry
-    {
-        FakeInputStream source(MakePattern(200000));
-        FakeOutputStream sink;
-        sink.max_write = 10;
-        ASSERT_EQ(NPT_SUCCESS, NPT_StreamToStreamCopy(source, sink));
-        std::vector<NPT_Size> expected(5, 0x10000);
-        EXPECT_EQ(expected, source.read_requests);  // the last one sees the end
-        // each block is written in tens plus one short write of 6 bytes
-        EXPECT_EQ(3 * 6554 + 340, sink.write_calls);
-    }
-    // a size limit trims the last request to what remains
-    {
-        FakeInputStream source(MakePattern(200000));
-        FakeOutputStream sink;
-        ASSERT_EQ(NPT_SUCCESS, NPT_StreamToStreamCopy(source, sink, 0, 70000));
-        EXPECT_EQ((std::vector<NPT_Size>{0x10000, 70000 - 0x10000}), source.read_requests);
-    }
-}
-
-TEST(StreamCopy, SourceFailurePassesThrough)
-{
-    const NPT_Result codes[] = {NPT_FAILURE, NPT_ERROR_PERMISSION_DENIED,
-                                NPT_ERROR_INTERNAL, NPT_ERROR_BASE_ERRNO - 5};
-    for (NPT_Result code : codes) {
-        FakeInputStream source(MakePattern(200000));
-        source.fail_after = 70000;
-        source.fail_code  = code;
-        FakeOutputStream sink;
-        NPT_LargeSize written = 0;
-        EXPECT_EQ(code, NPT_StreamToStreamCopy(source, sink, 0, 0, &written));
-        EXPECT_EQ(70000u, written);
-        EXPECT_EQ(70000u, sink.Written().size());
-    }
-}
-
-TEST(StreamCopy, SinkFailurePassesThrough)
-{
+    // 200,000 bytes: full 64 KiB requests until the source runs dry,
+    // each block written in tens plus one short write of 6 bytes
     FakeInputStream source(MakePattern(200000));
     FakeOutputStream sink;
-    sink.max_write  = 1000;
-    sink.fail_after = 66500;
-    sink.fail_code  = NPT_ERROR_FILE_NOT_ENOUGH_SPACE;
-    NPT_LargeSize written = 0;
-    EXPECT_EQ(NPT_ERROR_FILE_NOT_ENOUGH_SPACE,
-              NPT_StreamToStreamCopy(source, sink, 0, 0, &written));
-    EXPECT_EQ(66500u, written);
-    EXPECT_TRUE(std::equal(sink.Written().begin(), sink.Written().end(), source.Data().begin()));
+    sink.max_write = 10;
+    ASSERT_EQ(NPT_SUCCESS, NPT_StreamToStreamCopy(source, sink));
+    EXPECT_EQ(std::vector<NPT_Size>(5, 0x10000), source.read_requests);
+    EXPECT_EQ(3 * 6554 + 340, sink.write_calls);
 }
 
-TEST(StreamCopy, FailingOffsetSeekReadsNothing)
-{
-    FakeInputStream source(MakePattern(100));
-    source.seek_result = NPT_ERROR_NOT_SUPPORTED;
-    FakeOutputStream sink;
-    NPT_LargeSize written = 99;
-    EXPECT_EQ(NPT_ERROR_NOT_SUPPORTED, NPT_StreamToStreamCopy(source, sink, 10, 0, &written));
-    EXPECT_EQ(0u, written);
-    EXPECT_EQ(0, source.read_calls);
-}
+struct FailureCase {
+    const char*   name;
+    NPT_Position  offset;
+    bool          seek_fails, source_fails, sink_fails, sink_takes_nothing;
+    NPT_Result    expected;
+    NPT_LargeSize expected_bytes;
+};
 
-TEST(StreamCopy, SinkTakingNothingEndsTheCopy)
+TEST(StreamCopy, FailuresPassThrough)
 {
-    // a sink that succeeds without taking a byte must not hold the copy
-    // in an endless loop
-    FakeInputStream source(MakePattern(100));
-    FakeOutputStream sink;
-    sink.zero_byte_success = true;
-    EXPECT_EQ(NPT_ERROR_INTERNAL, NPT_StreamToStreamCopy(source, sink));
-    EXPECT_EQ(1, sink.write_calls);
+    const FailureCase cases[] = {
+        {"SourceFails",     0,  false, true,  false, false, NPT_ERROR_PERMISSION_DENIED, 70000},
+        {"SinkFails",       0,  false, false, true,  false, NPT_ERROR_WRITE_FAILED,      66500},
+        {"OffsetSeekFails", 10, true,  false, false, false, NPT_ERROR_NOT_SUPPORTED,     0},
+        // a sink succeeding without taking a byte must not hang the copy
+        {"SinkTakesNothing", 0, false, false, false, true,  NPT_ERROR_INTERNAL,          0},
+    };
+    for (const FailureCase& c : cases) {
+        FakeInputStream source(MakePattern(200000));
+        if (c.seek_fails) source.seek_result = NPT_ERROR_NOT_SUPPORTED;
+        if (c.source_fails) {
+            source.fail_after = 70000;
+            source.fail_code  = NPT_ERROR_PERMISSION_DENIED;
+        }
+        FakeOutputStream sink;
+        sink.max_write = 1000;
+        if (c.sink_fails) sink.fail_after = 66500;
+        sink.zero_byte_success = c.sink_takes_nothing;
+
+        NPT_LargeSize written = 99;
+        EXPECT_EQ(c.expected, NPT_StreamToStreamCopy(source, sink, c.offset, 0, &written)) << c.name;
+        EXPECT_EQ(c.expected_bytes, written) << c.name;
+        ASSERT_EQ(c.expected_bytes, sink.Written().size()) << c.name;
+        EXPECT_TRUE(std::equal(sink.Written().begin(), sink.Written().end(), source.Data().begin()));
+        if (c.seek_fails) {
+            EXPECT_EQ(0, source.read_calls);
+        }
+    }
 }
 
 } // namespace
