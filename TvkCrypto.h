@@ -15,12 +15,37 @@
 #include "NptDataBuffer.h"
 #include "NptReferences.h"
 #include "NptUtils.h"
+#include "NptStrings.h"
+#include "NptList.h"
+#include "NptStringMap.h"
+#include "NptHex.h"
 
 // streams
 #include "NptStreams.h"
+#include "NptDelegatingStreams.h"
+#include "NptSubInputStream.h"
+#include "NptStreamCopy.h"
+#include "NptMemoryStream.h"
+#include "NptStringOutputStream.h"
+
+// files
+#include "NptFile.h"
+#include "NptStdcFile.h"
 
 // cryptographic primitives
 #include "NptBlockCipher.h"
+#include "NptAes.h"
 #include "NptDigest.h"
+#include "NptBasicDigest.h"
+#include "NptSha1.h"
+#include "NptMd5.h"
+#include "NptHmac.h"
+
+// encryption layer
+#include "TvkStreamCipher.h"
+#include "TvkBlockCipherFactory.h"
+#include "TvkEncryptingStream.h"
+#include "TvkDecryptingStream.h"
+#include "TvkCryptoHelper.h"
 
 #endif // TVK_CRYPTO_H

@@ -17,10 +17,10 @@
 class NPT_BlockCipher
 {
 public:
-    enum Algorithm {
+    enum Algorithm : NPT_Int32 {
         AES_128 = 0
     };
-    enum Direction {
+    enum Direction : NPT_Int32 {
         ENCRYPT = 0,
         DECRYPT = 1
     };

@@ -16,7 +16,7 @@
 class NPT_Digest
 {
 public:
-    enum Algorithm {
+    enum Algorithm : NPT_Int32 {
         SHA1 = 0,
         MD5  = 1
     };
