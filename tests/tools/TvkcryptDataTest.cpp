@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -190,7 +191,7 @@ TEST_F(RangeTest, OffsetsBeyond4GiBSeekAndWrap)
     EXPECT_NE(low.out, std::string(3000, '\0'));
 }
 
-TEST(NoticeTest, EncryptingMoreThan4GiBIsNoticed)
+TEST(NoticeTest, EncryptingMoreThan4GiBIsNoticedUnlessQuiet)
 {
     TempDir dir;
     const std::string path = dir / "big";
@@ -200,17 +201,32 @@ TEST(NoticeTest, EncryptingMoreThan4GiBIsNoticed)
     close(fd);
     if (!sparse_ok) GTEST_SKIP() << "no sparse 4 GiB file here";
 
-    // the notice comes before any data is processed: stop the run there
-    RunSpec spec;
-    spec.args = {"encrypt", path, "-o", "/dev/null"};
-    spec.env["TVK_PASSWORD"] = kPassword;
-    spec.watch = [](pid_t pid, const std::string& err) {
-        if (err.find("4 GiB") == std::string::npos) return false;
-        kill(pid, SIGTERM);
-        return true;
-    };
-    RunResult run = RunTool(spec);
-    EXPECT_NE(run.err.find("tvkcrypt: note: encrypting more than 4 GiB"), std::string::npos) << run.err;
+    for (bool quiet : {false, true}) {
+        SCOPED_TRACE(quiet ? "quiet" : "not quiet");
+        // notices come before any data is written: once the output has
+        // grown, stop the run
+        RunSpec spec;
+        spec.args = {"encrypt", path, "-o", dir / "out"};
+        if (quiet) spec.args.push_back("-q");
+        spec.env["TVK_PASSWORD"] = kPassword;
+        spec.watch = [&](pid_t pid, const std::string&) {
+            for (const std::string& name : dir.List()) {
+                struct stat st;
+                if (name.rfind(".out.tvkcrypt-", 0) == 0 && stat((dir / name).c_str(), &st) == 0 &&
+                    st.st_size > 0) {
+                    kill(pid, SIGTERM);
+                    return true;
+                }
+            }
+            return false;
+        };
+        RunResult run = RunTool(spec);
+        EXPECT_EQ(run.signal, SIGTERM);
+        const bool noticed =
+            run.err.find("tvkcrypt: note: encrypting more than 4 GiB") != std::string::npos;
+        EXPECT_EQ(noticed, !quiet) << run.err;
+        EXPECT_EQ(dir.List(), std::vector<std::string>{"big"});
+    }
 }
 
 /*----------------------------------------------------------------------
