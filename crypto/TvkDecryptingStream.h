@@ -10,9 +10,11 @@
 |
 | Every byte of the format decrypts on its own given its offset, so the
 | stream can be repositioned anywhere from 0 to its size; a Seek costs
-| one key-stream refresh (one AES block) and one source Seek. The source
-| is read in slices of at most 16 bytes and repositioned to this
-| stream's own position at every Read. Memory use is constant.
+| one key-stream refresh (one AES block) and one source Seek. Reading
+| goes through the pipeline of TvkCipherInputStream.h: slices of at
+| most 16 bytes, a block buffer for bytes the caller has no room for,
+| and the source repositioned to this stream's own position at every
+| Read. Memory use is constant.
 |
 | Ownership: the stream shares its source through an NPT_Reference and
 | owns its cipher (and through it the block cipher). A stream is used
@@ -25,11 +27,11 @@
 #include "NptResults.h"
 #include "NptReferences.h"
 #include "NptStreams.h"
+#include "TvkCipherInputStream.h"
 
-class TVK_StreamCipher;
 class TVK_BlockCipherFactory;
 
-class TVK_DecryptingStream : public NPT_InputStream
+class TVK_DecryptingStream : public TVK_CipherInputStream
 {
 public:
     // Makes decrypting_stream empty, then builds a stream that decrypts
@@ -50,51 +52,18 @@ public:
                              const NPT_LargeSize*            _cleartext_size,
                              NPT_UInt8                       expansion_factor);
 
-    ~TVK_DecryptingStream() override;
-    TVK_DecryptingStream(const TVK_DecryptingStream&) = delete;
-    TVK_DecryptingStream& operator=(const TVK_DecryptingStream&) = delete;
+    // Read, Tell, GetSize, GetAvailable: see TVK_CipherInputStream;
+    // Tell is the cleartext position, GetSize the given (or source) size.
 
-    // Delivers up to bytes_to_read cleartext bytes; loops until the
-    // request is met, the size is reached or the source ends.
-    // *bytes_read (when given) always holds the count delivered.
-    //   nothing left (bytes_to_read > 0)   NPT_ERROR_END_OF_STREAM
-    //   the source's Seek fails            that error (bytes taken from
-    //                                      the block buffer are counted)
-    //   the source's Read fails otherwise  that error (bytes delivered
-    //                                      before it are counted)
-    //   the source delivers more than asked
-    //                                      NPT_ERROR_INTERNAL
-    // The source is repositioned on every call, even for 0 bytes.
-    NPT_Result Read(void*     buffer,
-                    NPT_Size  bytes_to_read,
-                    NPT_Size* bytes_read = nullptr) override;
     // Moves to any position from 0 to the size (the size itself
     // included); the block buffer is always discarded.
     //   position > size          NPT_ERROR_INVALID_PARAMETERS, nothing changed
     //   the source's Seek fails  that error, nothing changed (the stream
     //                            keeps reading correctly from where it was)
     NPT_Result Seek(NPT_Position position) override;
-    // The cleartext position. Never fails.
-    NPT_Result Tell(NPT_Position& position) override;
-    // The given (or source) size. Never fails.
-    NPT_Result GetSize(NPT_LargeSize& size) override;
-    // GetSize - Tell. Never fails.
-    NPT_Result GetAvailable(NPT_LargeSize& available) override;
 
 private:
-    TVK_DecryptingStream(NPT_Reference<NPT_InputStream>& encrypted_stream,
-                         TVK_StreamCipher*               stream_cipher,
-                         NPT_LargeSize                   size);
-
-    NPT_LargeSize                  m_CleartextSize;
-    NPT_Position                   m_CleartextPosition;  // bytes delivered
-    NPT_Reference<NPT_InputStream> m_EncryptedStream;
-    NPT_LargeSize                  m_EncryptedSize;
-    NPT_Position                   m_EncryptedPosition;  // next source byte
-    TVK_StreamCipher*              m_StreamCipher;       // owned
-    NPT_UInt8                      m_Buffer[16];
-    NPT_Size                       m_BufferFullness;
-    NPT_Size                       m_BufferOffset;
+    using TVK_CipherInputStream::TVK_CipherInputStream;
 };
 
 #endif // TVK_DECRYPTING_STREAM_H

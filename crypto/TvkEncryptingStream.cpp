@@ -4,19 +4,9 @@
 ****************************************************************/
 #include "TvkEncryptingStream.h"
 
-#include <cstring>
 #include <new>
 
-#include "NptBlockCipher.h"
-#include "TvkBlockCipherFactory.h"
 #include "TvkStreamCipher.h"
-
-namespace {
-
-// The source is read in slices of at most this many bytes.
-const NPT_Size TVK_ENCRYPTING_STREAM_SLICE_SIZE = 16;
-
-} // namespace
 
 /*----------------------------------------------------------------------
 |   TVK_EncryptingStream::Create
@@ -32,31 +22,12 @@ TVK_EncryptingStream::Create(NPT_Reference<NPT_InputStream>& cleartext_stream,
                              NPT_UInt8                       expansion_factor)
 {
     encrypting_stream = nullptr;
-    if (cleartext_stream.IsNull() || block_cipher_factory == nullptr) {
-        return NPT_ERROR_INVALID_PARAMETERS;
-    }
 
-    NPT_LargeSize size = 0;
-    if (cleartext_size) {
-        size = *cleartext_size;
-    } else {
-        NPT_CHECK(cleartext_stream->GetSize(size));
-    }
+    NPT_LargeSize     size          = 0;
+    TVK_StreamCipher* stream_cipher = nullptr;
+    NPT_CHECK(PrepareCipher(cleartext_stream, key, key_size, block_cipher_factory,
+                            cleartext_size, expansion_factor, size, stream_cipher));
 
-    // Counter blocks are only ever encrypted, for either direction.
-    NPT_BlockCipher* block_cipher = nullptr;
-    NPT_CHECK(block_cipher_factory->Create(NPT_BlockCipher::AES_128,
-                                           NPT_BlockCipher::ENCRYPT,
-                                           key,
-                                           key_size,
-                                           block_cipher));
-
-    TVK_StreamCipher* stream_cipher =
-        new (std::nothrow) TVK_CtrStreamCipher(block_cipher, expansion_factor);
-    if (stream_cipher == nullptr) {
-        delete block_cipher;
-        return NPT_ERROR_OUT_OF_MEMORY;
-    }
     TVK_EncryptingStream* stream =
         new (std::nothrow) TVK_EncryptingStream(cleartext_stream, stream_cipher, size);
     if (stream == nullptr) {
@@ -72,166 +43,11 @@ TVK_EncryptingStream::Create(NPT_Reference<NPT_InputStream>& cleartext_stream,
             delete stream;
             return result;
         }
-        stream->m_CleartextPosition = *cleartext_position;
+        stream->m_SourcePosition = *cleartext_position;
     }
 
     encrypting_stream = stream;
     return NPT_SUCCESS;
-}
-
-/*----------------------------------------------------------------------
-|   TVK_EncryptingStream::TVK_EncryptingStream
-+---------------------------------------------------------------------*/
-TVK_EncryptingStream::TVK_EncryptingStream(NPT_Reference<NPT_InputStream>& cleartext_stream,
-                                           TVK_StreamCipher*               stream_cipher,
-                                           NPT_LargeSize                   size)
-    : m_CleartextSize(size),
-      m_CleartextPosition(0),
-      m_CleartextStream(cleartext_stream),
-      m_EncryptedSize(size),
-      m_EncryptedPosition(0),
-      m_StreamCipher(stream_cipher),
-      m_Buffer(),
-      m_BufferFullness(0),
-      m_BufferOffset(0)
-{
-}
-
-/*----------------------------------------------------------------------
-|   TVK_EncryptingStream::~TVK_EncryptingStream
-+---------------------------------------------------------------------*/
-TVK_EncryptingStream::~TVK_EncryptingStream()
-{
-    delete m_StreamCipher;
-    m_CleartextStream.Release();
-}
-
-/*----------------------------------------------------------------------
-|   TVK_EncryptingStream::Read
-|
-|   Slices that fit the caller's buffer whole are read straight into it
-|   and encrypted there in one cipher call per run; only a slice the
-|   caller has no room for passes through the block buffer. The source
-|   sees the same requests either way, and the cipher's output does not
-|   depend on how a run is cut, so the result is that of encrypting
-|   slice by slice.
-+---------------------------------------------------------------------*/
-NPT_Result
-TVK_EncryptingStream::Read(void* buffer, NPT_Size bytes_to_read, NPT_Size* bytes_read)
-{
-    if (bytes_read) *bytes_read = 0;
-
-    NPT_LargeSize left = m_EncryptedSize - m_EncryptedPosition;
-    if (left < bytes_to_read) {
-        if (left == 0) return NPT_ERROR_END_OF_STREAM;
-        bytes_to_read = static_cast<NPT_Size>(left);
-    }
-
-    NPT_UInt8* out   = static_cast<NPT_UInt8*>(buffer);
-    NPT_Size   total = 0;
-
-    // bytes encrypted earlier and not yet delivered
-    if (m_BufferFullness > 0) {
-        NPT_Size n = bytes_to_read < m_BufferFullness ? bytes_to_read : m_BufferFullness;
-        std::memcpy(out, m_Buffer + m_BufferOffset, n);
-        out                 += n;
-        m_EncryptedPosition += n;
-        m_BufferOffset      += n;
-        m_BufferFullness    -= n;
-        bytes_to_read       -= n;
-        total                = n;
-        if (bytes_read) *bytes_read = n;
-    }
-
-    NPT_InputStream*  source = m_CleartextStream.AsPointer();
-    TVK_StreamCipher* cipher = m_StreamCipher;
-    NPT_CHECK(source->Seek(m_CleartextPosition));
-
-    // Slices read straight into the caller's buffer wait there as one
-    // run for a single cipher call; the positions pass the run only once
-    // it is encrypted. A run that cannot be encrypted is wiped from the
-    // caller's buffer and not counted, so that no byte leaves this
-    // stream untransformed, and the next Read reads it again.
-    NPT_UInt8* run      = out;
-    NPT_Size   run_size = 0;
-    auto process_run = [&]() -> NPT_Result {
-        if (run_size == 0) return NPT_SUCCESS;
-        bool       last      = m_CleartextPosition + run_size >= m_CleartextSize;
-        NPT_Result processed = cipher->ProcessBuffer(run, run_size, run, nullptr, last);
-        if (processed == NPT_SUCCESS) {
-            m_CleartextPosition += run_size;
-            m_EncryptedPosition += run_size;
-            total += run_size;
-        } else {
-            std::memset(run, 0, run_size);
-            cipher->SetStreamOffset(m_CleartextPosition);
-        }
-        run_size = 0;
-        return processed;
-    };
-
-    NPT_Result result = NPT_SUCCESS;
-    while (bytes_to_read > 0) {
-        NPT_Size got = 0;
-        if (bytes_to_read >= TVK_ENCRYPTING_STREAM_SLICE_SIZE) {
-            result = source->Read(out, TVK_ENCRYPTING_STREAM_SLICE_SIZE, &got);
-            if (result != NPT_SUCCESS) break;
-            if (got > TVK_ENCRYPTING_STREAM_SLICE_SIZE) {  // a source that breaks its contract
-                result = NPT_ERROR_INTERNAL;
-                break;
-            }
-            out           += got;
-            run_size      += got;
-            bytes_to_read -= got;
-            continue;
-        }
-
-        // The caller wants less than a slice: the rest goes through the
-        // block buffer, after the pending run so the cipher stays in step.
-        result = process_run();
-        if (result != NPT_SUCCESS) break;
-
-        NPT_UInt8 block[TVK_ENCRYPTING_STREAM_SLICE_SIZE];
-        result = source->Read(block, TVK_ENCRYPTING_STREAM_SLICE_SIZE, &got);
-        if (result != NPT_SUCCESS) break;
-        if (got > TVK_ENCRYPTING_STREAM_SLICE_SIZE) {
-            result = NPT_ERROR_INTERNAL;
-            break;
-        }
-        m_CleartextPosition += got;
-
-        NPT_Size out_size = sizeof(m_Buffer);
-        result = cipher->ProcessBuffer(block, got, m_Buffer, &out_size,
-                                       m_CleartextPosition >= m_CleartextSize);
-        if (result != NPT_SUCCESS) {
-            // the slice is read again next time
-            m_CleartextPosition -= got;
-            cipher->SetStreamOffset(m_CleartextPosition);
-            break;
-        }
-        m_BufferOffset   = 0;
-        m_BufferFullness = out_size;
-
-        NPT_Size n = bytes_to_read < out_size ? bytes_to_read : out_size;
-        std::memcpy(out, m_Buffer, n);
-        out                 += n;
-        run                  = out;
-        m_EncryptedPosition += n;
-        m_BufferOffset      += n;
-        m_BufferFullness    -= n;
-        bytes_to_read       -= n;
-        total               += n;
-    }
-
-    NPT_Result processed = process_run();
-    if (processed != NPT_SUCCESS &&
-        (result == NPT_SUCCESS || result == NPT_ERROR_END_OF_STREAM)) {
-        result = processed;
-    }
-    if (bytes_read) *bytes_read = total;
-
-    if (result == NPT_ERROR_END_OF_STREAM && total > 0) return NPT_SUCCESS;
-    return result;
 }
 
 /*----------------------------------------------------------------------
@@ -240,35 +56,5 @@ TVK_EncryptingStream::Read(void* buffer, NPT_Size bytes_to_read, NPT_Size* bytes
 NPT_Result
 TVK_EncryptingStream::Seek(NPT_Position position)
 {
-    return position == m_EncryptedPosition ? NPT_SUCCESS : NPT_ERROR_NOT_SUPPORTED;
-}
-
-/*----------------------------------------------------------------------
-|   TVK_EncryptingStream::Tell
-+---------------------------------------------------------------------*/
-NPT_Result
-TVK_EncryptingStream::Tell(NPT_Position& position)
-{
-    position = m_EncryptedPosition;
-    return NPT_SUCCESS;
-}
-
-/*----------------------------------------------------------------------
-|   TVK_EncryptingStream::GetSize
-+---------------------------------------------------------------------*/
-NPT_Result
-TVK_EncryptingStream::GetSize(NPT_LargeSize& size)
-{
-    size = m_EncryptedSize;
-    return NPT_SUCCESS;
-}
-
-/*----------------------------------------------------------------------
-|   TVK_EncryptingStream::GetAvailable
-+---------------------------------------------------------------------*/
-NPT_Result
-TVK_EncryptingStream::GetAvailable(NPT_LargeSize& available)
-{
-    available = m_EncryptedSize - m_EncryptedPosition;
-    return NPT_SUCCESS;
+    return position == m_Position ? NPT_SUCCESS : NPT_ERROR_NOT_SUPPORTED;
 }

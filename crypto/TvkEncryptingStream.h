@@ -12,11 +12,10 @@
 | identifies neither key, E nor length, and a wrong key goes undetected;
 | encryption and decryption are the same transformation.
 |
-| The source is read in slices of at most 16 bytes, each encrypted at
-| its true offset; bytes the caller has no room for wait in a 32-byte
-| block buffer for the next Read. Memory use is constant. The source is
-| repositioned to this stream's own position at every Read, so others
-| may move a shared source between reads. The stream cannot be
+| The stream reads its source through the pipeline of
+| TvkCipherInputStream.h: slices of at most 16 bytes, each encrypted at
+| its true offset, a block buffer for bytes the caller has no room for,
+| and the source repositioned at every Read. The stream cannot be
 | repositioned itself: Seek only accepts the current position.
 |
 | Ownership: the stream shares its source through an NPT_Reference and
@@ -30,11 +29,11 @@
 #include "NptResults.h"
 #include "NptReferences.h"
 #include "NptStreams.h"
+#include "TvkCipherInputStream.h"
 
-class TVK_StreamCipher;
 class TVK_BlockCipherFactory;
 
-class TVK_EncryptingStream : public NPT_InputStream
+class TVK_EncryptingStream : public TVK_CipherInputStream
 {
 public:
     // Makes encrypting_stream empty, then builds a stream that encrypts
@@ -63,48 +62,16 @@ public:
                              const NPT_Position*             cleartext_position,
                              NPT_UInt8                       expansion_factor);
 
-    ~TVK_EncryptingStream() override;
-    TVK_EncryptingStream(const TVK_EncryptingStream&) = delete;
-    TVK_EncryptingStream& operator=(const TVK_EncryptingStream&) = delete;
+    // Read, Tell, GetSize, GetAvailable: see TVK_CipherInputStream;
+    // Tell is the count of ciphertext bytes delivered, GetSize the
+    // declared (or source) size.
 
-    // Delivers up to bytes_to_read ciphertext bytes; loops until the
-    // request is met, the declared size is reached or the source ends.
-    // *bytes_read (when given) always holds the count delivered.
-    //   nothing left (bytes_to_read > 0)   NPT_ERROR_END_OF_STREAM
-    //   the source's Seek fails            that error (bytes taken from
-    //                                      the block buffer are counted)
-    //   the source's Read fails otherwise  that error (bytes delivered
-    //                                      before it are counted)
-    //   the source delivers more than asked
-    //                                      NPT_ERROR_INTERNAL
-    // The source is repositioned on every call, even for 0 bytes.
-    NPT_Result Read(void*     buffer,
-                    NPT_Size  bytes_to_read,
-                    NPT_Size* bytes_read = nullptr) override;
     // NPT_SUCCESS for the current position; any other position
     // NPT_ERROR_NOT_SUPPORTED, nothing changed.
     NPT_Result Seek(NPT_Position position) override;
-    // The count of ciphertext bytes delivered. Never fails.
-    NPT_Result Tell(NPT_Position& position) override;
-    // The declared (or source) size. Never fails.
-    NPT_Result GetSize(NPT_LargeSize& size) override;
-    // GetSize - Tell. Never fails.
-    NPT_Result GetAvailable(NPT_LargeSize& available) override;
 
 private:
-    TVK_EncryptingStream(NPT_Reference<NPT_InputStream>& cleartext_stream,
-                         TVK_StreamCipher*               stream_cipher,
-                         NPT_LargeSize                   size);
-
-    NPT_LargeSize                  m_CleartextSize;
-    NPT_Position                   m_CleartextPosition;  // next source byte
-    NPT_Reference<NPT_InputStream> m_CleartextStream;
-    NPT_LargeSize                  m_EncryptedSize;
-    NPT_Position                   m_EncryptedPosition;  // bytes delivered
-    TVK_StreamCipher*              m_StreamCipher;       // owned
-    NPT_UInt8                      m_Buffer[32];
-    NPT_Size                       m_BufferFullness;
-    NPT_Size                       m_BufferOffset;
+    using TVK_CipherInputStream::TVK_CipherInputStream;
 };
 
 #endif // TVK_ENCRYPTING_STREAM_H
