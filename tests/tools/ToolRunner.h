@@ -25,6 +25,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -227,6 +228,7 @@ struct TerminalResult {
     RunResult   run;
     std::string screen;    // everything the tool wrote to the terminal
     bool        all_steps_seen = true;
+    bool        echo_at_end = false;  // the terminal echoes input after the run
 };
 
 // stdin_fd >= 0 replaces the terminal as standard input. before_wait
@@ -290,6 +292,8 @@ RunOnTerminal(const std::vector<std::string>& args, const std::map<std::string, 
         kill(pid, SIGKILL);
         result.run.timed_out = true;
     }
+    struct termios settings;
+    result.echo_at_end = tcgetattr(master, &settings) == 0 && (settings.c_lflag & ECHO) != 0;
     close(master);
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <string>
@@ -84,6 +85,20 @@ INSTANTIATE_TEST_SUITE_P(
         PromptCase{"DecryptAsksOnce", "decrypt", {{"Password: ", "s3cret word\n"}}, 0, ""},
         PromptCase{"EmptyPassword", "decrypt", {{"Password: ", "\n"}}, 1, "is empty"}),
     [](const ::testing::TestParamInfo<PromptCase>& info) { return info.param.name; });
+
+// Ctrl-C at the prompt: the tool dies of SIGINT, but first turns the
+// terminal's echo back on and removes nothing it should keep.
+TEST(PromptInterruptTest, CtrlCRestoresEcho)
+{
+    TempDir dir;
+    WriteFile(dir / "clear", "text");
+    TerminalResult result = RunOnTerminal({"encrypt", dir / "clear", "-o", dir / "out"}, {},
+                                          {{"Password: ", "abc"}, {"", "\x03", 200}});
+    EXPECT_TRUE(result.all_steps_seen);
+    EXPECT_EQ(result.run.signal, SIGINT) << result.screen;
+    EXPECT_TRUE(result.echo_at_end);
+    EXPECT_EQ(dir.List(), std::vector<std::string>{"clear"});
+}
 
 TEST(TerminalOutputTest, EncryptedDataIsNotWrittenToATerminal)
 {
