@@ -323,5 +323,22 @@ TEST(PasswordSourceTest, FileFirstLineWinsOverTheEnvironment)
     EXPECT_TRUE(SameBytes(run.out, expected));
 }
 
+// Data encrypted with an empty password (the library allows it) can be
+// decrypted; new data cannot be encrypted with one.
+TEST(PasswordSourceTest, EmptyPasswordOnlyForDecrypting)
+{
+    TempDir dir;
+    const std::string clear = PatternData(2000);
+    WriteFile(dir / "enc", Library(clear, "", NPT_BlockCipher::ENCRYPT));
+    WriteFile(dir / "pw", "\n");
+    RunResult run = RunWithPassword({"decrypt", "--password-file", dir / "pw", dir / "enc"}, "");
+    ExpectSuccess(run);
+    EXPECT_TRUE(SameBytes(run.out, clear));
+
+    run = RunWithPassword({"encrypt", "--password-file", dir / "pw", dir / "enc"}, "");
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_NE(run.err.find("is empty"), std::string::npos) << run.err;
+}
+
 }  // namespace
 }  // namespace tvkcrypt_test

@@ -113,7 +113,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {"encrypt", "@/clear", "-f", "-o", "@/target", "--password-file", "@/nopw"},
                     nullptr, true, -1, "cannot open password file"},
         FailureCase{"EmptyPasswordFile",
-                    {"decrypt", "@/clear", "-f", "-o", "@/target", "--password-file", "@/pw"},
+                    {"encrypt", "@/clear", "-f", "-o", "@/target", "--password-file", "@/pw"},
                     [](const TempDir& d) { WriteFile(d / "pw", "\nsecond line\n"); }, true, -1,
                     "is empty"},
         FailureCase{"PasswordWithZeroByte",

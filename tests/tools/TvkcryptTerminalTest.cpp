@@ -83,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
                    {{"Password: ", "s3cret word\n"}, {"Repeat password: ", "wrong word\n"}}, 1,
                    "tvkcrypt: the passwords do not match"},
         PromptCase{"DecryptAsksOnce", "decrypt", {{"Password: ", "s3cret word\n"}}, 0, ""},
-        PromptCase{"EmptyPassword", "decrypt", {{"Password: ", "\n"}}, 1, "is empty"}),
+        PromptCase{"EncryptEmpty", "encrypt", {{"Password: ", "\n"}}, 1, "is empty"}),
     [](const ::testing::TestParamInfo<PromptCase>& info) { return info.param.name; });
 
 // Ctrl-C at the prompt: the tool dies of SIGINT, but first turns the

@@ -54,10 +54,11 @@ static const char kTooLong[] = " is longer than 4096 bytes";
 
 // Checks a password taken from source (words for messages).
 static bool
-Acceptable(const SecretBuffer& password, const std::string& source, std::string& error)
+Acceptable(const SecretBuffer& password, const std::string& source, bool encrypting,
+           std::string& error)
 {
-    if (password.Size() == 0) {
-        error = "the password " + source + " is empty";
+    if (password.Size() == 0 && encrypting) {
+        error = "the password " + source + " is empty; new data needs a password";
         return false;
     }
     if (std::memchr(password.CString(), '\0', password.Size()) != nullptr) {
@@ -68,7 +69,7 @@ Acceptable(const SecretBuffer& password, const std::string& source, std::string&
 }
 
 static bool
-FromFile(const std::string& path, SecretBuffer& password, std::string& error)
+FromFile(const std::string& path, bool encrypting, SecretBuffer& password, std::string& error)
 {
     FileHandle file;
     SysError failure = OpenForReading(path.c_str(), file);
@@ -101,7 +102,7 @@ FromFile(const std::string& path, SecretBuffer& password, std::string& error)
     }
     std::memcpy(password.Data(), line.Data(), length);
     password.SetSize(length);
-    return Acceptable(password, "in '" + path + "'", error);
+    return Acceptable(password, "in '" + path + "'", encrypting, error);
 }
 
 static bool
@@ -118,7 +119,8 @@ FromEnvironment(const char* value, SecretBuffer& password, std::string& error)
 }
 
 static bool
-Ask(Terminal& terminal, const char* prompt, SecretBuffer& password, std::string& error)
+Ask(Terminal& terminal, const char* prompt, bool encrypting, SecretBuffer& password,
+    std::string& error)
 {
     std::size_t length = 0;
     bool too_long = false;
@@ -133,11 +135,11 @@ Ask(Terminal& terminal, const char* prompt, SecretBuffer& password, std::string&
         error = std::string("the password entered") + kTooLong;
         return false;
     }
-    return Acceptable(password, "entered", error);
+    return Acceptable(password, "entered", encrypting, error);
 }
 
 static bool
-FromTerminal(bool confirm, SecretBuffer& password, std::string& error)
+FromTerminal(bool encrypting, SecretBuffer& password, std::string& error)
 {
     Terminal terminal;
     if (terminal.Open() != 0) {
@@ -145,10 +147,10 @@ FromTerminal(bool confirm, SecretBuffer& password, std::string& error)
                 "use --password-file FILE or set TVK_PASSWORD";
         return false;
     }
-    if (!Ask(terminal, "Password: ", password, error)) return false;
-    if (confirm) {
+    if (!Ask(terminal, "Password: ", encrypting, password, error)) return false;
+    if (encrypting) {
         SecretBuffer again(password.Capacity());
-        if (!Ask(terminal, "Repeat password: ", again, error)) return false;
+        if (!Ask(terminal, "Repeat password: ", encrypting, again, error)) return false;
         if (!again.Equals(password)) {
             error = "the passwords do not match";
             return false;
@@ -158,19 +160,19 @@ FromTerminal(bool confirm, SecretBuffer& password, std::string& error)
 }
 
 bool
-ObtainPassword(const std::string& password_file, bool confirm, SecretBuffer& password,
+ObtainPassword(const std::string& password_file, bool encrypting, SecretBuffer& password,
                std::string& error)
 {
     password.Clear();
     bool ok;
     if (!password_file.empty()) {
-        ok = FromFile(password_file, password, error);
+        ok = FromFile(password_file, encrypting, password, error);
     } else if (char* value = std::getenv("TVK_PASSWORD"); value != nullptr && value[0] != '\0') {
         ok = FromEnvironment(value, password, error);
         // the copy is all we need: leave no second copy in the environment
         NPT_WipeMemory(value, std::strlen(value));
     } else {
-        ok = FromTerminal(confirm, password, error);
+        ok = FromTerminal(encrypting, password, error);
     }
     if (!ok) password.Clear();
     return ok;

@@ -9,9 +9,11 @@
 |   1. the first line of the file named by --password-file;
 |   2. the environment variable TVK_PASSWORD, when set and not empty;
 |   3. a prompt on the controlling terminal without echo, asked twice
-|      when confirm is true.
-| It refuses empty passwords and passwords with a zero byte (the key
-| would silently be derived from the bytes before it).
+|      when encrypting.
+| It refuses passwords with a zero byte (the key would silently be
+| derived from the bytes before it), and empty passwords when
+| encrypting. Decrypting accepts an empty password from a file or the
+| prompt, since existing data may have been encrypted with one.
 ****************************************************************/
 #ifndef TVKCRYPT_PASSWORD_H
 #define TVKCRYPT_PASSWORD_H
@@ -50,7 +52,7 @@ const std::size_t kMaxPasswordLength = 4096;
 
 // Returns true with the password in password (capacity at least
 // kMaxPasswordLength), or false with a message for the user in error.
-bool ObtainPassword(const std::string& password_file, bool confirm,
+bool ObtainPassword(const std::string& password_file, bool encrypting,
                     SecretBuffer& password, std::string& error);
 
 }  // namespace tvkcrypt
