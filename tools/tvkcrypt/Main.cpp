@@ -198,7 +198,6 @@ Run(const Options& options)
         }
         job.input_position = input_start + options.offset;
         job.bounded = true;
-        job.exact_length = true;
         job.length = input_size - options.offset;
         if (options.has_length && options.length < job.length) job.length = options.length;
     } else {
@@ -252,7 +251,7 @@ Run(const Options& options)
     /*------------------------------------------------------------------
     |   transform
     +-----------------------------------------------------------------*/
-    const bool total_known = job.bounded && job.exact_length;
+    const bool total_known = seekable;
     const bool large = !total_known || job.length >= kLargeJob;
     FileHandle standard_error(2, false);
     Progress progress(encrypt ? "encrypting" : "decrypting",

@@ -139,9 +139,6 @@ Pipeline::ClaimInOrder(NPT_UInt8* buffer, Block& block)
     }
     if (got == 0) {
         m_InputDone = true;
-        if (m_Job.bounded && m_Job.exact_length && m_NextOffset < m_Job.length) {
-            Fail(TransformOutcome::INPUT_SHRANK, 0, NPT_SUCCESS);
-        }
         return false;
     }
     block.index = m_NextIndex++;

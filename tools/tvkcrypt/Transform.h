@@ -35,15 +35,14 @@ const std::size_t kBlockSize = std::size_t(1) << 20;
 
 struct TransformJob {
     const FileHandle* input = nullptr;
-    // true: read with ReadAt from input_position on; false: read in order
+    // true: a file, read with ReadAt from input_position on, which must
+    // deliver all length bytes (fewer means it was cut while we read);
+    // false: a pipe or device, read in order until its end
     bool        input_seekable = false;
     NPT_UInt64  input_position = 0;
     // when bounded, at most length bytes are transformed
     bool        bounded = false;
     NPT_UInt64  length = 0;
-    // true: the input must deliver all length bytes (a file whose size
-    // we know); a shorter input is an error, not a short output
-    bool        exact_length = false;
     // key-stream offset of the first byte transformed
     NPT_UInt64  stream_offset = 0;
     const FileHandle* output = nullptr;
