@@ -29,39 +29,45 @@ export TVK_PASSWORD=bench-password
 key=$(printf %s "$TVK_PASSWORD" | sha1sum | cut -c1-32)
 iv=00000000000000000000000000000000
 
-# seconds taken by a command, from bash's microsecond clock
-elapsed() {
-    local start=$EPOCHREALTIME
-    "$@"
-    local end=$EPOCHREALTIME
-    awk -v a="$start" -v b="$end" 'BEGIN { printf "%.4f", b - a }'
+# "wall cpu" seconds of one run of a command (cpu = user + system)
+measure() {
+    local TIMEFORMAT='%R %U %S'
+    { time "$@" 2>/dev/null; } 2>&1 | awk '{ printf "%.4f %.4f", $1, $2 + $3 }'
 }
-min() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b < a) ? b : a }'; }
+# keeps the run with the lower wall time: best NAME "wall cpu"
+declare -A wall cpu
+best() {
+    local w=${2% *} c=${2#* }
+    if [[ -z ${wall[$1]:-} ]] || awk -v a="$w" -v b="${wall[$1]}" 'BEGIN { exit !(a < b) }'; then
+        wall[$1]=$w
+        cpu[$1]=$c
+    fi
+}
 
 enc_null() { "$tool" encrypt --quiet "$dir/in" > /dev/null; }
 ssl_null() { openssl enc -aes-128-ctr -K "$key" -iv "$iv" -in "$dir/in" > /dev/null; }
 enc_file() { "$tool" encrypt --quiet "$dir/in" -o "$dir/out"; }
 copy_file() { cp "$dir/in" "$dir/out"; }
 
-best_enc_null= best_ssl_null= best_enc_file= best_copy=
 for ((i = 0; i < runs; i++)); do
-    best_enc_null=$(min "$best_enc_null" "$(elapsed enc_null)")
-    best_ssl_null=$(min "$best_ssl_null" "$(elapsed ssl_null)")
+    best enc_null "$(measure enc_null)"
+    best ssl_null "$(measure ssl_null)"
     rm -f "$dir/out"
-    best_enc_file=$(min "$best_enc_file" "$(elapsed enc_file)")
+    best enc_file "$(measure enc_file)"
     rm -f "$dir/out"
-    best_copy=$(min "$best_copy" "$(elapsed copy_file)")
+    best copy_file "$(measure copy_file)"
     rm -f "$dir/out"
 done
 
 awk -v size="$size_mib" -v runs="$runs" \
-    -v en="$best_enc_null" -v sn="$best_ssl_null" -v ef="$best_enc_file" -v cp="$best_copy" '
+    -v en="${wall[enc_null]}" -v sn="${wall[ssl_null]}" -v ef="${wall[enc_file]}" -v cp="${wall[copy_file]}" \
+    -v enc="${cpu[enc_null]}" -v snc="${cpu[ssl_null]}" -v efc="${cpu[enc_file]}" -v cpc="${cpu[copy_file]}" '
 BEGIN {
-    printf "%d MiB in /dev/shm, best of %d runs (wall time)\n", size, runs
-    printf "  tvkcrypt encrypt > /dev/null       %7.3f s  %7.0f MiB/s\n", en, size / en
-    printf "  openssl enc -aes-128-ctr > /dev/null %5.3f s  %7.0f MiB/s\n", sn, size / sn
-    printf "  tvkcrypt encrypt -o file           %7.3f s  %7.0f MiB/s\n", ef, size / ef
-    printf "  cp file                            %7.3f s  %7.0f MiB/s\n", cp, size / cp
+    printf "%d MiB in /dev/shm, best of %d runs (wall time; cpu = user + system of that run)\n", size, runs
+    printf "  tvkcrypt encrypt > /dev/null          %6.3f s %6.0f MiB/s  cpu %6.3f s\n", en, size / en, enc
+    printf "  openssl enc -aes-128-ctr > /dev/null  %6.3f s %6.0f MiB/s  cpu %6.3f s\n", sn, size / sn, snc
+    printf "  tvkcrypt encrypt -o file              %6.3f s %6.0f MiB/s  cpu %6.3f s\n", ef, size / ef, efc
+    printf "  cp file                               %6.3f s %6.0f MiB/s  cpu %6.3f s\n", cp, size / cp, cpc
     printf "ratio tvkcrypt/openssl (to /dev/null): %.2f  (target <= 1.00)\n", en / sn
     printf "ratio tvkcrypt/cp (file to file):      %.2f  (target <= 1.15)\n", ef / cp
 }'
