@@ -129,6 +129,7 @@ Run(const Options& options)
         return Failure("cannot read " + input_label + ": " + ErrorText(EISDIR));
     }
     const bool seekable = input_info.kind == FileInfo::REGULAR;
+    if (seekable) AdviseSequentialReading(input);
     NPT_UInt64 input_start = 0;
     if (seekable && GetPosition(input, input_start) != 0) input_start = 0;
     const NPT_UInt64 input_size =

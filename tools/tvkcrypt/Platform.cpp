@@ -175,6 +175,12 @@ IsTerminal(const FileHandle& file)
     return file.IsOpen() && isatty(file.Fd()) == 1;
 }
 
+void
+AdviseSequentialReading(const FileHandle& file)
+{
+    posix_fadvise(file.Fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
 SysError
 GetPosition(const FileHandle& file, NPT_UInt64& position)
 {

@@ -84,6 +84,10 @@ SysError StatPath(const char* path, FileInfo& info);
 std::string ResolvePath(const std::string& path);
 bool IsTerminal(const FileHandle& file);
 
+// Tells the system a file will be read from start to end (larger
+// read-ahead on disks). Failures are ignored: it is only advice.
+void AdviseSequentialReading(const FileHandle& file);
+
 SysError GetPosition(const FileHandle& file, NPT_UInt64& position);
 SysError SetPosition(const FileHandle& file, NPT_UInt64 position);
 
