@@ -2,12 +2,40 @@
 | NptMemoryStream.cpp - input and output stream over a data buffer.
 |
 | Read and Write sit in the hot path of every encryption (the source
-| and sink of the buffer form): they copy with memcpy and allocate only
-| when the buffer must grow.
+| and sink of the buffer form): they allocate only when the buffer must
+| grow. Read is called once per 16-byte slice of an encryption, so it
+| asks the buffer for its block and size once and copies short counts
+| inline rather than through a call to memcpy.
 ****************************************************************/
 #include "NptMemoryStream.h"
 
 #include <cstring>
+
+namespace {
+
+// Copies count bytes between buffers that do not overlap. Counts of up
+// to 16 bytes are done with at most two fixed-size copies, which compile
+// to plain loads and stores; the two may cover some bytes twice.
+inline void
+CopyBytes(void* to, const NPT_Byte* from, NPT_Size count)
+{
+    NPT_Byte* out = static_cast<NPT_Byte*>(to);
+    if (count > 16) {
+        std::memcpy(out, from, count);
+    } else if (count >= 8) {
+        std::memcpy(out, from, 8);
+        std::memcpy(out + count - 8, from + count - 8, 8);
+    } else if (count >= 4) {
+        std::memcpy(out, from, 4);
+        std::memcpy(out + count - 4, from + count - 4, 4);
+    } else if (count > 0) {
+        out[0]         = from[0];
+        out[count / 2] = from[count / 2];
+        out[count - 1] = from[count - 1];
+    }
+}
+
+} // namespace
 
 NPT_MemoryStream::NPT_MemoryStream(NPT_Size initial_capacity)
     : m_Buffer(new NPT_DataBuffer(initial_capacity)),
@@ -44,19 +72,24 @@ NPT_MemoryStream::~NPT_MemoryStream()
 NPT_Result
 NPT_MemoryStream::Read(void* buffer, NPT_Size bytes_to_read, NPT_Size* bytes_read)
 {
-    if (bytes_to_read == 0) {
-        if (bytes_read) *bytes_read = 0;
-        return NPT_SUCCESS;
-    }
-    // a data size lowered behind the stream's back reads as the end
-    NPT_Size data_size = m_Buffer->GetDataSize();
-    NPT_Size left      = m_ReadOffset < data_size ? data_size - m_ReadOffset : 0;
-    if (bytes_to_read > left) bytes_to_read = left;
-    if (bytes_read) *bytes_read = bytes_to_read;
-    if (bytes_to_read == 0) return NPT_ERROR_END_OF_STREAM;
+    // Block, size and offset are read once, before *bytes_read is stored
+    // (which, as far as the compiler knows, could alias any of them).
+    const NPT_DataBuffer& data      = *m_Buffer;
+    const NPT_Size        data_size = data.GetDataSize();
+    const NPT_Byte*       block     = data.GetData();
+    const NPT_Size        offset    = m_ReadOffset;
 
-    std::memcpy(buffer, m_Buffer->GetData() + m_ReadOffset, bytes_to_read);
-    m_ReadOffset += bytes_to_read;
+    // a data size lowered behind the stream's back reads as the end
+    NPT_Size count = 0;
+    if (offset < data_size) {
+        NPT_Size left = data_size - offset;
+        count = bytes_to_read < left ? bytes_to_read : left;
+    }
+    if (bytes_read) *bytes_read = count;
+    if (count == 0) return bytes_to_read == 0 ? NPT_SUCCESS : NPT_ERROR_END_OF_STREAM;
+
+    CopyBytes(buffer, block + offset, count);
+    m_ReadOffset = offset + count;
     return NPT_SUCCESS;
 }
 

@@ -2,6 +2,7 @@
 // storage, SetDataSize, and life behind either interface's handle.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -46,6 +47,27 @@ TEST(MemoryStream, ReadsUpToTheDataSize)
     // the copy is the stream's own
     data[0] ^= 0xFF;
     EXPECT_NE(data[0], stream.GetData()[0]);
+}
+
+// Every request size, so every copy path of Read, delivers exactly the
+// next bytes and writes nothing past the count it reports.
+TEST(MemoryStream, ReadsOfEverySizeDeliverExactlyTheData)
+{
+    const NPT_Size kSize = 40;
+    std::vector<NPT_Byte> data = MakePattern(kSize);
+    for (NPT_Size request = 1; request <= kSize + 1; ++request) {
+        SCOPED_TRACE(request);
+        NPT_MemoryStream stream(data.data(), kSize);
+        std::vector<NPT_Byte> out(kSize + 64, 0xEE);
+        NPT_Size total = 0, count = 0;
+        while (stream.Read(out.data() + total, request, &count) == NPT_SUCCESS) {
+            ASSERT_EQ(count, std::min(request, kSize - total));
+            total += count;
+            ASSERT_EQ(0xEE, out[total]);
+        }
+        EXPECT_EQ(kSize, total);
+        EXPECT_TRUE(std::equal(data.begin(), data.end(), out.begin()));
+    }
 }
 
 // Seeking either side through its interface: up to the data size,
