@@ -203,73 +203,78 @@ NPT_Result NPT_AesBlockCipher::ProcessBlock(const NPT_UInt8*, NPT_UInt8*)
 }
 
 /*----------------------------------------------------------------------
-|   NPT_AesBlockEncrypter
+|   NPT_AesBlockEncrypter and NPT_AesBlockDecrypter
 +---------------------------------------------------------------------*/
+namespace {
+
+// The two directions run the same rounds over their own round keys; a
+// policy gives the column function of the middle rounds and of the last
+// round. Each is called with the state words in the encryption order
+// (the column's own word first, then the next ones); decryption takes the
+// words the other way round, as its ShiftRows goes right. Everything is
+// inlined, so each direction compiles to the same code as a hand-written
+// loop.
+struct EncryptRounds {
+    static NPT_UInt32 Column(NPT_UInt32 a, NPT_UInt32 b, NPT_UInt32 c, NPT_UInt32 d)
+    {
+        return EncryptColumn(a, b, c, d);
+    }
+    static NPT_UInt32 Last(NPT_UInt32 a, NPT_UInt32 b, NPT_UInt32 c, NPT_UInt32 d)
+    {
+        return LastColumn(kTables.te4, a, b, c, d);
+    }
+};
+
+struct DecryptRounds {
+    static NPT_UInt32 Column(NPT_UInt32 a, NPT_UInt32 b, NPT_UInt32 c, NPT_UInt32 d)
+    {
+        return DecryptColumn(a, d, c, b);
+    }
+    static NPT_UInt32 Last(NPT_UInt32 a, NPT_UInt32 b, NPT_UInt32 c, NPT_UInt32 d)
+    {
+        return LastColumn(kTables.td4, a, d, c, b);
+    }
+};
+
+template <class Rounds>
+inline void RunRounds(const NPT_UInt32* rk, NPT_UInt32 round_count,
+                      const NPT_UInt8* input, NPT_UInt8* output)
+{
+    NPT_UInt32 s0 = LoadBe(input) ^ rk[0];
+    NPT_UInt32 s1 = LoadBe(input + 4) ^ rk[1];
+    NPT_UInt32 s2 = LoadBe(input + 8) ^ rk[2];
+    NPT_UInt32 s3 = LoadBe(input + 12) ^ rk[3];
+
+    for (NPT_UInt32 round = 1; round < round_count; ++round) {
+        rk += 4;
+        NPT_UInt32 t0 = Rounds::Column(s0, s1, s2, s3) ^ rk[0];
+        NPT_UInt32 t1 = Rounds::Column(s1, s2, s3, s0) ^ rk[1];
+        NPT_UInt32 t2 = Rounds::Column(s2, s3, s0, s1) ^ rk[2];
+        NPT_UInt32 t3 = Rounds::Column(s3, s0, s1, s2) ^ rk[3];
+        s0 = t0; s1 = t1; s2 = t2; s3 = t3;
+    }
+
+    rk += 4;
+    StoreBe(output,      Rounds::Last(s0, s1, s2, s3) ^ rk[0]);
+    StoreBe(output + 4,  Rounds::Last(s1, s2, s3, s0) ^ rk[1]);
+    StoreBe(output + 8,  Rounds::Last(s2, s3, s0, s1) ^ rk[2]);
+    StoreBe(output + 12, Rounds::Last(s3, s0, s1, s2) ^ rk[3]);
+}
+
+} // namespace
+
 NPT_Result NPT_AesBlockEncrypter::ProcessBlock(const NPT_UInt8* input, NPT_UInt8* output)
 {
     if (m_RoundCount == 0) return NPT_ERROR_INVALID_PARAMETERS;
     if (input == nullptr || output == nullptr) return NPT_ERROR_INVALID_PARAMETERS;
-
-    const NPT_UInt32* rk = m_EncryptionKeys;
-    NPT_UInt32 s0 = LoadBe(input) ^ rk[0];
-    NPT_UInt32 s1 = LoadBe(input + 4) ^ rk[1];
-    NPT_UInt32 s2 = LoadBe(input + 8) ^ rk[2];
-    NPT_UInt32 s3 = LoadBe(input + 12) ^ rk[3];
-
-    for (NPT_UInt32 round = 1; round < m_RoundCount; ++round) {
-        rk += 4;
-        NPT_UInt32 t0 = EncryptColumn(s0, s1, s2, s3) ^ rk[0];
-        NPT_UInt32 t1 = EncryptColumn(s1, s2, s3, s0) ^ rk[1];
-        NPT_UInt32 t2 = EncryptColumn(s2, s3, s0, s1) ^ rk[2];
-        NPT_UInt32 t3 = EncryptColumn(s3, s0, s1, s2) ^ rk[3];
-        s0 = t0; s1 = t1; s2 = t2; s3 = t3;
-    }
-
-    rk += 4;
-    const NPT_UInt32* te4 = kTables.te4;
-    NPT_UInt32 t0 = LastColumn(te4, s0, s1, s2, s3) ^ rk[0];
-    NPT_UInt32 t1 = LastColumn(te4, s1, s2, s3, s0) ^ rk[1];
-    NPT_UInt32 t2 = LastColumn(te4, s2, s3, s0, s1) ^ rk[2];
-    NPT_UInt32 t3 = LastColumn(te4, s3, s0, s1, s2) ^ rk[3];
-    StoreBe(output, t0);
-    StoreBe(output + 4, t1);
-    StoreBe(output + 8, t2);
-    StoreBe(output + 12, t3);
+    RunRounds<EncryptRounds>(m_EncryptionKeys, m_RoundCount, input, output);
     return NPT_SUCCESS;
 }
 
-/*----------------------------------------------------------------------
-|   NPT_AesBlockDecrypter
-+---------------------------------------------------------------------*/
 NPT_Result NPT_AesBlockDecrypter::ProcessBlock(const NPT_UInt8* input, NPT_UInt8* output)
 {
     if (m_RoundCount == 0) return NPT_ERROR_INVALID_PARAMETERS;
     if (input == nullptr || output == nullptr) return NPT_ERROR_INVALID_PARAMETERS;
-
-    const NPT_UInt32* rk = m_DecryptionKeys;
-    NPT_UInt32 s0 = LoadBe(input) ^ rk[0];
-    NPT_UInt32 s1 = LoadBe(input + 4) ^ rk[1];
-    NPT_UInt32 s2 = LoadBe(input + 8) ^ rk[2];
-    NPT_UInt32 s3 = LoadBe(input + 12) ^ rk[3];
-
-    for (NPT_UInt32 round = 1; round < m_RoundCount; ++round) {
-        rk += 4;
-        NPT_UInt32 t0 = DecryptColumn(s0, s3, s2, s1) ^ rk[0];
-        NPT_UInt32 t1 = DecryptColumn(s1, s0, s3, s2) ^ rk[1];
-        NPT_UInt32 t2 = DecryptColumn(s2, s1, s0, s3) ^ rk[2];
-        NPT_UInt32 t3 = DecryptColumn(s3, s2, s1, s0) ^ rk[3];
-        s0 = t0; s1 = t1; s2 = t2; s3 = t3;
-    }
-
-    rk += 4;
-    const NPT_UInt32* td4 = kTables.td4;
-    NPT_UInt32 t0 = LastColumn(td4, s0, s3, s2, s1) ^ rk[0];
-    NPT_UInt32 t1 = LastColumn(td4, s1, s0, s3, s2) ^ rk[1];
-    NPT_UInt32 t2 = LastColumn(td4, s2, s1, s0, s3) ^ rk[2];
-    NPT_UInt32 t3 = LastColumn(td4, s3, s2, s1, s0) ^ rk[3];
-    StoreBe(output, t0);
-    StoreBe(output + 4, t1);
-    StoreBe(output + 8, t2);
-    StoreBe(output + 12, t3);
+    RunRounds<DecryptRounds>(m_DecryptionKeys, m_RoundCount, input, output);
     return NPT_SUCCESS;
 }
