@@ -35,6 +35,16 @@ CopyBytes(void* to, const NPT_Byte* from, NPT_Size count)
     }
 }
 
+// Moves one of the stream's two offsets; both may go anywhere within the
+// data, up to its end.
+inline NPT_Result
+SeekWithin(NPT_Size data_size, NPT_Position position, NPT_Size& offset)
+{
+    if (position > data_size) return NPT_ERROR_OUT_OF_RANGE;
+    offset = static_cast<NPT_Size>(position);
+    return NPT_SUCCESS;
+}
+
 } // namespace
 
 NPT_MemoryStream::NPT_MemoryStream(NPT_Size initial_capacity)
@@ -96,9 +106,7 @@ NPT_MemoryStream::Read(void* buffer, NPT_Size bytes_to_read, NPT_Size* bytes_rea
 NPT_Result
 NPT_MemoryStream::InputSeek(NPT_Position position)
 {
-    if (position > m_Buffer->GetDataSize()) return NPT_ERROR_OUT_OF_RANGE;
-    m_ReadOffset = static_cast<NPT_Size>(position);
-    return NPT_SUCCESS;
+    return SeekWithin(m_Buffer->GetDataSize(), position, m_ReadOffset);
 }
 
 NPT_Result
@@ -150,9 +158,7 @@ NPT_MemoryStream::Write(const void* data, NPT_Size bytes_to_write, NPT_Size* byt
 NPT_Result
 NPT_MemoryStream::OutputSeek(NPT_Position position)
 {
-    if (position > m_Buffer->GetDataSize()) return NPT_ERROR_OUT_OF_RANGE;
-    m_WriteOffset = static_cast<NPT_Size>(position);
-    return NPT_SUCCESS;
+    return SeekWithin(m_Buffer->GetDataSize(), position, m_WriteOffset);
 }
 
 NPT_Result

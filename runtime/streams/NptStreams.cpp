@@ -6,8 +6,6 @@
 
 #include <cstring>
 
-#include "NptUtils.h"
-
 namespace {
 
 // Chunk size Load uses when the stream cannot say how much is left.
@@ -115,50 +113,40 @@ NPT_InputStream::Skip(NPT_Size count)
 /*----------------------------------------------------------------------
 |   big-endian readers
 +---------------------------------------------------------------------*/
-NPT_Result
-NPT_InputStream::ReadUInt64Be(NPT_UInt64& value)
+namespace {
+
+// Reads size bytes (1 to 8) as one big-endian number. value is 0 when
+// the read fails.
+template <typename T>
+NPT_Result ReadBe(NPT_InputStream& stream, unsigned int size, T& value)
 {
     unsigned char bytes[8];
-    NPT_Result result = ReadFully(bytes, sizeof(bytes));
-    value = NPT_SUCCEEDED(result) ? NPT_Int64FromBytesBe(bytes) : 0;
+    NPT_Result result = stream.ReadFully(bytes, size);
+    NPT_UInt64 number = 0;
+    if (NPT_SUCCEEDED(result)) {
+        for (unsigned int i = 0; i < size; ++i) number = (number << 8) | bytes[i];
+    }
+    value = static_cast<T>(number);
     return result;
 }
 
-NPT_Result
-NPT_InputStream::ReadUInt32Be(NPT_UInt32& value)
+// Writes the low size bytes (1 to 8) of value, most significant first.
+NPT_Result WriteBe(NPT_OutputStream& stream, unsigned int size, NPT_UInt64 value)
 {
-    unsigned char bytes[4];
-    NPT_Result result = ReadFully(bytes, sizeof(bytes));
-    value = NPT_SUCCEEDED(result) ? NPT_Int32FromBytesBe(bytes) : 0;
-    return result;
+    unsigned char bytes[8];
+    for (unsigned int i = size; i-- > 0; value >>= 8) {
+        bytes[i] = static_cast<unsigned char>(value);
+    }
+    return stream.WriteFully(bytes, size);
 }
 
-NPT_Result
-NPT_InputStream::ReadUInt24Be(NPT_UInt32& value)
-{
-    unsigned char bytes[3];
-    NPT_Result result = ReadFully(bytes, sizeof(bytes));
-    value = NPT_SUCCEEDED(result) ? NPT_Int24FromBytesBe(bytes) : 0;
-    return result;
-}
+} // namespace
 
-NPT_Result
-NPT_InputStream::ReadUInt16Be(NPT_UInt16& value)
-{
-    unsigned char bytes[2];
-    NPT_Result result = ReadFully(bytes, sizeof(bytes));
-    value = NPT_SUCCEEDED(result) ? NPT_Int16FromBytesBe(bytes) : 0;
-    return result;
-}
-
-NPT_Result
-NPT_InputStream::ReadUInt8(NPT_UInt8& value)
-{
-    unsigned char byte = 0;
-    NPT_Result result = ReadFully(&byte, 1);
-    value = NPT_SUCCEEDED(result) ? byte : 0;
-    return result;
-}
+NPT_Result NPT_InputStream::ReadUInt64Be(NPT_UInt64& value) { return ReadBe(*this, 8, value); }
+NPT_Result NPT_InputStream::ReadUInt32Be(NPT_UInt32& value) { return ReadBe(*this, 4, value); }
+NPT_Result NPT_InputStream::ReadUInt24Be(NPT_UInt32& value) { return ReadBe(*this, 3, value); }
+NPT_Result NPT_InputStream::ReadUInt16Be(NPT_UInt16& value) { return ReadBe(*this, 2, value); }
+NPT_Result NPT_InputStream::ReadUInt8(NPT_UInt8& value)     { return ReadBe(*this, 1, value); }
 
 /*----------------------------------------------------------------------
 |   NPT_OutputStream::WriteFully
@@ -209,40 +197,8 @@ NPT_OutputStream::WriteLine(const char* line_buffer)
 /*----------------------------------------------------------------------
 |   big-endian writers
 +---------------------------------------------------------------------*/
-NPT_Result
-NPT_OutputStream::WriteUInt64Be(NPT_UInt64 value)
-{
-    unsigned char bytes[8];
-    NPT_BytesFromInt64Be(bytes, value);
-    return WriteFully(bytes, sizeof(bytes));
-}
-
-NPT_Result
-NPT_OutputStream::WriteUInt32Be(NPT_UInt32 value)
-{
-    unsigned char bytes[4];
-    NPT_BytesFromInt32Be(bytes, value);
-    return WriteFully(bytes, sizeof(bytes));
-}
-
-NPT_Result
-NPT_OutputStream::WriteUInt24Be(NPT_UInt32 value)
-{
-    unsigned char bytes[3];
-    NPT_BytesFromInt24Be(bytes, value);
-    return WriteFully(bytes, sizeof(bytes));
-}
-
-NPT_Result
-NPT_OutputStream::WriteUInt16Be(NPT_UInt16 value)
-{
-    unsigned char bytes[2];
-    NPT_BytesFromInt16Be(bytes, value);
-    return WriteFully(bytes, sizeof(bytes));
-}
-
-NPT_Result
-NPT_OutputStream::WriteUInt8(NPT_UInt8 value)
-{
-    return WriteFully(&value, 1);
-}
+NPT_Result NPT_OutputStream::WriteUInt64Be(NPT_UInt64 value) { return WriteBe(*this, 8, value); }
+NPT_Result NPT_OutputStream::WriteUInt32Be(NPT_UInt32 value) { return WriteBe(*this, 4, value); }
+NPT_Result NPT_OutputStream::WriteUInt24Be(NPT_UInt32 value) { return WriteBe(*this, 3, value); }
+NPT_Result NPT_OutputStream::WriteUInt16Be(NPT_UInt16 value) { return WriteBe(*this, 2, value); }
+NPT_Result NPT_OutputStream::WriteUInt8(NPT_UInt8 value)     { return WriteBe(*this, 1, value); }
