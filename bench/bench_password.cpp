@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "BenchData.h"
 #include "NptDataBuffer.h"
 #include "NptMemoryStream.h"
 #include "TvkBlockCipherFactory.h"
@@ -16,21 +17,10 @@
 
 namespace {
 
-const char* const kPassword = "benchmark password";
-const size_t kSourceSize = 64u << 20;
+using tvk_bench::kPassword;
+using tvk_bench::MakeData;
 
-std::vector<NPT_UInt8> MakeData(size_t size)
-{
-    std::vector<NPT_UInt8> data(size);
-    NPT_UInt32 x = 0x2545F491;
-    for (auto& byte : data) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        byte = static_cast<NPT_UInt8>(x >> 24);
-    }
-    return data;
-}
+const size_t kSourceSize = 64u << 20;
 
 const std::vector<NPT_UInt8>& SourceData()
 {

@@ -11,6 +11,7 @@
 #include <new>
 #include <vector>
 
+#include "BenchData.h"
 #include "NptDataBuffer.h"
 #include "TvkCryptoHelper.h"
 
@@ -63,20 +64,8 @@ void operator delete[](void* memory, const std::nothrow_t&) noexcept { CountedFr
 
 namespace {
 
-const char* const kPassword = "benchmark password";
-
-std::vector<NPT_UInt8> MakeData(size_t size)
-{
-    std::vector<NPT_UInt8> data(size);
-    NPT_UInt32 x = 0x2545F491;
-    for (auto& byte : data) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        byte = static_cast<NPT_UInt8>(x >> 24);
-    }
-    return data;
-}
+using tvk_bench::kPassword;
+using tvk_bench::MakeData;
 
 /*----------------------------------------------------------------------
 |   peak heap of one buffer-form run
