@@ -57,6 +57,25 @@ protected:
         ASSERT_EQ(NPT_SUCCESS, file.Open(mode)) << file.GetPath().GetChars();
     }
 
+    // Opens file in mode and takes its input stream, its output stream or
+    // both into the given handles; fails the test otherwise.
+    void OpenForInput(NPT_File& file, NPT_FileOpenMode mode, NPT_InputStreamReference& in)
+    {
+        ASSERT_NO_FATAL_FAILURE(OpenWith(file, mode));
+        ASSERT_EQ(NPT_SUCCESS, file.GetInputStream(in));
+    }
+    void OpenForOutput(NPT_File& file, NPT_FileOpenMode mode, NPT_OutputStreamReference& out)
+    {
+        ASSERT_NO_FATAL_FAILURE(OpenWith(file, mode));
+        ASSERT_EQ(NPT_SUCCESS, file.GetOutputStream(out));
+    }
+    void OpenForBoth(NPT_File& file, NPT_FileOpenMode mode, NPT_InputStreamReference& in,
+                     NPT_OutputStreamReference& out)
+    {
+        ASSERT_NO_FATAL_FAILURE(OpenForInput(file, mode, in));
+        ASSERT_EQ(NPT_SUCCESS, file.GetOutputStream(out));
+    }
+
     TempDirectory dir_;
     std::string   saved_directory_;
 };
@@ -135,9 +154,8 @@ TEST_F(FileStreamTest, WriteOnlyModeNeedsAnExistingFileAndDoesNotTruncate)
     WriteFileBytes(Path("a"), "abcdef");
     {
         NPT_File file(Path("a").c_str());
-        OpenWith(file, kWrite);
         NPT_OutputStreamReference out;
-        ASSERT_EQ(NPT_SUCCESS, file.GetOutputStream(out));
+        ASSERT_NO_FATAL_FAILURE(OpenForOutput(file, kWrite, out));
         ASSERT_EQ(NPT_SUCCESS, out->WriteFully("XY", 2));
     }
     EXPECT_EQ("XYcdef", ReadFileBytes(Path("a")));
@@ -148,9 +166,8 @@ TEST_F(FileStreamTest, AppendModeCreatesAndWritesAtTheEnd)
     WriteFileBytes(Path("a"), "abc");
     for (const char* name : {"a", "b"}) {
         NPT_File file(Path(name).c_str());
-        OpenWith(file, kWrite | NPT_FILE_OPEN_MODE_APPEND);
         NPT_OutputStreamReference out;
-        ASSERT_EQ(NPT_SUCCESS, file.GetOutputStream(out));
+        ASSERT_NO_FATAL_FAILURE(OpenForOutput(file, kWrite | NPT_FILE_OPEN_MODE_APPEND, out));
         ASSERT_EQ(NPT_SUCCESS, out->Seek(0));  // appending ignores the position
         ASSERT_EQ(NPT_SUCCESS, out->WriteFully("de", 2));
     }
@@ -238,8 +255,7 @@ TEST_F(FileStreamTest, StreamOutlivesTheFileAndReachesTheDiskWhenReleased)
     NPT_OutputStreamReference out;
     {
         NPT_File file(Path("a").c_str());
-        OpenWith(file, kCreate);
-        ASSERT_EQ(NPT_SUCCESS, file.GetOutputStream(out));
+        ASSERT_NO_FATAL_FAILURE(OpenForOutput(file, kCreate, out));
         EXPECT_EQ(NPT_SUCCESS, file.Close());
     }
     ASSERT_EQ(NPT_SUCCESS, out->WriteFully("payload", 7));
@@ -250,11 +266,9 @@ TEST_F(FileStreamTest, StreamOutlivesTheFileAndReachesTheDiskWhenReleased)
 TEST_F(FileStreamTest, StreamsOfOneFileShareOnePosition)
 {
     NPT_File file(Path("a").c_str());
-    OpenWith(file, kCreate | kRead);
     NPT_InputStreamReference  in;
     NPT_OutputStreamReference out;
-    ASSERT_EQ(NPT_SUCCESS, file.GetInputStream(in));
-    ASSERT_EQ(NPT_SUCCESS, file.GetOutputStream(out));
+    ASSERT_NO_FATAL_FAILURE(OpenForBoth(file, kCreate | kRead, in, out));
     ASSERT_EQ(NPT_SUCCESS, out->WriteFully("abcdef", 6));
     NPT_Position position = 0;
     ASSERT_EQ(NPT_SUCCESS, in->Tell(position));
@@ -293,9 +307,8 @@ TEST_F(FileStreamTest, ShortReadThenEndOfStream)
 {
     WriteFileBytes(Path("ten"), "0123456789");
     NPT_File file(Path("ten").c_str());
-    OpenWith(file, kRead);
     NPT_InputStreamReference in;
-    ASSERT_EQ(NPT_SUCCESS, file.GetInputStream(in));
+    ASSERT_NO_FATAL_FAILURE(OpenForInput(file, kRead, in));
 
     char     buffer[16];
     NPT_Size count = 99;
@@ -311,11 +324,9 @@ TEST_F(FileStreamTest, ShortReadThenEndOfStream)
 TEST_F(FileStreamTest, ReadAndWriteRejectBadArguments)
 {
     NPT_File file(Path("a").c_str());
-    OpenWith(file, kCreate | kRead);
     NPT_InputStreamReference  in;
     NPT_OutputStreamReference out;
-    ASSERT_EQ(NPT_SUCCESS, file.GetInputStream(in));
-    ASSERT_EQ(NPT_SUCCESS, file.GetOutputStream(out));
+    ASSERT_NO_FATAL_FAILURE(OpenForBoth(file, kCreate | kRead, in, out));
 
     NPT_Size count = 99;
     EXPECT_EQ(NPT_ERROR_INVALID_PARAMETERS, in->Read(nullptr, 4, &count));
@@ -337,9 +348,8 @@ TEST_F(FileStreamTest, SizeAvailableSeekAndTell)
 {
     WriteFileBytes(Path("ten"), "0123456789");
     NPT_File file(Path("ten").c_str());
-    OpenWith(file, kRead);
     NPT_InputStreamReference in;
-    ASSERT_EQ(NPT_SUCCESS, file.GetInputStream(in));
+    ASSERT_NO_FATAL_FAILURE(OpenForInput(file, kRead, in));
 
     NPT_LargeSize size = 0, available = 0;
     EXPECT_EQ(NPT_SUCCESS, in->GetSize(size));
@@ -382,11 +392,9 @@ TEST_F(FileStreamTest, PositionsAndSizesBeyond4GiB)
         GTEST_SKIP() << "no large sparse files here";
     }
     NPT_File file(Path("sparse").c_str());
-    OpenWith(file, kRead | kWrite);
     NPT_InputStreamReference  in;
     NPT_OutputStreamReference out;
-    ASSERT_EQ(NPT_SUCCESS, file.GetInputStream(in));
-    ASSERT_EQ(NPT_SUCCESS, file.GetOutputStream(out));
+    ASSERT_NO_FATAL_FAILURE(OpenForBoth(file, kRead | kWrite, in, out));
 
     NPT_LargeSize reported = 0, available = 0;
     ASSERT_EQ(NPT_SUCCESS, in->GetSize(reported));
@@ -408,9 +416,8 @@ TEST_F(FileStreamTest, GetSizeFailsLeavingTheSizeWhenTheNameIsGone)
 {
     WriteFileBytes(Path("a"), "abc");
     NPT_File file(Path("a").c_str());
-    OpenWith(file, kRead);
     NPT_InputStreamReference in;
-    ASSERT_EQ(NPT_SUCCESS, file.GetInputStream(in));
+    ASSERT_NO_FATAL_FAILURE(OpenForInput(file, kRead, in));
     ASSERT_EQ(0, unlink(Path("a").c_str()));
 
     NPT_LargeSize size = 1234, available = 99;
@@ -425,9 +432,8 @@ TEST_F(FileStreamTest, LargeDataRoundTripsThroughManyTransferSizes)
     const std::vector<NPT_Byte> data = tvk_test::MakePattern(3 * 1024 * 1024 + 123);
     {
         NPT_File file(Path("big").c_str());
-        OpenWith(file, kCreate);
         NPT_OutputStreamReference out;
-        ASSERT_EQ(NPT_SUCCESS, file.GetOutputStream(out));
+        ASSERT_NO_FATAL_FAILURE(OpenForOutput(file, kCreate, out));
         const NPT_Size sizes[] = {1, 16, 1000, 65536, 200000, 4095};
         size_t offset = 0;
         for (size_t i = 0; offset < data.size(); ++i) {
@@ -439,9 +445,8 @@ TEST_F(FileStreamTest, LargeDataRoundTripsThroughManyTransferSizes)
     }
 
     NPT_File file(Path("big").c_str());
-    OpenWith(file, kRead);
     NPT_InputStreamReference in;
-    ASSERT_EQ(NPT_SUCCESS, file.GetInputStream(in));
+    ASSERT_NO_FATAL_FAILURE(OpenForInput(file, kRead, in));
     NPT_LargeSize size = 0;
     ASSERT_EQ(NPT_SUCCESS, in->GetSize(size));
     ASSERT_EQ(data.size(), size);
@@ -468,9 +473,8 @@ TEST_F(FileStreamTest, LargeDataRoundTripsThroughManyTransferSizes)
 TEST_F(FileStreamTest, UnbufferedWritesReachTheFileAtOnce)
 {
     NPT_File file(Path("a").c_str());
-    OpenWith(file, kCreate | NPT_FILE_OPEN_MODE_UNBUFFERED);
     NPT_OutputStreamReference out;
-    ASSERT_EQ(NPT_SUCCESS, file.GetOutputStream(out));
+    ASSERT_NO_FATAL_FAILURE(OpenForOutput(file, kCreate | NPT_FILE_OPEN_MODE_UNBUFFERED, out));
     ASSERT_EQ(NPT_SUCCESS, out->WriteFully("abc", 3));
     EXPECT_EQ("abc", ReadFileBytes(Path("a")));  // no Flush, no close
 }
