@@ -17,26 +17,20 @@
 namespace {
 
 using tvk_test::FakeInputStream;
+using tvk_test::kFactory;
 using tvk_test::MakePattern;
 using tvk_test::ReadInPattern;
 using tvk_test::ReferenceCiphertext;
 using tvk_test::TestKey;
 using Bytes = std::vector<NPT_Byte>;
 
-TVK_BlockCipherFactory* const kFactory = &TVK_DefaultBlockCipherFactory::Instance;
-
 // A decrypting stream over the ciphertext of cleartext.
-struct Fixture
+struct Fixture : tvk_test::CipherStreamFixture
 {
-    Bytes                    cleartext;
-    FakeInputStream*         source;  // owned by the handle below
-    NPT_InputStreamReference source_handle;
-    NPT_InputStreamReference stream;
+    Bytes cleartext;
 
     explicit Fixture(const Bytes& clear, const NPT_LargeSize* size = nullptr)
-        : cleartext(clear),
-          source(new FakeInputStream(ReferenceCiphertext(clear))),
-          source_handle(source)
+        : CipherStreamFixture(ReferenceCiphertext(clear)), cleartext(clear)
     {
         EXPECT_EQ(TVK_DecryptingStream::Create(source_handle, TestKey(), 16, kFactory, stream,
                                                size, 6),

@@ -19,24 +19,20 @@
 namespace {
 
 using tvk_test::FakeInputStream;
+using tvk_test::kFactory;
 using tvk_test::MakePattern;
 using tvk_test::ReadInPattern;
 using tvk_test::ReferenceCiphertext;
 using tvk_test::TestKey;
 using Bytes = std::vector<NPT_Byte>;
 
-TVK_BlockCipherFactory* const kFactory = &TVK_DefaultBlockCipherFactory::Instance;
-
-struct Fixture
+// An encrypting stream over cleartext.
+struct Fixture : tvk_test::CipherStreamFixture
 {
-    FakeInputStream*         source;  // owned by the handle below
-    NPT_InputStreamReference source_handle;
-    NPT_InputStreamReference stream;
-
     explicit Fixture(const Bytes& cleartext,
                      const NPT_LargeSize* size = nullptr,
                      const NPT_Position* start = nullptr)
-        : source(new FakeInputStream(cleartext)), source_handle(source)
+        : CipherStreamFixture(cleartext)
     {
         EXPECT_EQ(TVK_EncryptingStream::Create(source_handle, TestKey(), 16, kFactory, stream,
                                                size, start, 6),

@@ -105,6 +105,32 @@ Bytes ReadToEnd(NPT_InputStream& stream, NPT_Size request)
     return out;
 }
 
+// Both streams over source must give the vector's ciphertext: the
+// encrypting stream created with the declared size and start offset given
+// (either may be null), read in requests of encrypt_request bytes, and the
+// decrypting stream (the same transformation) sought to the start offset,
+// read in requests of decrypt_request bytes.
+void ExpectStreamsGiveCiphertext(NPT_InputStreamReference& source, const Bytes& key,
+                                 NPT_UInt8 factor, const NPT_LargeSize* size,
+                                 const NPT_Position* start, NPT_Size encrypt_request,
+                                 NPT_Size decrypt_request, const JsonValue& vector)
+{
+    NPT_InputStreamReference encrypting;
+    ASSERT_EQ(TVK_EncryptingStream::Create(source, key.data(), 16,
+                                           &TVK_DefaultBlockCipherFactory::Instance,
+                                           encrypting, size, start, factor),
+              NPT_SUCCESS);
+    ExpectCiphertext(ReadToEnd(*encrypting, encrypt_request), vector);
+
+    NPT_InputStreamReference decrypting;
+    ASSERT_EQ(TVK_DecryptingStream::Create(source, key.data(), 16,
+                                           &TVK_DefaultBlockCipherFactory::Instance,
+                                           decrypting, nullptr, factor),
+              NPT_SUCCESS);
+    ASSERT_EQ(decrypting->Seek(start ? *start : 0), NPT_SUCCESS);
+    ExpectCiphertext(ReadToEnd(*decrypting, decrypt_request), vector);
+}
+
 // A source that holds its bytes at stream offsets base .. base + size - 1,
 // so that ranges beyond 4 GiB can be read without 4 GiB of memory.
 class OffsetSource : public NPT_InputStream
@@ -230,20 +256,8 @@ TEST(PasswordFormatVectors, RangesAtOffsetsThroughTheStreams)
         NPT_UInt8 factor = static_cast<NPT_UInt8>(vector["expansion_factor"].AsUInt64());
 
         NPT_InputStreamReference source(new tvk_test::FakeInputStream(cleartext));
-        NPT_InputStreamReference encrypting;
-        ASSERT_EQ(TVK_EncryptingStream::Create(source, key.data(), 16,
-                                               &TVK_DefaultBlockCipherFactory::Instance,
-                                               encrypting, nullptr, &offset, factor),
-                  NPT_SUCCESS);
-        ExpectCiphertext(ReadToEnd(*encrypting, 1000), vector);
-
-        NPT_InputStreamReference decrypting;
-        ASSERT_EQ(TVK_DecryptingStream::Create(source, key.data(), 16,
-                                               &TVK_DefaultBlockCipherFactory::Instance,
-                                               decrypting, nullptr, factor),
-                  NPT_SUCCESS);
-        ASSERT_EQ(decrypting->Seek(offset), NPT_SUCCESS);
-        ExpectCiphertext(ReadToEnd(*decrypting, 777), vector);
+        ASSERT_NO_FATAL_FAILURE(ExpectStreamsGiveCiphertext(source, key, factor, nullptr, &offset,
+                                                            1000, 777, vector));
     }
     EXPECT_GT(checked, 0);
 }
@@ -272,21 +286,8 @@ TEST(PasswordFormatVectors, RawKeysAtExplicitFactorsAndOffsets)
         NPT_UInt8 factor = static_cast<NPT_UInt8>(vector["expansion_factor"].AsUInt64());
 
         NPT_InputStreamReference source(new OffsetSource(cleartext, offset));
-        NPT_InputStreamReference encrypting;
-        ASSERT_EQ(TVK_EncryptingStream::Create(source, key.data(), 16,
-                                               &TVK_DefaultBlockCipherFactory::Instance,
-                                               encrypting, &size, offset ? &offset : nullptr,
-                                               factor),
-                  NPT_SUCCESS);
-        ExpectCiphertext(ReadToEnd(*encrypting, 4096), vector);
-
-        NPT_InputStreamReference decrypting;
-        ASSERT_EQ(TVK_DecryptingStream::Create(source, key.data(), 16,
-                                               &TVK_DefaultBlockCipherFactory::Instance,
-                                               decrypting, nullptr, factor),
-                  NPT_SUCCESS);
-        ASSERT_EQ(decrypting->Seek(offset), NPT_SUCCESS);
-        ExpectCiphertext(ReadToEnd(*decrypting, 100), vector);
+        ASSERT_NO_FATAL_FAILURE(ExpectStreamsGiveCiphertext(
+            source, key, factor, &size, offset ? &offset : nullptr, 4096, 100, vector));
     }
 }
 

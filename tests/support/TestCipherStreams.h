@@ -6,7 +6,8 @@
 | streams: one TVK_CtrStreamCipher::ProcessBuffer call over the whole
 | input at the given stream offset. ReadInPattern reads a stream to its
 | end with a cycle of request sizes and checks Tell and GetAvailable
-| after every call.
+| after every call. CipherStreamFixture holds the fake source a stream
+| under test reads from and the handle the stream is created into.
 |
 | Header-only; test code only.
 ****************************************************************/
@@ -19,6 +20,7 @@
 
 #include "NptBlockCipher.h"
 #include "NptStreams.h"
+#include "TestStreams.h"
 #include "TvkBlockCipherFactory.h"
 #include "TvkStreamCipher.h"
 
@@ -31,6 +33,24 @@ inline const NPT_UInt8* TestKey()
                                       0xab, 0xf7, 0x15, 0x88, 0x09, 0xcf, 0x4f, 0x3c};
     return key;
 }
+
+// The factory the streams' callers pass.
+inline TVK_BlockCipherFactory* const kFactory = &TVK_DefaultBlockCipherFactory::Instance;
+
+// A fake source over bytes, and the handle a test creates its cipher
+// stream into. source stays reachable for setting the fake's options;
+// source_handle owns it.
+struct CipherStreamFixture
+{
+    FakeInputStream*         source;
+    NPT_InputStreamReference source_handle;
+    NPT_InputStreamReference stream;
+
+    explicit CipherStreamFixture(const std::vector<NPT_Byte>& bytes)
+        : source(new FakeInputStream(bytes)), source_handle(source)
+    {
+    }
+};
 
 // Bytes start .. end of data transformed at their own stream offsets.
 inline std::vector<NPT_Byte> ReferenceCiphertext(const std::vector<NPT_Byte>& data,
