@@ -104,6 +104,7 @@ TVK_CipherInputStream::Read(void* buffer, NPT_Size bytes_to_read, NPT_Size* byte
         if (left == 0) return NPT_ERROR_END_OF_STREAM;
         bytes_to_read = static_cast<NPT_Size>(left);
     }
+    if (buffer == nullptr && bytes_to_read > 0) return NPT_ERROR_INVALID_PARAMETERS;
 
     NPT_UInt8* out   = static_cast<NPT_UInt8*>(buffer);
     NPT_Size   total = 0;
@@ -154,7 +155,10 @@ TVK_CipherInputStream::Read(void* buffer, NPT_Size bytes_to_read, NPT_Size* byte
         if (bytes_to_read >= TVK_CIPHER_INPUT_STREAM_SLICE_SIZE) {
             result = source->Read(out, TVK_CIPHER_INPUT_STREAM_SLICE_SIZE, &got);
             if (result != NPT_SUCCESS) break;
-            if (got > TVK_CIPHER_INPUT_STREAM_SLICE_SIZE) {  // a source that breaks its contract
+            // A source that breaks its contract: more than asked would run
+            // past the caller's buffer, and success with nothing would
+            // never end this loop.
+            if (got == 0 || got > TVK_CIPHER_INPUT_STREAM_SLICE_SIZE) {
                 result = NPT_ERROR_INTERNAL;
                 break;
             }
@@ -172,7 +176,7 @@ TVK_CipherInputStream::Read(void* buffer, NPT_Size bytes_to_read, NPT_Size* byte
         NPT_UInt8 block[TVK_CIPHER_INPUT_STREAM_SLICE_SIZE];
         result = source->Read(block, TVK_CIPHER_INPUT_STREAM_SLICE_SIZE, &got);
         if (result != NPT_SUCCESS) break;
-        if (got > TVK_CIPHER_INPUT_STREAM_SLICE_SIZE) {
+        if (got == 0 || got > TVK_CIPHER_INPUT_STREAM_SLICE_SIZE) {
             result = NPT_ERROR_INTERNAL;
             break;
         }

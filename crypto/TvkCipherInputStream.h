@@ -49,8 +49,9 @@ public:
     //                                      the block buffer are counted)
     //   the source's Read fails otherwise  that error (bytes delivered
     //                                      before it are counted)
-    //   the source delivers more than asked
-    //                                      NPT_ERROR_INTERNAL
+    //   null buffer (bytes_to_read > 0)    NPT_ERROR_INVALID_PARAMETERS
+    //   the source delivers more than asked, or reports success with
+    //   nothing                            NPT_ERROR_INTERNAL
     //   the cipher fails                   that error; the bytes it could
     //                                      not transform are neither
     //                                      delivered nor counted, and the

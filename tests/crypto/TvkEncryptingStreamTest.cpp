@@ -328,4 +328,28 @@ TEST(CipherStreams, SourceClaimingMoreThanAskedIsAnInternalError)
     }
 }
 
+TEST(CipherStreams, SourceReportingSuccessWithNothingIsAnInternalError)
+{
+    // Such a source would otherwise keep the read loop turning forever.
+    for (NPT_Size request : {5u, 100u}) {
+        FakeInputStream* fake = new FakeInputStream(MakePattern(1000));
+        fake->zero_byte_success = true;
+        NPT_InputStreamReference source(fake);
+        NPT_InputStreamReference encrypting, decrypting;
+        ASSERT_EQ(TVK_EncryptingStream::Create(source, TestKey(), 16, kFactory, encrypting,
+                                               nullptr, nullptr, 6),
+                  NPT_SUCCESS);
+        ASSERT_EQ(TVK_DecryptingStream::Create(source, TestKey(), 16, kFactory, decrypting,
+                                               nullptr, 6),
+                  NPT_SUCCESS);
+        Bytes out(request);
+        NPT_Size got = 99;
+        EXPECT_EQ(encrypting->Read(out.data(), request, &got), NPT_ERROR_INTERNAL);
+        EXPECT_EQ(got, 0u);
+        EXPECT_EQ(decrypting->Read(out.data(), request, &got), NPT_ERROR_INTERNAL);
+        EXPECT_EQ(got, 0u);
+        EXPECT_EQ(decrypting->Read(nullptr, request, &got), NPT_ERROR_INVALID_PARAMETERS);
+    }
+}
+
 } // namespace
