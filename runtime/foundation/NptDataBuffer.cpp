@@ -28,9 +28,10 @@ NPT_DataBuffer::NPT_DataBuffer(const void* data, NPT_Size size, bool copy)
     if (copy) {
         if (size) {
             m_Buffer = new NPT_Byte[size];
-            // a null source leaves the bytes uninitialised rather than
-            // reading through a null pointer
+            // a null source gives zero bytes rather than reading through a
+            // null pointer or exposing whatever the block held
             if (data) std::memcpy(m_Buffer, data, size);
+            else      std::memset(m_Buffer, 0, size);
         }
     } else {
         m_Buffer = static_cast<NPT_Byte*>(const_cast<void*>(data));

@@ -95,6 +95,10 @@ NPT_MemoryStream::Read(void* buffer, NPT_Size bytes_to_read, NPT_Size* bytes_rea
         NPT_Size left = data_size - offset;
         count = bytes_to_read < left ? bytes_to_read : left;
     }
+    if (count > 0 && buffer == nullptr) {   // nowhere to put the bytes
+        if (bytes_read) *bytes_read = 0;
+        return NPT_ERROR_INVALID_PARAMETERS;
+    }
     if (bytes_read) *bytes_read = count;
     if (count == 0) return bytes_to_read == 0 ? NPT_SUCCESS : NPT_ERROR_END_OF_STREAM;
 
@@ -138,6 +142,7 @@ NPT_Result
 NPT_MemoryStream::Write(const void* data, NPT_Size bytes_to_write, NPT_Size* bytes_written)
 {
     if (bytes_written) *bytes_written = 0;
+    if (data == nullptr && bytes_to_write > 0) return NPT_ERROR_INVALID_PARAMETERS;
 
     // the end of the write must be representable as a 32-bit size
     if (bytes_to_write > 0xFFFFFFFFu - m_WriteOffset) return NPT_ERROR_OUT_OF_RANGE;

@@ -47,7 +47,8 @@ public:
     // ---- input side ----
     // Copies up to the data size from the reading position. 0 bytes
     // asked: NPT_SUCCESS, count 0. Nothing left: NPT_ERROR_END_OF_STREAM,
-    // count 0.
+    // count 0. A null buffer for bytes that are there:
+    // NPT_ERROR_INVALID_PARAMETERS, count 0, position kept.
     NPT_Result Read(void*     buffer,
                     NPT_Size  bytes_to_read,
                     NPT_Size* bytes_read = nullptr) override;
@@ -64,7 +65,9 @@ public:
     // Stores all bytes_to_write bytes at the writing position or none:
     // a failing Reserve returns its code (NPT_ERROR_NOT_SUPPORTED for a
     // borrowed block too small), and a write whose end would pass
-    // 2^32 - 1 gives NPT_ERROR_OUT_OF_RANGE; positions are then unchanged.
+    // 2^32 - 1 gives NPT_ERROR_OUT_OF_RANGE, null data with
+    // bytes_to_write > 0 NPT_ERROR_INVALID_PARAMETERS; positions are then
+    // unchanged.
     NPT_Result Write(const void* data,
                      NPT_Size    bytes_to_write,
                      NPT_Size*   bytes_written = nullptr) override;

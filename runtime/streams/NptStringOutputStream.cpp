@@ -22,6 +22,9 @@ NPT_StringOutputStream::~NPT_StringOutputStream()
 NPT_Result
 NPT_StringOutputStream::Write(const void* data, NPT_Size bytes_to_write, NPT_Size* bytes_written)
 {
+    if (bytes_written) *bytes_written = 0;
+    // bytes that cannot be read are not reported as written
+    if (data == nullptr && bytes_to_write > 0) return NPT_ERROR_INVALID_PARAMETERS;
     if (bytes_to_write) {
         m_String->Append(static_cast<const char*>(data), bytes_to_write);
     }

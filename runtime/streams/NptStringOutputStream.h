@@ -27,7 +27,8 @@ public:
     NPT_StringOutputStream(const NPT_StringOutputStream&) = delete;
     NPT_StringOutputStream& operator=(const NPT_StringOutputStream&) = delete;
 
-    // Appends all bytes_to_write bytes; always NPT_SUCCESS.
+    // Appends all bytes_to_write bytes and returns NPT_SUCCESS; null data
+    // with bytes_to_write > 0 writes nothing: NPT_ERROR_INVALID_PARAMETERS.
     NPT_Result Write(const void* data,
                      NPT_Size    bytes_to_write,
                      NPT_Size*   bytes_written = nullptr) override;

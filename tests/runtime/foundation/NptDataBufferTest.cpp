@@ -220,10 +220,13 @@ TEST(DataBuffer, NullBorrowedBlockHoldsNothing)
     EXPECT_EQ(0u, set.GetBufferSize());
     EXPECT_EQ(NPT_ERROR_NOT_SUPPORTED, set.SetDataSize(1));
 
-    // copying from no data gives a block of the size asked for
+    // copying from no data gives a block of the size asked for, of zeros
+    // rather than whatever the memory held
     NPT_DataBuffer copied(nullptr, 16, true);
     EXPECT_TRUE(copied.IsOwning());
     EXPECT_EQ(16u, copied.GetBufferSize());
+    ASSERT_EQ(16u, copied.GetDataSize());
+    for (NPT_Size i = 0; i < 16; ++i) EXPECT_EQ(0, copied.GetData()[i]) << i;
 }
 
 TEST(DataBuffer, CopyConstructorTakesDataAssignmentTakesCapacity)

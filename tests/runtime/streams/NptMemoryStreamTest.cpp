@@ -51,6 +51,20 @@ TEST(MemoryStream, ReadsUpToTheDataSize)
 
 // Every request size, so every copy path of Read, delivers exactly the
 // next bytes and writes nothing past the count it reports.
+TEST(MemoryStream, NullPointersAreRefusedWithoutMovingAPosition)
+{
+    std::vector<NPT_Byte> data = MakePattern(10);
+    NPT_MemoryStream stream(data.data(), 10);
+    NPT_Size count = 99;
+    EXPECT_EQ(NPT_ERROR_INVALID_PARAMETERS, stream.Read(nullptr, 4, &count));
+    EXPECT_EQ(0u, count);
+    EXPECT_EQ(0u, ReadPosition(stream));
+    EXPECT_EQ(NPT_ERROR_INVALID_PARAMETERS, stream.Write(nullptr, 4, &count));
+    EXPECT_EQ(0u, count);
+    EXPECT_EQ(0u, WritePosition(stream));
+    EXPECT_EQ(10u, stream.GetDataSize());
+}
+
 TEST(MemoryStream, ReadsOfEverySizeDeliverExactlyTheData)
 {
     const NPT_Size kSize = 40;

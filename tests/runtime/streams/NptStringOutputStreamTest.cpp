@@ -21,6 +21,10 @@ TEST(StringOutputStream, AppendsAndCannotSeek)
     EXPECT_EQ(2u, written);
     EXPECT_EQ(NPT_SUCCESS, stream.Write("cd", 2));
     EXPECT_EQ(NPT_SUCCESS, stream.Write(nullptr, 0));
+    // bytes that cannot be read are refused, not counted as written
+    written = 99;
+    EXPECT_EQ(NPT_ERROR_INVALID_PARAMETERS, stream.Write(nullptr, 3, &written));
+    EXPECT_EQ(0u, written);
     EXPECT_TRUE(stream.GetString() == "abcd");
     NPT_Position position = 0;
     EXPECT_EQ(NPT_SUCCESS, stream.Tell(position));
