@@ -119,6 +119,14 @@ struct NPT_FileInfo
 class NPT_FileInterface
 {
 public:
+    // The mode bits under their short names, e.g. NPT_File::OPEN_MODE_READ.
+    static constexpr NPT_FileOpenMode OPEN_MODE_READ       = NPT_FILE_OPEN_MODE_READ;
+    static constexpr NPT_FileOpenMode OPEN_MODE_WRITE      = NPT_FILE_OPEN_MODE_WRITE;
+    static constexpr NPT_FileOpenMode OPEN_MODE_CREATE     = NPT_FILE_OPEN_MODE_CREATE;
+    static constexpr NPT_FileOpenMode OPEN_MODE_TRUNCATE   = NPT_FILE_OPEN_MODE_TRUNCATE;
+    static constexpr NPT_FileOpenMode OPEN_MODE_UNBUFFERED = NPT_FILE_OPEN_MODE_UNBUFFERED;
+    static constexpr NPT_FileOpenMode OPEN_MODE_APPEND     = NPT_FILE_OPEN_MODE_APPEND;
+
     virtual ~NPT_FileInterface() {}
 
     virtual NPT_Result Open(NPT_FileOpenMode mode) = 0;
