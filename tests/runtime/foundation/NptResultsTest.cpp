@@ -80,18 +80,28 @@ TEST_P(Win32Mapping, MapsTableRow)
     EXPECT_EQ(GetParam().result, NPT_MapWin32Error(GetParam().error)) << GetParam().error;
 }
 
-// one row or more of every result the table gives, with the edges of
-// each group
+// every row of the table: its numbers are data recorded on another
+// platform, and one wrong number would change a stored meaning
 INSTANTIATE_TEST_SUITE_P(
     Rows, Win32Mapping,
     ::testing::Values(
-        Win32Case{1, NPT_ERROR_INTERNAL}, Win32Case{2, NPT_ERROR_NO_SUCH_FILE},
-        Win32Case{18, NPT_ERROR_NO_SUCH_FILE}, Win32Case{206, NPT_ERROR_NO_SUCH_FILE},
-        Win32Case{4, NPT_ERROR_OUT_OF_RESOURCES}, Win32Case{5, NPT_ERROR_PERMISSION_DENIED},
-        Win32Case{132, NPT_ERROR_PERMISSION_DENIED}, Win32Case{6, NPT_ERROR_INVALID_PARAMETERS},
-        Win32Case{13, NPT_ERROR_INVALID_PARAMETERS}, Win32Case{7, NPT_ERROR_OUT_OF_MEMORY},
-        Win32Case{1816, NPT_ERROR_OUT_OF_MEMORY}, Win32Case{32, NPT_ERROR_FILE_BUSY},
-        Win32Case{167, NPT_ERROR_FILE_BUSY}, Win32Case{112, NPT_ERROR_FILE_NOT_ENOUGH_SPACE},
+        Win32Case{1, NPT_ERROR_INTERNAL},
+        Win32Case{2, NPT_ERROR_NO_SUCH_FILE}, Win32Case{3, NPT_ERROR_NO_SUCH_FILE},
+        Win32Case{15, NPT_ERROR_NO_SUCH_FILE}, Win32Case{18, NPT_ERROR_NO_SUCH_FILE},
+        Win32Case{53, NPT_ERROR_NO_SUCH_FILE}, Win32Case{67, NPT_ERROR_NO_SUCH_FILE},
+        Win32Case{161, NPT_ERROR_NO_SUCH_FILE}, Win32Case{206, NPT_ERROR_NO_SUCH_FILE},
+        Win32Case{4, NPT_ERROR_OUT_OF_RESOURCES},
+        Win32Case{5, NPT_ERROR_PERMISSION_DENIED}, Win32Case{16, NPT_ERROR_PERMISSION_DENIED},
+        Win32Case{33, NPT_ERROR_PERMISSION_DENIED}, Win32Case{65, NPT_ERROR_PERMISSION_DENIED},
+        Win32Case{82, NPT_ERROR_PERMISSION_DENIED}, Win32Case{83, NPT_ERROR_PERMISSION_DENIED},
+        Win32Case{108, NPT_ERROR_PERMISSION_DENIED}, Win32Case{132, NPT_ERROR_PERMISSION_DENIED},
+        Win32Case{6, NPT_ERROR_INVALID_PARAMETERS}, Win32Case{12, NPT_ERROR_INVALID_PARAMETERS},
+        Win32Case{13, NPT_ERROR_INVALID_PARAMETERS},
+        Win32Case{7, NPT_ERROR_OUT_OF_MEMORY}, Win32Case{8, NPT_ERROR_OUT_OF_MEMORY},
+        Win32Case{9, NPT_ERROR_OUT_OF_MEMORY}, Win32Case{1816, NPT_ERROR_OUT_OF_MEMORY},
+        Win32Case{32, NPT_ERROR_FILE_BUSY}, Win32Case{158, NPT_ERROR_FILE_BUSY},
+        Win32Case{167, NPT_ERROR_FILE_BUSY},
+        Win32Case{112, NPT_ERROR_FILE_NOT_ENOUGH_SPACE},
         Win32Case{131, NPT_ERROR_OUT_OF_RANGE}, Win32Case{145, NPT_ERROR_DIRECTORY_NOT_EMPTY},
         Win32Case{183, NPT_ERROR_FILE_ALREADY_EXISTS},
         // unlisted numbers are a plain failure, never the errno family
