@@ -210,7 +210,9 @@ namespace TVKCryptoWrapper
         // Overwrites the unmanaged copy with zeros, then frees it. Each NUL
         // character of the password is one zero byte of the copy, so the
         // copy ends at the zero byte after as many zero bytes as the
-        // password has NUL characters.
+        // password has NUL characters. The walk never goes past the
+        // longest copy the password can have (four bytes per character
+        // and the terminator), whatever a runtime does with NULs.
         private static unsafe void FreePassword(IntPtr copy, string password)
         {
             int zeros = 0;
@@ -218,13 +220,13 @@ namespace TVKCryptoWrapper
                 if (c == '\0') zeros++;
             }
             byte* p = (byte*)copy;
-            for (;;) {
+            byte* limit = p + (long)password.Length * 4 + 1;
+            for (; p < limit; p++) {
                 if (*p == 0) {
                     if (zeros-- == 0) break;
                 } else {
                     *p = 0;
                 }
-                p++;
             }
             Thread.MemoryBarrier();
             Marshal.FreeHGlobal(copy);

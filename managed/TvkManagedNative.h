@@ -46,8 +46,9 @@ TVK_MANAGED_EXPORT NPT_Result tvk_managed_run(const char*     password,
                                               TVK_ManagedRun** run);
 
 // Takes a copy of the produced bytes, kept in the run, and returns its
-// zero-terminated characters (never null; the empty string for no
-// output or a null run). Valid until tvk_managed_release.
+// zero-terminated characters (the empty string for no output or a null
+// run; null only when the copy cannot be allocated). Valid until
+// tvk_managed_release.
 TVK_MANAGED_EXPORT const char* tvk_managed_result_text(TVK_ManagedRun* run);
 
 // Returns the produced bytes in place and stores their count in
