@@ -95,12 +95,15 @@ NPT_MemoryStream::Read(void* buffer, NPT_Size bytes_to_read, NPT_Size* bytes_rea
         NPT_Size left = data_size - offset;
         count = bytes_to_read < left ? bytes_to_read : left;
     }
-    if (count > 0 && buffer == nullptr) {   // nowhere to put the bytes
+    if (count == 0) {
+        if (bytes_read) *bytes_read = 0;
+        return bytes_to_read == 0 ? NPT_SUCCESS : NPT_ERROR_END_OF_STREAM;
+    }
+    if (__builtin_expect(buffer == nullptr, 0)) {   // nowhere to put the bytes
         if (bytes_read) *bytes_read = 0;
         return NPT_ERROR_INVALID_PARAMETERS;
     }
     if (bytes_read) *bytes_read = count;
-    if (count == 0) return bytes_to_read == 0 ? NPT_SUCCESS : NPT_ERROR_END_OF_STREAM;
 
     CopyBytes(buffer, block + offset, count);
     m_ReadOffset = offset + count;
