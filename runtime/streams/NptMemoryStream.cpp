@@ -99,7 +99,7 @@ NPT_MemoryStream::Read(void* buffer, NPT_Size bytes_to_read, NPT_Size* bytes_rea
         if (bytes_read) *bytes_read = 0;
         return bytes_to_read == 0 ? NPT_SUCCESS : NPT_ERROR_END_OF_STREAM;
     }
-    if (__builtin_expect(buffer == nullptr, 0)) {   // nowhere to put the bytes
+    if (buffer == nullptr) {   // nowhere to put the bytes
         if (bytes_read) *bytes_read = 0;
         return NPT_ERROR_INVALID_PARAMETERS;
     }
