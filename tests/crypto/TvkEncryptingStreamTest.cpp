@@ -294,8 +294,11 @@ TEST(EncryptingStream, SourceFailingMidwayCountsTheBytesBefore)
     }
 }
 
-// A source that reports one byte more than it was asked for must not
-// make either stream count past the caller's buffer.
+// Sources that break the Read contract: one that reports a byte more
+// than it was asked for (counting it would run past the caller's buffer)
+// and one that reports success with nothing (which would keep the read
+// loop turning forever). Both streams end such a read with
+// NPT_ERROR_INTERNAL and deliver nothing.
 class OverclaimingSource : public FakeInputStream
 {
 public:
@@ -308,48 +311,43 @@ public:
     }
 };
 
-TEST(CipherStreams, SourceClaimingMoreThanAskedIsAnInternalError)
+TEST(CipherStreams, SourceBreakingTheReadContractIsAnInternalError)
 {
-    for (NPT_Size request : {5u, 100u}) {
-        NPT_InputStreamReference source(new OverclaimingSource(MakePattern(1000)));
-        NPT_InputStreamReference encrypting, decrypting;
-        ASSERT_EQ(TVK_EncryptingStream::Create(source, TestKey(), 16, kFactory, encrypting,
-                                               nullptr, nullptr, 6),
-                  NPT_SUCCESS);
-        ASSERT_EQ(TVK_DecryptingStream::Create(source, TestKey(), 16, kFactory, decrypting,
-                                               nullptr, 6),
-                  NPT_SUCCESS);
-        Bytes out(request);
-        NPT_Size got = 0;
-        EXPECT_EQ(encrypting->Read(out.data(), request, &got), NPT_ERROR_INTERNAL);
-        EXPECT_EQ(got, 0u);
-        EXPECT_EQ(decrypting->Read(out.data(), request, &got), NPT_ERROR_INTERNAL);
-        EXPECT_EQ(got, 0u);
+    for (bool overclaiming : {true, false}) {
+        for (NPT_Size request : {5u, 100u}) {
+            FakeInputStream* fake = overclaiming ? new OverclaimingSource(MakePattern(1000))
+                                                 : new FakeInputStream(MakePattern(1000));
+            fake->zero_byte_success = !overclaiming;
+            NPT_InputStreamReference source(fake);
+            NPT_InputStreamReference encrypting, decrypting;
+            ASSERT_EQ(TVK_EncryptingStream::Create(source, TestKey(), 16, kFactory, encrypting,
+                                                   nullptr, nullptr, 6),
+                      NPT_SUCCESS);
+            ASSERT_EQ(TVK_DecryptingStream::Create(source, TestKey(), 16, kFactory, decrypting,
+                                                   nullptr, 6),
+                      NPT_SUCCESS);
+            Bytes out(request);
+            NPT_Size got = 99;
+            EXPECT_EQ(encrypting->Read(out.data(), request, &got), NPT_ERROR_INTERNAL);
+            EXPECT_EQ(got, 0u);
+            EXPECT_EQ(decrypting->Read(out.data(), request, &got), NPT_ERROR_INTERNAL);
+            EXPECT_EQ(got, 0u);
+        }
     }
 }
 
-TEST(CipherStreams, SourceReportingSuccessWithNothingIsAnInternalError)
+TEST(CipherStreams, NullBufferIsRefused)
 {
-    // Such a source would otherwise keep the read loop turning forever.
-    for (NPT_Size request : {5u, 100u}) {
-        FakeInputStream* fake = new FakeInputStream(MakePattern(1000));
-        fake->zero_byte_success = true;
-        NPT_InputStreamReference source(fake);
-        NPT_InputStreamReference encrypting, decrypting;
-        ASSERT_EQ(TVK_EncryptingStream::Create(source, TestKey(), 16, kFactory, encrypting,
-                                               nullptr, nullptr, 6),
-                  NPT_SUCCESS);
-        ASSERT_EQ(TVK_DecryptingStream::Create(source, TestKey(), 16, kFactory, decrypting,
-                                               nullptr, 6),
-                  NPT_SUCCESS);
-        Bytes out(request);
-        NPT_Size got = 99;
-        EXPECT_EQ(encrypting->Read(out.data(), request, &got), NPT_ERROR_INTERNAL);
-        EXPECT_EQ(got, 0u);
-        EXPECT_EQ(decrypting->Read(out.data(), request, &got), NPT_ERROR_INTERNAL);
-        EXPECT_EQ(got, 0u);
-        EXPECT_EQ(decrypting->Read(nullptr, request, &got), NPT_ERROR_INVALID_PARAMETERS);
-    }
+    NPT_InputStreamReference source(new FakeInputStream(MakePattern(100)));
+    NPT_InputStreamReference decrypting;
+    ASSERT_EQ(TVK_DecryptingStream::Create(source, TestKey(), 16, kFactory, decrypting,
+                                           nullptr, 6),
+              NPT_SUCCESS);
+    NPT_Byte first[5];
+    ASSERT_EQ(decrypting->Read(first, 5), NPT_SUCCESS);  // leaves bytes in the block buffer
+    NPT_Size got = 99;
+    EXPECT_EQ(decrypting->Read(nullptr, 8, &got), NPT_ERROR_INVALID_PARAMETERS);
+    EXPECT_EQ(got, 0u);
 }
 
 } // namespace
