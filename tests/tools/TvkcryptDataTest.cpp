@@ -229,6 +229,28 @@ TEST(NoticeTest, EncryptingMoreThan4GiBIsNoticedUnlessQuiet)
     }
 }
 
+// Files in /proc report a size of 0 yet have content: they are read to
+// their end, not taken as empty.
+TEST(InputTest, AFileReportingNoSizeIsReadToItsEnd)
+{
+    const std::string path = "/proc/version";
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0 || st.st_size != 0) GTEST_SKIP() << "no such file here";
+    const std::string clear = ReadFile(path);
+    ASSERT_FALSE(clear.empty());
+
+    TempDir dir;
+    ExpectSuccess(RunWithPassword({"encrypt", path, "-o", dir / "enc"}, kPassword));
+    EXPECT_TRUE(SameBytes(ReadFile(dir / "enc"), Library(clear, kPassword, NPT_BlockCipher::ENCRYPT)));
+    RunResult run = RunWithPassword({"decrypt", dir / "enc"}, kPassword);
+    ExpectSuccess(run);
+    EXPECT_TRUE(SameBytes(run.out, clear));
+    // and a range of it, skipped up to rather than seeked
+    run = RunWithPassword({"decrypt", "--offset", "3", "--length", "5", path}, kPassword);
+    ExpectSuccess(run);
+    EXPECT_EQ(run.out, Library(clear, kPassword, NPT_BlockCipher::DECRYPT).substr(3, 5));
+}
+
 /*----------------------------------------------------------------------
 |   the target file
 +---------------------------------------------------------------------*/

@@ -128,8 +128,12 @@ Run(const Options& options)
     if (input_info.kind == FileInfo::DIRECTORY) {
         return Failure("cannot read " + input_label + ": " + ErrorText(EISDIR));
     }
-    const bool seekable = input_info.kind == FileInfo::REGULAR;
-    if (seekable) AdviseSequentialReading(input);
+    const bool regular_input = input_info.kind == FileInfo::REGULAR;
+    // a regular file that reports no size may still have content (files
+    // in /proc or /sys, some FUSE file systems): read it as a stream, to
+    // its end, instead of trusting the size
+    const bool seekable = regular_input && input_info.size > 0;
+    if (regular_input) AdviseSequentialReading(input);
     NPT_UInt64 input_start = 0;
     if (seekable && GetPosition(input, input_start) != 0) input_start = 0;
     const NPT_UInt64 input_size =
@@ -147,7 +151,7 @@ Run(const Options& options)
     if (options.output == "-") {
         FileHandle out = FileHandle::StandardOutput();
         FileInfo out_info;
-        if (seekable && StatHandle(out, out_info) == 0 && out_info.kind == FileInfo::REGULAR &&
+        if (regular_input && StatHandle(out, out_info) == 0 && out_info.kind == FileInfo::REGULAR &&
             out_info.SameFileAs(input_info)) {
             return Failure("standard output is the input file itself; "
                            "use -o FILE --force to replace a file with its transformation");
