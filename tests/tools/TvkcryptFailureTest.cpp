@@ -177,6 +177,35 @@ TEST(FullDiskTest, TargetOnAFullFileSystemIsLeftAlone)
     umount2(small.c_str(), MNT_DETACH);
 }
 
+// A target that appears after the existence check (here while the tool
+// waits for its password) is not replaced without --force either.
+TEST(RaceTest, ATargetCreatedWhileWaitingIsNotReplaced)
+{
+    TempDir dir;
+    WriteFile(dir / "clear", PatternData(5000));
+    ASSERT_EQ(mkfifo((dir / "pw").c_str(), 0600), 0);
+
+    RunSpec spec;
+    spec.args = {"encrypt", dir / "clear", "-o", dir / "target", "--password-file", dir / "pw"};
+    bool fed = false;
+    spec.watch = [&](pid_t, const std::string&) {
+        // opening succeeds only once the tool has opened the FIFO to read
+        // the password, that is after it looked for the target
+        int fd = open((dir / "pw").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) return false;
+        WriteFile(dir / "target", kOriginal);
+        fed = write(fd, "pw\n", 3) == 3;
+        close(fd);
+        return true;
+    };
+    RunResult run = RunTool(spec);
+    EXPECT_TRUE(fed);
+    EXPECT_EQ(run.exit_code, 1) << run.err;
+    EXPECT_NE(run.err.find("/target' already exists; use --force"), std::string::npos) << run.err;
+    EXPECT_EQ(ReadFile(dir / "target"), kOriginal);
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"clear", "pw", "target"}));
+}
+
 TEST(StandardOutputTest, AppendingToTheInputItselfIsRefused)
 {
     TempDir dir;

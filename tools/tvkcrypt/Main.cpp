@@ -289,6 +289,10 @@ Run(const Options& options)
     +-----------------------------------------------------------------*/
     if (output_kind == TO_TEMP_FILE) {
         if (SysError error = temp.Commit(target_mode, replacing ? &replaced : nullptr)) {
+            if (error == EEXIST && !replacing) {
+                // created by someone else while we worked
+                return Failure(output_label + " already exists; use --force to replace it");
+            }
             return Failure("cannot write " + output_label + ": " + ErrorText(error));
         }
     } else if (output_kind == TO_DEVICE) {

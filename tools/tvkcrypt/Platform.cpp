@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -433,6 +434,20 @@ TempOutput::Create(const std::string& target)
     return 0;
 }
 
+// Renames from to to unless to exists (EEXIST then), in one atomic step,
+// so that a file created at to after it was checked is never replaced.
+// Where the file system has no such rename, a hard link does the same
+// (link fails on an existing name) and the old name is removed.
+static SysError
+RenameNoReplace(const std::string& from, const std::string& to)
+{
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return errno;
+    if (link(from.c_str(), to.c_str()) != 0) return errno;
+    unlink(from.c_str());
+    return 0;
+}
+
 SysError
 TempOutput::Commit(unsigned mode, const FileInfo* replaced)
 {
@@ -449,7 +464,11 @@ TempOutput::Commit(unsigned mode, const FileInfo* replaced)
     if (error) return error;
     {
         SignalBlock block;
-        if (rename(m_Path.c_str(), m_Target.c_str()) != 0) return errno;
+        if (replaced != nullptr) {
+            if (rename(m_Path.c_str(), m_Target.c_str()) != 0) return errno;
+        } else if (SysError failure = RenameNoReplace(m_Path, m_Target)) {
+            return failure;
+        }
         g_TempPathSet.store(false);
         m_Path.clear();
     }

@@ -130,8 +130,9 @@ public:
     // Gives the file the mode (and, when replacing a file, tries to give
     // it that file's owner and group: root replacing another user's file
     // leaves it theirs), syncs it, closes it, renames it over the target
-    // and syncs the directory. On error the temporary is still there:
-    // call Discard.
+    // and syncs the directory. Without replaced, an existing target is
+    // never replaced, even one created since it was checked: EEXIST. On
+    // error the temporary is still there: call Discard.
     SysError Commit(unsigned mode, const FileInfo* replaced);
     void Discard();
 
