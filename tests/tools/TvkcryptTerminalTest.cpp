@@ -17,11 +17,12 @@ namespace tvkcrypt_test {
 namespace {
 
 std::string
-LibraryEncrypt(const std::string& data, const char* password)
+LibraryTransform(const std::string& data, const char* password,
+               NPT_BlockCipher::Direction direction = NPT_BlockCipher::ENCRYPT)
 {
     TempDir dir;
     WriteFile(dir / "in", data);
-    EXPECT_EQ(TVK_CryptoHelper::EncryptDecryptWithPassword(password, NPT_BlockCipher::ENCRYPT,
+    EXPECT_EQ(TVK_CryptoHelper::EncryptDecryptWithPassword(password, direction,
                                                            (dir / "in").c_str(),
                                                            (dir / "out").c_str()),
               NPT_SUCCESS);
@@ -52,7 +53,7 @@ TEST_P(PromptTest, AsksWithoutEcho)
     TempDir dir;
     const std::string clear = PatternData(4000);
     WriteFile(dir / "clear", clear);
-    const std::string encrypted = LibraryEncrypt(clear, "s3cret word");
+    const std::string encrypted = LibraryTransform(clear, "s3cret word");
     WriteFile(dir / "enc", encrypted);
     const std::string input = c.command == "encrypt" ? dir / "clear" : dir / "enc";
 
@@ -83,8 +84,27 @@ INSTANTIATE_TEST_SUITE_P(
                    {{"Password: ", "s3cret word\n"}, {"Repeat password: ", "wrong word\n"}}, 1,
                    "tvkcrypt: the passwords do not match"},
         PromptCase{"DecryptAsksOnce", "decrypt", {{"Password: ", "s3cret word\n"}}, 0, ""},
-        PromptCase{"EncryptEmpty", "encrypt", {{"Password: ", "\n"}}, 1, "is empty"}),
+        PromptCase{"EncryptEmpty", "encrypt", {{"Password: ", "\n"}}, 1, "is empty"},
+        // end of input (Ctrl-D) gives up, even where an empty password
+        // would be accepted
+        PromptCase{"DecryptCtrlD", "decrypt", {{"Password: ", "\x04"}}, 1,
+                   "tvkcrypt: no password entered"},
+        PromptCase{"EncryptCtrlDOnRepeat", "encrypt",
+                   {{"Password: ", "s3cret word\n"}, {"Repeat password: ", "\x04"}}, 1,
+                   "tvkcrypt: no password entered"}),
     [](const ::testing::TestParamInfo<PromptCase>& info) { return info.param.name; });
+
+// Enter alone is still an empty password for decrypting.
+TEST(PromptEmptyTest, EnterGivesAnEmptyPasswordForDecrypting)
+{
+    TempDir dir;
+    WriteFile(dir / "enc", "some data");
+    TerminalResult result =
+        RunOnTerminal({"decrypt", dir / "enc", "-o", dir / "out"}, {}, {{"Password: ", "\n"}});
+    EXPECT_TRUE(result.all_steps_seen);
+    EXPECT_EQ(result.run.exit_code, 0) << result.screen;
+    EXPECT_EQ(ReadFile(dir / "out"), LibraryTransform("some data", "", NPT_BlockCipher::DECRYPT));
+}
 
 // Ctrl-C at the prompt: the tool dies of SIGINT, but first turns the
 // terminal's echo back on and removes nothing it should keep.
@@ -132,7 +152,7 @@ TEST(ProgressTest, ShownForSlowUnknownSizeInputUnlessQuiet)
                 close(feed[1]);
             });
         EXPECT_EQ(result.run.exit_code, 0) << result.screen;
-        EXPECT_EQ(ReadFile(dir / "out"), LibraryEncrypt(chunk + chunk, "pw"));
+        EXPECT_EQ(ReadFile(dir / "out"), LibraryTransform(chunk + chunk, "pw"));
         if (quiet) {
             EXPECT_EQ(result.screen, "");
         } else {

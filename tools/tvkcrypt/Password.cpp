@@ -124,11 +124,17 @@ Ask(Terminal& terminal, const char* prompt, bool encrypting, SecretBuffer& passw
 {
     std::size_t length = 0;
     bool too_long = false;
+    bool no_input = false;
     SysError failure = terminal.ReadSecretLine(prompt, password.Data(), password.Capacity(),
-                                               length, too_long);
+                                               length, too_long, no_input);
     password.SetSize(length);
     if (failure) {
         error = "cannot read the password from the terminal: " + ErrorText(failure);
+        return false;
+    }
+    // Ctrl-D gives up; an empty password takes a deliberate Enter
+    if (no_input) {
+        error = "no password entered";
         return false;
     }
     if (too_long) {

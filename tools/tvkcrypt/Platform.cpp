@@ -516,10 +516,11 @@ Terminal::Write(const std::string& text)
 
 SysError
 Terminal::ReadSecretLine(const char* prompt, char* buffer, std::size_t capacity,
-                         std::size_t& length, bool& too_long)
+                         std::size_t& length, bool& too_long, bool& no_input)
 {
     length = 0;
     too_long = false;
+    no_input = false;
     int fd = m_Tty.Fd();
     struct termios saved;
     if (tcgetattr(fd, &saved) != 0) return errno;
@@ -537,6 +538,7 @@ Terminal::ReadSecretLine(const char* prompt, char* buffer, std::size_t capacity,
     Write(prompt);
 
     bool line_done = false;
+    bool any_byte = false;
     char overflow[256];
     while (!error && !line_done) {
         char* into = length < capacity ? buffer + length : overflow;
@@ -547,7 +549,11 @@ Terminal::ReadSecretLine(const char* prompt, char* buffer, std::size_t capacity,
             error = errno;
             break;
         }
-        if (n == 0) break;  // end of input (Ctrl-D)
+        if (n == 0) {  // end of input (Ctrl-D)
+            no_input = !any_byte;
+            break;
+        }
+        any_byte = true;
         std::size_t count = static_cast<std::size_t>(n);
         char* newline = static_cast<char*>(std::memchr(into, '\n', count));
         if (newline != nullptr) {

@@ -169,10 +169,11 @@ public:
     SysError Open();
     // Shows prompt and reads one line without echo into buffer (at most
     // capacity bytes, line ending removed). too_long is set when the
-    // line did not fit; the rest of it is consumed. Echo is restored
-    // before returning, and by the signal handlers.
+    // line did not fit; the rest of it is consumed. no_input is set when
+    // the input ended (Ctrl-D) before any byte, not even a line ending.
+    // Echo is restored before returning, and by the signal handlers.
     SysError ReadSecretLine(const char* prompt, char* buffer, std::size_t capacity,
-                            std::size_t& length, bool& too_long);
+                            std::size_t& length, bool& too_long, bool& no_input);
     void Write(const std::string& text);
 
 private:
