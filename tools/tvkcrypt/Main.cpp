@@ -179,6 +179,12 @@ Run(const Options& options)
                 replaced = out_info;
                 replacing = true;
             } else {
+                // a disk or partition holds data just as a file does;
+                // FIFOs and character devices (/dev/null) are streams
+                if (out_info.block_device && !options.force) {
+                    return Failure(output_label +
+                                   " is a block device; use --force to write over it");
+                }
                 output_kind = TO_DEVICE;
             }
         } else if (error == ENOENT) {

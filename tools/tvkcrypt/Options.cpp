@@ -54,7 +54,7 @@ HelpText()
         "  interruption FILE is left as it was. An existing FILE keeps its\n"
         "  permissions (and owner, where allowed); a new one is created with\n"
         "  mode 0600. A FILE that is a device or a FIFO (such as /dev/null) is\n"
-        "  written directly.\n"
+        "  written directly; a block device (a disk) only with --force.\n"
         "  INPUT and FILE may be the same file (with --force): it is replaced only\n"
         "  after all of it has been read. Encrypted output is not written to a\n"
         "  terminal, and standard output may not be the input file itself.\n"

@@ -134,6 +134,7 @@ FillInfo(const struct stat& st, FileInfo& info)
     } else {
         info.kind = FileInfo::OTHER;
     }
+    info.block_device = S_ISBLK(st.st_mode);
     info.size = st.st_size > 0 ? static_cast<NPT_UInt64>(st.st_size) : 0;
     info.device = static_cast<NPT_UInt64>(st.st_dev);
     info.inode = static_cast<NPT_UInt64>(st.st_ino);

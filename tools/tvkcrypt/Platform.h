@@ -66,6 +66,7 @@ struct FileInfo {
     unsigned    mode = 0;     // permission bits
     NPT_UInt32  owner = 0;
     NPT_UInt32  group = 0;
+    bool        block_device = false;  // an OTHER that holds data, like a disk
     bool SameFileAs(const FileInfo& other) const {
         return device == other.device && inode == other.inode;
     }
