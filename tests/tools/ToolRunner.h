@@ -130,6 +130,9 @@ RunTool(const RunSpec& spec)
         dup2(feed_stdin ? in_pipe[0] : spec.stdin_fd, 0);
         dup2(capture_stdout ? out_pipe[1] : spec.stdout_fd, 1);
         dup2(err_pipe[1], 2);
+        // a run killed by SIGQUIT leaves no core file behind
+        struct rlimit no_core = {0, 0};
+        setrlimit(RLIMIT_CORE, &no_core);
         if (spec.file_size_limit >= 0) {
             struct rlimit limit;
             limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(spec.file_size_limit);

@@ -260,7 +260,7 @@ TEST_P(InterruptTest, RemovesTheTemporaryAndKeepsTheTarget)
     EXPECT_EQ(dir.List(), std::vector<std::string>{"target"});
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, InterruptTest, ::testing::Values(SIGINT, SIGTERM, SIGHUP));
+INSTANTIATE_TEST_SUITE_P(Signals, InterruptTest, ::testing::Values(SIGINT, SIGTERM, SIGHUP, SIGQUIT));
 
 /*----------------------------------------------------------------------
 |   usage errors: exit 2, nothing written

@@ -11,6 +11,7 @@
 ****************************************************************/
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "NptDataBuffer.h"
@@ -336,5 +337,11 @@ main(int argc, char** argv)
         }
         return kExitSuccess;
     }
-    return Run(options);
+    // out of memory: unwind, so that the temporary output goes and the
+    // terminal gets its echo back
+    try {
+        return Run(options);
+    } catch (const std::bad_alloc&) {
+        return Failure(ErrorText(ENOMEM));
+    }
 }

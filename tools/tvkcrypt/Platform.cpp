@@ -368,7 +368,8 @@ InstallSignalHandlers()
     sigaddset(&action.sa_mask, SIGINT);
     sigaddset(&action.sa_mask, SIGTERM);
     sigaddset(&action.sa_mask, SIGHUP);
-    const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+    sigaddset(&action.sa_mask, SIGQUIT);
+    const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
     for (int s : signals) {
         struct sigaction previous;
         // a signal ignored by whoever started us (nohup) stays ignored
@@ -388,6 +389,7 @@ public:
         sigaddset(&set, SIGINT);
         sigaddset(&set, SIGTERM);
         sigaddset(&set, SIGHUP);
+        sigaddset(&set, SIGQUIT);
         pthread_sigmask(SIG_BLOCK, &set, &m_Previous);
     }
     ~SignalBlock() { pthread_sigmask(SIG_SETMASK, &m_Previous, nullptr); }

@@ -150,8 +150,8 @@ private:
 void GuardStandardDescriptors();
 
 // Ignores SIGPIPE and SIGXFSZ (so that a closed pipe or a file size
-// limit shows up as a write error), and makes SIGINT, SIGTERM and SIGHUP
-// remove the temporary output and restore the terminal before the
+// limit shows up as a write error), and makes SIGINT, SIGTERM, SIGHUP and
+// SIGQUIT remove the temporary output and restore the terminal before the
 // process dies of the signal.
 void InstallSignalHandlers();
 
