@@ -302,6 +302,13 @@ Run(const Options& options)
             }
             return Failure("cannot write " + output_label + ": " + ErrorText(error));
         }
+        // the target is replaced and complete: a warning, not a failure,
+        // since exit 1 would say the target was left as it was
+        if (SysError error = temp.DirectorySyncError()) {
+            WriteToStandardError("tvkcrypt: warning: " + output_label +
+                                 " is written, but syncing its directory failed: " +
+                                 ErrorText(error) + "; a crash now could undo the change\n");
+        }
     } else if (output_kind == TO_DEVICE) {
         if (SysError error = device.Close()) {
             return Failure("cannot write " + output_label + ": " + ErrorText(error));

@@ -475,10 +475,14 @@ TempOutput::Commit(unsigned mode, const FileInfo* replaced)
         g_TempPathSet.store(false);
         m_Path.clear();
     }
-    // make the rename itself durable; failing here loses nothing
+    // make the rename itself durable. The target is already replaced, so
+    // a failure here is only reported (a directory we may not open for
+    // reading, or a file system that cannot sync one, EINVAL, is not a
+    // failure)
+    m_DirectorySyncError = 0;
     int dir = open(DirectoryOf(m_Target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
-        fsync(dir);
+        if (fsync(dir) != 0 && errno != EINVAL) m_DirectorySyncError = errno;
         close(dir);
     }
     return 0;

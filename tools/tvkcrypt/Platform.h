@@ -135,12 +135,17 @@ public:
     // never replaced, even one created since it was checked: EEXIST. On
     // error the temporary is still there: call Discard.
     SysError Commit(unsigned mode, const FileInfo* replaced);
+    // After a successful Commit: the error of syncing the directory, 0
+    // when it worked. The target is replaced either way, but a crash
+    // soon after a failure may undo the rename.
+    SysError DirectorySyncError() const { return m_DirectorySyncError; }
     void Discard();
 
 private:
     FileHandle  m_File;
     std::string m_Path;
     std::string m_Target;
+    SysError    m_DirectorySyncError = 0;
 };
 
 // Makes sure descriptors 0, 1 and 2 are open, so that no file the tool
