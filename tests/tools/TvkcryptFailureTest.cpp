@@ -109,6 +109,9 @@ INSTANTIATE_TEST_SUITE_P(
                     true, -1, "/sub': is a directory"},
         FailureCase{"OutputDirectoryMissing", {"encrypt", "@/clear", "-o", "@/nowhere/out"}, nullptr,
                     true, -1, "/nowhere/out': no such file"},
+        // found before any password is asked for
+        FailureCase{"OutputDirectoryMissingNoPassword", {"encrypt", "@/clear", "-o", "@/nowhere/out"},
+                    nullptr, false, -1, "/nowhere/out': no such file"},
         FailureCase{"MissingPasswordFile",
                     {"encrypt", "@/clear", "-f", "-o", "@/target", "--password-file", "@/nopw"},
                     nullptr, true, -1, "cannot open password file"},

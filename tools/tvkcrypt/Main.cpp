@@ -4,9 +4,9 @@
 |
 | The run: parse the command line; open the input and check the output
 | (refusing an existing file without --force before any password is
-| asked); obtain the password and derive the key; create the output
-| (a temporary file beside the target); transform; and only then
-| replace the target. Every failure leaves the target as it was.
+| asked); create the output (a temporary file beside the target); obtain
+| the password and derive the key; transform; and only then replace the
+| target. Every failure leaves the target as it was.
 | Exit status: 0 success, 1 failure, 2 usage error.
 ****************************************************************/
 #include <cerrno>
@@ -141,7 +141,7 @@ Run(const Options& options)
         seekable && input_info.size > input_start ? input_info.size - input_start : 0;
 
     /*------------------------------------------------------------------
-    |   output: checked now, created once the password is known
+    |   output: checked before anything is created
     +-----------------------------------------------------------------*/
     enum { TO_STDOUT, TO_TEMP_FILE, TO_DEVICE } output_kind = TO_STDOUT;
     std::string output_label = "standard output";
@@ -218,6 +218,20 @@ Run(const Options& options)
     }
 
     /*------------------------------------------------------------------
+    |   the temporary output: created before the password is asked, so
+    |   that a missing or unwritable directory shows at once (the signal
+    |   handlers remove it if the prompt is interrupted)
+    +-----------------------------------------------------------------*/
+    TempOutput temp;
+    if (output_kind == TO_TEMP_FILE) {
+        if (SysError error = temp.Create(target)) {
+            return Failure("cannot create " + output_label + ": " + ErrorText(error));
+        }
+        job.output = &temp.File();
+        job.output_positioned = true;
+    }
+
+    /*------------------------------------------------------------------
     |   password and key
     +-----------------------------------------------------------------*/
     Key key;
@@ -230,23 +244,16 @@ Run(const Options& options)
     job.key = key.Bytes();
 
     /*------------------------------------------------------------------
-    |   create the output
+    |   open any other output
     +-----------------------------------------------------------------*/
-    TempOutput temp;
     FileHandle device;
     FileHandle standard_output = FileHandle::StandardOutput();
-    if (output_kind == TO_TEMP_FILE) {
-        if (SysError error = temp.Create(target)) {
-            return Failure("cannot create " + output_label + ": " + ErrorText(error));
-        }
-        job.output = &temp.File();
-        job.output_positioned = true;
-    } else if (output_kind == TO_DEVICE) {
+    if (output_kind == TO_DEVICE) {
         if (SysError error = OpenExistingForWriting(options.output.c_str(), device)) {
             return Failure("cannot open " + output_label + ": " + ErrorText(error));
         }
         job.output = &device;
-    } else {
+    } else if (output_kind == TO_STDOUT) {
         job.output = &standard_output;
     }
 
