@@ -4,6 +4,7 @@
 ****************************************************************/
 #include "NptBlockCipher.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "NptAes.h"
@@ -57,6 +58,17 @@ NPT_Result NPT_BlockCipher::Create(Algorithm        algorithm,
 |   block is saved before its plaintext is written (decryption), so the
 |   input may lie inside the output's block.
 +---------------------------------------------------------------------*/
+NPT_Result NPT_BlockCipher::ProcessBlocks(const NPT_UInt8* input, NPT_UInt8* output, NPT_Size count)
+{
+    const NPT_Size block_size = GetBlockSize();
+    for (NPT_Size i = 0; i < count; ++i) {
+        NPT_Result result = ProcessBlock(input + std::size_t(i) * block_size,
+                                         output + std::size_t(i) * block_size);
+        if (result != NPT_SUCCESS) return result;
+    }
+    return NPT_SUCCESS;
+}
+
 NPT_Result NPT_BlockCipher::ProcessCbc(const NPT_UInt8* input,
                                        NPT_Size         input_size,
                                        const NPT_UInt8* iv,

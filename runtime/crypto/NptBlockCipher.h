@@ -44,6 +44,12 @@ public:
     virtual Algorithm  GetAlgorithm() = 0;
     // One block from input to output; input and output may be the same.
     virtual NPT_Result ProcessBlock(const NPT_UInt8* input, NPT_UInt8* output) = 0;
+    // count independent blocks (16 bytes each) from input to output, as
+    // count calls of ProcessBlock would; input and output may be the same
+    // but must not otherwise overlap. Implementations that can work on
+    // several blocks at once (hardware AES pipelines) override it; the
+    // default loops over ProcessBlock and stops at its first failure.
+    virtual NPT_Result ProcessBlocks(const NPT_UInt8* input, NPT_UInt8* output, NPT_Size count);
     // CBC over a whole buffer with PKCS#7 padding; a null iv is all zeros.
     // Encrypting writes input_size + pad bytes (pad 1..16); decrypting
     // checks and strips the padding. Failures:
