@@ -41,6 +41,7 @@
 #include "NptSha256.h"
 #include "NptMd5.h"
 #include "NptHmac.h"
+#include "NptHmacSha256Key.h"
 #include "NptPbkdf2.h"
 
 // encryption layer

@@ -87,74 +87,131 @@ void CompressPortableBlocks(NPT_UInt32* state, const NPT_UInt8* blocks, NPT_Size
 }
 
 #if defined(NPT_SHA256_USE_SHANI)
+// The working variables of one message as the SHA instructions hold
+// them, and the four schedule vectors of the current block.
+struct ShaLane {
+    __m128i abef, cdgh;
+    __m128i abef_start, cdgh_start;
+    __m128i m0, m1, m2, m3;
+};
+
+__attribute__((target("sha,sse4.1,ssse3"))) inline void
+LoadLane(ShaLane& lane, const NPT_UInt32* state)
+{
+    __m128i dcba = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state));
+    __m128i hgfe = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state + 4));
+    __m128i cdab = _mm_shuffle_epi32(dcba, 0xB1);
+    __m128i efgh = _mm_shuffle_epi32(hgfe, 0x1B);
+    lane.abef = _mm_alignr_epi8(cdab, efgh, 8);
+    lane.cdgh = _mm_blend_epi16(efgh, cdab, 0xF0);
+}
+
+__attribute__((target("sha,sse4.1,ssse3"))) inline void
+StoreLane(const ShaLane& lane, NPT_UInt32* state)
+{
+    __m128i feba = _mm_shuffle_epi32(lane.abef, 0x1B);
+    __m128i dchg = _mm_shuffle_epi32(lane.cdgh, 0xB1);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(state), _mm_blend_epi16(feba, dchg, 0xF0));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), _mm_alignr_epi8(dchg, feba, 8));
+}
+
+__attribute__((target("sha,sse4.1,ssse3"))) inline void
+StartBlock(ShaLane& lane, const NPT_UInt8* block)
+{
+    const __m128i byte_swap = _mm_set_epi64x(0x0c0d0e0f08090a0bLL, 0x0405060700010203LL);
+    lane.abef_start = lane.abef;
+    lane.cdgh_start = lane.cdgh;
+    lane.m0 = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block)), byte_swap);
+    lane.m1 = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16)), byte_swap);
+    lane.m2 = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 32)), byte_swap);
+    lane.m3 = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 48)), byte_swap);
+}
+
+// Four rounds of group 0 .. 15. Groups 4 to 15 first extend the
+// schedule from the previous four vectors (sha256msg1 adds sigma0, the
+// alignr supplies w[t-7], sha256msg2 adds sigma1) and slide the window.
+__attribute__((target("sha,sse4.1,ssse3"))) inline void
+FourRounds(ShaLane& lane, unsigned int group, __m128i k)
+{
+    __m128i words;
+    if (group < 4) {
+        words = group == 0 ? lane.m0 : group == 1 ? lane.m1 : group == 2 ? lane.m2 : lane.m3;
+    } else {
+        words = _mm_sha256msg1_epu32(lane.m0, lane.m1);
+        words = _mm_add_epi32(words, _mm_alignr_epi8(lane.m3, lane.m2, 4));
+        words = _mm_sha256msg2_epu32(words, lane.m3);
+        lane.m0 = lane.m1;
+        lane.m1 = lane.m2;
+        lane.m2 = lane.m3;
+        lane.m3 = words;
+    }
+    __m128i wk = _mm_add_epi32(words, k);
+    lane.cdgh = _mm_sha256rnds2_epu32(lane.cdgh, lane.abef, wk);
+    lane.abef = _mm_sha256rnds2_epu32(lane.abef, lane.cdgh, _mm_shuffle_epi32(wk, 0x0E));
+}
+
+__attribute__((target("sha,sse4.1,ssse3"))) inline void
+EndBlock(ShaLane& lane)
+{
+    lane.abef = _mm_add_epi32(lane.abef, lane.abef_start);
+    lane.cdgh = _mm_add_epi32(lane.cdgh, lane.cdgh_start);
+}
+
 /*----------------------------------------------------------------------
 |   CompressShaExtensions
 |
 |   The SHA instructions keep the working variables as two vectors,
 |   (A, B, E, F) and (C, D, G, H); the state words are rearranged into
 |   that shape on entry and back on exit. Each sha256rnds2 does two
-|   rounds with two message words already added to their constants; a
-|   group of four rounds takes one vector of four message words, and the
-|   schedule for groups 4 to 15 comes from the previous four vectors
-|   (sha256msg1 adds sigma0, the alignr supplies w[t-7], sha256msg2
-|   adds sigma1).
+|   rounds with two message words already added to their constants.
 +---------------------------------------------------------------------*/
 __attribute__((target("sha,sse4.1,ssse3"))) void
 CompressShaExtensions(NPT_UInt32* state, const NPT_UInt8* blocks, NPT_Size block_count)
 {
-    const __m128i byte_swap = _mm_set_epi64x(0x0c0d0e0f08090a0bLL, 0x0405060700010203LL);
-
-    __m128i dcba = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state));
-    __m128i hgfe = _mm_loadu_si128(reinterpret_cast<const __m128i*>(state + 4));
-    __m128i cdab = _mm_shuffle_epi32(dcba, 0xB1);
-    __m128i efgh = _mm_shuffle_epi32(hgfe, 0x1B);
-    __m128i abef = _mm_alignr_epi8(cdab, efgh, 8);
-    __m128i cdgh = _mm_blend_epi16(efgh, cdab, 0xF0);
-
+    ShaLane lane;
+    LoadLane(lane, state);
     for (; block_count > 0; --block_count, blocks += 64) {
-        const __m128i abef_start = abef;
-        const __m128i cdgh_start = cdgh;
-        __m128i m0 = _mm_shuffle_epi8(
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks)), byte_swap);
-        __m128i m1 = _mm_shuffle_epi8(
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks + 16)), byte_swap);
-        __m128i m2 = _mm_shuffle_epi8(
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks + 32)), byte_swap);
-        __m128i m3 = _mm_shuffle_epi8(
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(blocks + 48)), byte_swap);
-
+        StartBlock(lane, blocks);
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC unroll 16
 #endif
         for (unsigned int group = 0; group < 16; ++group) {
-            __m128i words;
-            if (group < 4) {
-                words = group == 0 ? m0 : group == 1 ? m1 : group == 2 ? m2 : m3;
-            } else {
-                // w[t..t+3] from w[t-16..t-1]; then slide the window
-                words = _mm_sha256msg1_epu32(m0, m1);
-                words = _mm_add_epi32(words, _mm_alignr_epi8(m3, m2, 4));
-                words = _mm_sha256msg2_epu32(words, m3);
-                m0 = m1;
-                m1 = m2;
-                m2 = m3;
-                m3 = words;
-            }
-            __m128i k = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kRoundConstants + 4 * group));
-            __m128i wk = _mm_add_epi32(words, k);
-            cdgh = _mm_sha256rnds2_epu32(cdgh, abef, wk);
-            abef = _mm_sha256rnds2_epu32(abef, cdgh, _mm_shuffle_epi32(wk, 0x0E));
+            FourRounds(lane, group,
+                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(kRoundConstants + 4 * group)));
         }
-        abef = _mm_add_epi32(abef, abef_start);
-        cdgh = _mm_add_epi32(cdgh, cdgh_start);
+        EndBlock(lane);
     }
+    StoreLane(lane, state);
+}
 
-    __m128i feba = _mm_shuffle_epi32(abef, 0x1B);
-    __m128i dchg = _mm_shuffle_epi32(cdgh, 0xB1);
-    dcba = _mm_blend_epi16(feba, dchg, 0xF0);
-    hgfe = _mm_alignr_epi8(dchg, feba, 8);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(state), dcba);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), hgfe);
+// Two messages, round group by round group: while one lane waits for
+// its sha256rnds2 result the other's can issue.
+__attribute__((target("sha,sse4.1,ssse3"))) void
+CompressPairShaExtensions(NPT_UInt32*      state_a,
+                          const NPT_UInt8* blocks_a,
+                          NPT_UInt32*      state_b,
+                          const NPT_UInt8* blocks_b,
+                          NPT_Size         block_count)
+{
+    ShaLane a, b;
+    LoadLane(a, state_a);
+    LoadLane(b, state_b);
+    for (; block_count > 0; --block_count, blocks_a += 64, blocks_b += 64) {
+        StartBlock(a, blocks_a);
+        StartBlock(b, blocks_b);
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC unroll 16
+#endif
+        for (unsigned int group = 0; group < 16; ++group) {
+            __m128i k = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kRoundConstants + 4 * group));
+            FourRounds(a, group, k);
+            FourRounds(b, group, k);
+        }
+        EndBlock(a);
+        EndBlock(b);
+    }
+    StoreLane(a, state_a);
+    StoreLane(b, state_b);
 }
 
 bool DetectShaExtensions()
@@ -222,6 +279,22 @@ void NPT_Sha256Digest::Compress(NPT_UInt32* state, const NPT_UInt8* blocks, NPT_
 void NPT_Sha256Digest::CompressPortable(NPT_UInt32* state, const NPT_UInt8* blocks, NPT_Size block_count)
 {
     CompressPortableBlocks(state, blocks, block_count);
+}
+
+void NPT_Sha256Digest::CompressPair(NPT_UInt32*      state_a,
+                                    const NPT_UInt8* blocks_a,
+                                    NPT_UInt32*      state_b,
+                                    const NPT_UInt8* blocks_b,
+                                    NPT_Size         block_count)
+{
+#if defined(NPT_SHA256_USE_SHANI)
+    if (HasAcceleratedCompress()) {
+        CompressPairShaExtensions(state_a, blocks_a, state_b, blocks_b, block_count);
+        return;
+    }
+#endif
+    CompressPortableBlocks(state_a, blocks_a, block_count);
+    CompressPortableBlocks(state_b, blocks_b, block_count);
 }
 
 bool NPT_Sha256Digest::HasAcceleratedCompress()

@@ -9,7 +9,8 @@
 | compresses two blocks per iteration).
 |
 | On x86 processors with the SHA extensions (built with GCC or Clang)
-| the compression runs on those instructions, chosen once at run time;
+| the compression runs on those instructions, chosen once at run time
+| (and CompressPair interleaves two messages on them);
 | everywhere else, and when the processor lacks them, a portable
 | implementation runs. Both give the same results; the tests hold one
 | to the other.
@@ -42,6 +43,16 @@ public:
     // words, with the fastest implementation this processor offers. No
     // padding: the caller frames the message.
     static void Compress(NPT_UInt32* state, const NPT_UInt8* blocks, NPT_Size block_count);
+
+    // Two independent compressions at once: block_count blocks into
+    // state_a and as many into state_b. The SHA instructions wait on
+    // each other within one message, so two messages interleaved run
+    // in about the time of one; without them, one after the other.
+    static void CompressPair(NPT_UInt32*      state_a,
+                             const NPT_UInt8* blocks_a,
+                             NPT_UInt32*      state_b,
+                             const NPT_UInt8* blocks_b,
+                             NPT_Size         block_count);
 
     // The same with the portable implementation whatever the processor,
     // and whether Compress runs on the processor's SHA instructions.

@@ -150,6 +150,56 @@ TEST(CheckFileTest, BlocksAddedFromTwoThreadsGiveTheSameFile)
     EXPECT_EQ(MakeCheckFile(password, data), file);
 }
 
+TEST(CheckFileTest, ManyBlocksAtATimeMatchOneAtATime)
+{
+    // runs of 1, 2, 3 and 5 blocks (pairs, a pair and a single, ...),
+    // the last run ending in the short last block
+    const Bytes password = Text("pw"), salt = Salt(), data = Data(11 * 1024 + 300);
+    CheckFileWriter writer;
+    ASSERT_EQ(NPT_SUCCESS, writer.Start(password.data(), 2, salt.data(), kCheckSaltSize, kIterations, kSmallBlock));
+    NPT_UInt64 index = 0;
+    for (NPT_UInt64 run : {1, 2, 3, 5, 1}) {
+        size_t at = static_cast<size_t>(index * kSmallBlock);
+        size_t size = std::min<size_t>(run * kSmallBlock, data.size() - at);
+        ASSERT_EQ(NPT_SUCCESS, writer.AddBlocks(index, data.data() + at, static_cast<NPT_Size>(size))) << index;
+        index += run;
+    }
+    Bytes file;
+    ASSERT_EQ(NPT_SUCCESS, writer.Serialize(data.size(), file));
+    EXPECT_EQ(MakeCheckFile(password, data), file);
+
+    CheckFileReader reader;
+    ASSERT_EQ(CHECK_OK, Open(reader, file, password));
+    for (NPT_UInt64 first = 0; first < reader.BlockCount(); ++first) {
+        for (NPT_UInt64 count = 1; first + count <= reader.BlockCount(); ++count) {
+            size_t at = static_cast<size_t>(first * kSmallBlock);
+            size_t size = std::min<size_t>(count * kSmallBlock, data.size() - at);
+            ASSERT_EQ(CHECK_OK, reader.VerifyBlocks(first, data.data() + at, static_cast<NPT_Size>(size)))
+                << first << "+" << count;
+        }
+    }
+
+    // what does not end at a block boundary or at the end of the data,
+    // or reaches past it, is not a run of blocks
+    struct {
+        const char* what;
+        NPT_UInt64  first;
+        size_t      at, size;
+    } bad[] = {
+        {"ends inside a block", 0, 0, 2 * 1024 + 1},
+        {"ends one byte early", 10, 10 * 1024, 1024 + 299},
+        {"one byte past the end", 10, 10 * 1024, 1024 + 301},
+        {"starts past the last block", 12, 0, 1024},
+        {"empty", 3, 3 * 1024, 0},
+    };
+    Bytes longer = data;
+    longer.push_back(0);
+    for (const auto& b : bad) {
+        EXPECT_EQ(CHECK_DATA_CHANGED, reader.VerifyBlocks(b.first, longer.data() + b.at, static_cast<NPT_Size>(b.size)))
+            << b.what;
+    }
+}
+
 TEST(CheckFileTest, WrongPasswordIsRefused)
 {
     const Bytes data = Data(3000);
@@ -178,6 +228,22 @@ TEST(CheckFileTest, EverySingleBitFlipOfTheDataIsFoundInItsBlock)
             ASSERT_EQ(i == block ? CHECK_DATA_CHANGED : CHECK_OK, result) << "bit " << bit << ", block " << i;
         }
         data[byte] ^= static_cast<NPT_UInt8>(1u << (bit % 8));
+    }
+}
+
+TEST(CheckFileTest, EverySingleBitFlipIsFoundWhenBlocksAreCheckedInPairs)
+{
+    // both lanes of a pair, and the single block after them
+    const Bytes password = Text("pw");
+    Bytes data = Data(2 * 1024 + 500);
+    CheckFileReader reader;
+    ASSERT_EQ(CHECK_OK, Open(reader, MakeCheckFile(password, data), password));
+    ASSERT_EQ(CHECK_OK, reader.VerifyBlocks(0, data.data(), static_cast<NPT_Size>(data.size())));
+    for (size_t bit = 0; bit < data.size() * 8; ++bit) {
+        data[bit / 8] ^= static_cast<NPT_UInt8>(1u << (bit % 8));
+        ASSERT_EQ(CHECK_DATA_CHANGED, reader.VerifyBlocks(0, data.data(), static_cast<NPT_Size>(data.size())))
+            << "bit " << bit;
+        data[bit / 8] ^= static_cast<NPT_UInt8>(1u << (bit % 8));
     }
 }
 
@@ -399,6 +465,7 @@ TEST(CheckFileTest, WriterRefusesMisuse)
     {
         CheckFileWriter writer;
         EXPECT_EQ(NPT_ERROR_INVALID_STATE, writer.AddBlock(0, data.data(), 10)) << "not started";
+        EXPECT_EQ(NPT_ERROR_INVALID_STATE, writer.AddBlocks(0, data.data(), 10)) << "not started";
         EXPECT_EQ(NPT_ERROR_INVALID_STATE, writer.Serialize(0, out)) << "not started";
         struct {
             const char* what;
@@ -421,6 +488,7 @@ TEST(CheckFileTest, WriterRefusesMisuse)
     EXPECT_EQ(NPT_ERROR_INVALID_PARAMETERS, writer.AddBlock(0, data.data(), 1025)) << "longer than a block";
     EXPECT_EQ(NPT_ERROR_INVALID_PARAMETERS, writer.AddBlock(0, data.data(), 0)) << "empty block";
     EXPECT_EQ(NPT_ERROR_OUT_OF_RANGE, writer.AddBlock(kMaxCheckBlocks, data.data(), 1024));
+    EXPECT_EQ(NPT_ERROR_OUT_OF_RANGE, writer.AddBlocks(kMaxCheckBlocks - 1, data.data(), 2048));
     ASSERT_EQ(NPT_SUCCESS, writer.AddBlock(1, data.data() + 1024, 1000));
     EXPECT_EQ(NPT_ERROR_INVALID_STATE, writer.Serialize(2024, out)) << "block 0 missing";
     EXPECT_EQ(NPT_ERROR_INVALID_STATE, writer.AddBlock(1, data.data() + 1024, 1000)) << "added twice";
@@ -441,7 +509,17 @@ TEST(CheckFileTest, ReaderRefusesStepsOutOfOrder)
     ASSERT_EQ(CHECK_OK, Parse(reader, file));
     EXPECT_EQ(CHECK_INVALID_USE, Parse(reader, file)) << "parsed twice";
     EXPECT_EQ(CHECK_INVALID_USE, reader.VerifyBlock(0, Data(100).data(), 100)) << "no password yet";
+    EXPECT_EQ(CHECK_INVALID_USE, reader.VerifyBlocks(0, Data(100).data(), 100)) << "no password yet";
     EXPECT_EQ(CHECK_INVALID_USE, reader.VerifyPassword(nullptr, 2));
+}
+
+TEST(CheckFileTest, BlockSizeGrowsOnlyForDataBeyondTheBlockLimit)
+{
+    const NPT_UInt64 limit = kMaxCheckBlocks * kDefaultCheckBlockSize;
+    EXPECT_EQ(kDefaultCheckBlockSize, CheckBlockSizeFor(0));
+    EXPECT_EQ(kDefaultCheckBlockSize, CheckBlockSizeFor(limit));
+    EXPECT_EQ(2 * kDefaultCheckBlockSize, CheckBlockSizeFor(limit + 1));
+    EXPECT_EQ(kMaxCheckBlockSize, CheckBlockSizeFor(~NPT_UInt64(0)));
 }
 
 TEST(CheckFileTest, IterationChoiceScalesAndClamps)

@@ -10,6 +10,7 @@
 
 #include "NptDataBuffer.h"
 #include "NptDigest.h"
+#include "NptHmacSha256Key.h"
 #include "NptPbkdf2.h"
 #include "NptSha256.h"
 #include "NptUtils.h"
@@ -93,16 +94,32 @@ NPT_Result DeriveKeys(const NPT_UInt8* password,
     return result;
 }
 
-NPT_Result BlockTag(const NPT_UInt8* block_key, NPT_UInt64 index, const NPT_UInt8* data, NPT_Size size,
-                    NPT_UInt8* tag)
+// What a block's tag covers before its bytes: index and length.
+const NPT_Size kBlockHeadSize = 16;
+
+void BlockHead(NPT_UInt64 index, NPT_Size size, NPT_UInt8* head)
 {
-    NPT_UInt8 position[16];
-    NPT_BytesFromInt64Be(position, index);
-    NPT_BytesFromInt64Be(position + 8, size);
-    NPT_UInt8 mac[kMacSize];
-    NPT_Result result = Mac(block_key, {Part{position, sizeof(position)}, Part{data, size}}, mac);
-    if (NPT_SUCCEEDED(result)) std::memcpy(tag, mac, kCheckBlockTagSize);
-    return result;
+    NPT_BytesFromInt64Be(head, index);
+    NPT_BytesFromInt64Be(head + 8, size);
+}
+
+// MAC of one block; the tag is its first kCheckBlockTagSize bytes.
+void BlockMac(const NPT_HmacSha256Key& key, NPT_UInt64 index, const NPT_UInt8* data, NPT_Size size,
+              NPT_UInt8* mac)
+{
+    NPT_UInt8 head[kBlockHeadSize];
+    BlockHead(index, size, head);
+    key.Mac(head, kBlockHeadSize, data, size, mac);
+}
+
+// MACs of two blocks of equal size, computed together.
+void BlockMacPair(const NPT_HmacSha256Key& key, NPT_UInt64 index, const NPT_UInt8* data, NPT_Size size,
+                  NPT_UInt8* mac_a, NPT_UInt8* mac_b)
+{
+    NPT_UInt8 head_a[kBlockHeadSize], head_b[kBlockHeadSize];
+    BlockHead(index, size, head_a);
+    BlockHead(index + 1, size, head_b);
+    key.MacPair(head_a, data, head_b, data + size, kBlockHeadSize, size, mac_a, mac_b);
 }
 
 // Compares without an early exit, so the time taken does not tell how
@@ -160,14 +177,13 @@ CheckResultText(CheckResult result)
 |   CheckFileWriter
 +---------------------------------------------------------------------*/
 CheckFileWriter::CheckFileWriter()
-    : m_Started(false), m_Iterations(0), m_BlockSize(0), m_Salt(), m_VerifierKey(), m_BlockKey(), m_SummaryKey()
+    : m_Started(false), m_Iterations(0), m_BlockSize(0), m_Salt(), m_VerifierKey(), m_SummaryKey()
 {
 }
 
 CheckFileWriter::~CheckFileWriter()
 {
     NPT_WipeMemory(m_VerifierKey, sizeof(m_VerifierKey));
-    NPT_WipeMemory(m_BlockKey, sizeof(m_BlockKey));
     NPT_WipeMemory(m_SummaryKey, sizeof(m_SummaryKey));
 }
 
@@ -184,7 +200,12 @@ CheckFileWriter::Start(const NPT_UInt8* password,
         iterations == 0 || iterations > kMaxCheckIterations || !ValidBlockSize(block_size)) {
         return NPT_ERROR_INVALID_PARAMETERS;
     }
-    NPT_CHECK(DeriveKeys(password, password_size, salt, iterations, m_VerifierKey, m_BlockKey, m_SummaryKey));
+    NPT_UInt8 block_key[kKeySize];
+    NPT_Result result =
+        DeriveKeys(password, password_size, salt, iterations, m_VerifierKey, block_key, m_SummaryKey);
+    if (NPT_SUCCEEDED(result)) m_BlockKey.reset(new NPT_HmacSha256Key(block_key, kKeySize));
+    NPT_WipeMemory(block_key, sizeof(block_key));
+    NPT_CHECK(result);
     std::memcpy(m_Salt, salt, kCheckSaltSize);
     m_Iterations = iterations;
     m_BlockSize = block_size;
@@ -200,9 +221,44 @@ CheckFileWriter::AddBlock(NPT_UInt64 index, const NPT_UInt8* data, NPT_Size size
     if (index >= kMaxCheckBlocks) return NPT_ERROR_OUT_OF_RANGE;
 
     // the expensive part runs outside the lock
-    NPT_UInt8 tag[kCheckBlockTagSize];
-    NPT_CHECK(BlockTag(m_BlockKey, index, data, size, tag));
+    NPT_UInt8 mac[kMacSize];
+    BlockMac(*m_BlockKey, index, data, size, mac);
+    return StoreTag(index, size, mac);
+}
 
+NPT_Result
+CheckFileWriter::AddBlocks(NPT_UInt64 first_index, const NPT_UInt8* data, NPT_Size size)
+{
+    if (!m_Started) return NPT_ERROR_INVALID_STATE;
+    if (data == nullptr || size == 0) return NPT_ERROR_INVALID_PARAMETERS;
+    const NPT_UInt64 count = size / m_BlockSize + (size % m_BlockSize != 0 ? 1 : 0);
+    if (first_index >= kMaxCheckBlocks || count > kMaxCheckBlocks - first_index) return NPT_ERROR_OUT_OF_RANGE;
+
+    NPT_UInt64 index = first_index;
+    while (size > 0) {
+        NPT_UInt8 mac_a[kMacSize], mac_b[kMacSize];
+        if (size >= 2 * m_BlockSize) {
+            BlockMacPair(*m_BlockKey, index, data, m_BlockSize, mac_a, mac_b);
+            NPT_CHECK(StoreTag(index, m_BlockSize, mac_a));
+            NPT_CHECK(StoreTag(index + 1, m_BlockSize, mac_b));
+            index += 2;
+            data += 2 * m_BlockSize;
+            size -= 2 * m_BlockSize;
+        } else {
+            NPT_Size length = size < m_BlockSize ? size : m_BlockSize;
+            BlockMac(*m_BlockKey, index, data, length, mac_a);
+            NPT_CHECK(StoreTag(index, length, mac_a));
+            index += 1;
+            data += length;
+            size -= length;
+        }
+    }
+    return NPT_SUCCESS;
+}
+
+NPT_Result
+CheckFileWriter::StoreTag(NPT_UInt64 index, NPT_Size size, const NPT_UInt8* mac)
+{
     std::lock_guard<std::mutex> guard(m_Lock);
     if (index >= m_Lengths.size()) {
         m_Lengths.resize(static_cast<std::size_t>(index) + 1, 0);
@@ -210,7 +266,7 @@ CheckFileWriter::AddBlock(NPT_UInt64 index, const NPT_UInt8* data, NPT_Size size
     }
     if (m_Lengths[index] != 0) return NPT_ERROR_INVALID_STATE;
     m_Lengths[index] = size;
-    std::memcpy(&m_Tags[static_cast<std::size_t>(index) * kCheckBlockTagSize], tag, kCheckBlockTagSize);
+    std::memcpy(&m_Tags[static_cast<std::size_t>(index) * kCheckBlockTagSize], mac, kCheckBlockTagSize);
     return NPT_SUCCESS;
 }
 
@@ -251,15 +307,11 @@ CheckFileWriter::Serialize(NPT_UInt64 data_size, std::vector<NPT_UInt8>& out) co
 |   CheckFileReader
 +---------------------------------------------------------------------*/
 CheckFileReader::CheckFileReader()
-    : m_Parsed(false), m_Verified(false), m_Iterations(0), m_BlockSize(0), m_DataSize(0), m_BlockCount(0),
-      m_BlockKey()
+    : m_Parsed(false), m_Verified(false), m_Iterations(0), m_BlockSize(0), m_DataSize(0), m_BlockCount(0)
 {
 }
 
-CheckFileReader::~CheckFileReader()
-{
-    NPT_WipeMemory(m_BlockKey, sizeof(m_BlockKey));
-}
+CheckFileReader::~CheckFileReader() = default;
 
 CheckResult
 CheckFileReader::Parse(const NPT_UInt8* bytes, std::size_t size)
@@ -321,7 +373,7 @@ CheckFileReader::VerifyPassword(const NPT_UInt8* password, NPT_Size password_siz
         } else if (!SameBytes(summary, file + summary_at, kMacSize)) {
             outcome = CHECK_DAMAGED;
         } else {
-            std::memcpy(m_BlockKey, block_key, kKeySize);
+            m_BlockKey.reset(new NPT_HmacSha256Key(block_key, kKeySize));
             m_Verified = true;
             outcome = CHECK_OK;
         }
@@ -338,10 +390,49 @@ CheckFileReader::VerifyBlock(NPT_UInt64 index, const NPT_UInt8* data, NPT_Size s
     if (!m_Verified || (data == nullptr && size != 0)) return CHECK_INVALID_USE;
     if (index >= m_BlockCount || size != BlockLength(index)) return CHECK_DATA_CHANGED;
 
-    NPT_UInt8 tag[kCheckBlockTagSize];
-    if (NPT_FAILED(BlockTag(m_BlockKey, index, data, size, tag))) return CHECK_INVALID_USE;
-    const NPT_UInt8* stored = m_Bytes.data() + kTagsAt + index * kCheckBlockTagSize;
-    return SameBytes(tag, stored, kCheckBlockTagSize) ? CHECK_OK : CHECK_DATA_CHANGED;
+    NPT_UInt8 mac[kMacSize];
+    BlockMac(*m_BlockKey, index, data, size, mac);
+    return TagMatches(index, mac) ? CHECK_OK : CHECK_DATA_CHANGED;
+}
+
+CheckResult
+CheckFileReader::VerifyBlocks(NPT_UInt64 first_index, const NPT_UInt8* data, NPT_Size size) const
+{
+    if (!m_Verified || (data == nullptr && size != 0)) return CHECK_INVALID_USE;
+    if (first_index >= m_BlockCount) return CHECK_DATA_CHANGED;
+    // the bytes must cover whole blocks up to one that ends them all
+    const NPT_UInt64 start = first_index * m_BlockSize;
+    if (size == 0 || size > m_DataSize - start) return CHECK_DATA_CHANGED;
+    if (size % m_BlockSize != 0 && start + size != m_DataSize) return CHECK_DATA_CHANGED;
+
+    NPT_UInt64 index = first_index;
+    bool same = true;
+    while (size > 0) {
+        NPT_UInt8 mac_a[kMacSize], mac_b[kMacSize];
+        if (size >= 2 * m_BlockSize) {
+            BlockMacPair(*m_BlockKey, index, data, m_BlockSize, mac_a, mac_b);
+            same = TagMatches(index, mac_a) && TagMatches(index + 1, mac_b);
+            index += 2;
+            data += 2 * m_BlockSize;
+            size -= 2 * m_BlockSize;
+        } else {
+            NPT_Size length = size < m_BlockSize ? size : m_BlockSize;
+            BlockMac(*m_BlockKey, index, data, length, mac_a);
+            same = TagMatches(index, mac_a);
+            index += 1;
+            data += length;
+            size -= length;
+        }
+        if (!same) return CHECK_DATA_CHANGED;
+    }
+    return CHECK_OK;
+}
+
+bool
+CheckFileReader::TagMatches(NPT_UInt64 index, const NPT_UInt8* mac) const
+{
+    const NPT_UInt8* stored = m_Bytes.data() + kTagsAt + static_cast<std::size_t>(index) * kCheckBlockTagSize;
+    return SameBytes(mac, stored, kCheckBlockTagSize);
 }
 
 NPT_UInt64
@@ -361,6 +452,14 @@ CheckFileReader::BlocksForRange(NPT_UInt64 offset, NPT_UInt64 length, NPT_UInt64
     const NPT_UInt64 end = length > m_DataSize - offset ? m_DataSize : offset + length;
     first = offset / m_BlockSize;
     count = (end - 1) / m_BlockSize - first + 1;
+}
+
+NPT_UInt32
+CheckBlockSizeFor(NPT_UInt64 data_size)
+{
+    NPT_UInt32 block_size = kDefaultCheckBlockSize;
+    while (block_size < kMaxCheckBlockSize && BlocksFor(data_size, block_size) > kMaxCheckBlocks) block_size *= 2;
+    return block_size;
 }
 
 /*----------------------------------------------------------------------

@@ -21,7 +21,8 @@
 |       11     1  reserved, 0
 |       12     4  PBKDF2 iteration count (1 .. kMaxCheckIterations)
 |       16    32  salt (random, fresh for every check file)
-|       48     4  block size B (a power of two, 1 KiB .. 1 GiB)
+|       48     4  block size B (a power of two, 1 KiB .. 1 GiB; 512
+|                 KiB unless the writer chose otherwise)
 |       52     8  data size S, the size of the encrypted file
 |       60    32  verifier = HMAC(verifier key, bytes 0 .. 47)
 |       92  16 n  tag of block i = HMAC(block key, i as 8 bytes || length
@@ -50,9 +51,16 @@
 | match. A change of the salt or iteration count shows as a wrong
 | password, since it changes every key.
 |
-| Threads: a writer's AddBlock and a reader's VerifyBlock may be called
-| from several threads at once (on distinct blocks for the writer);
-| everything else is for one thread at a time. Keys are wiped when the
+| Speed: tags are HMAC-SHA-256 from precomputed key states; AddBlocks
+| and VerifyBlocks take several consecutive blocks in one buffer and
+| hash them two at a time, in lockstep (NPT_HmacSha256Key::MacPair),
+| which on processors with the SHA instructions nearly doubles the rate
+| of one thread. The default block size is half the tool's 1 MiB
+| transfer, so every transfer holds such a pair.
+|
+| Threads: a writer's AddBlock(s) and a reader's VerifyBlock(s) may be
+| called from several threads at once (on distinct blocks for the
+| writer); everything else is for one thread at a time. Keys are wiped when the
 | objects are destroyed; the password is never stored.
 |
 | Bounds: a check file larger than kMaxCheckFileSize is refused before
@@ -66,9 +74,11 @@
 #define TVKCRYPT_CHECK_FILE_H
 
 #include <cstddef>
+#include <memory>
 #include <mutex>
 #include <vector>
 
+#include "NptHmacSha256Key.h"
 #include "NptResults.h"
 #include "NptTypes.h"
 
@@ -77,11 +87,12 @@ namespace tvkcrypt {
 const NPT_UInt8  kCheckFileVersion = 1;
 const NPT_Size   kCheckSaltSize = 32;
 const NPT_Size   kCheckBlockTagSize = 16;
-const NPT_UInt32 kDefaultCheckBlockSize = NPT_UInt32(1) << 20;
+const NPT_UInt32 kDefaultCheckBlockSize = NPT_UInt32(1) << 19;
 const NPT_UInt32 kMinCheckBlockSize = NPT_UInt32(1) << 10;
 const NPT_UInt32 kMaxCheckBlockSize = NPT_UInt32(1) << 30;
 const NPT_UInt32 kMaxCheckIterations = NPT_UInt32(1) << 26;
-// 4 Mi blocks: 4 TiB of data at the default block size
+// 4 Mi blocks: 2 TiB of data at the default block size (see
+// CheckBlockSizeFor for more)
 const NPT_UInt64 kMaxCheckBlocks = NPT_UInt64(1) << 22;
 const std::size_t kCheckFileFixedSize = 92 + 32 + 32;
 const std::size_t kMaxCheckFileSize = kCheckFileFixedSize + kMaxCheckBlocks * kCheckBlockTagSize;
@@ -137,6 +148,13 @@ public:
     // block size. NPT_ERROR_OUT_OF_RANGE: index beyond kMaxCheckBlocks.
     NPT_Result AddBlock(NPT_UInt64 index, const NPT_UInt8* data, NPT_Size size);
 
+    // Tags consecutive blocks first_index, first_index + 1, ... held one
+    // after the other in data: whole blocks, the last of which may be
+    // shorter (then it must be the last block of the data). Two at a
+    // time where they are of equal length. Results as AddBlock; on a
+    // failure the blocks before it have been added.
+    NPT_Result AddBlocks(NPT_UInt64 first_index, const NPT_UInt8* data, NPT_Size size);
+
     // Replaces out with the check file for data_size bytes of data.
     // NPT_ERROR_INVALID_STATE: not started, or a block is missing, has a
     // length that does not fit data_size, or lies beyond it.
@@ -152,8 +170,10 @@ private:
     NPT_UInt32 m_BlockSize;
     NPT_UInt8  m_Salt[kCheckSaltSize];
     NPT_UInt8  m_VerifierKey[32];
-    NPT_UInt8  m_BlockKey[32];
     NPT_UInt8  m_SummaryKey[32];
+    std::unique_ptr<NPT_HmacSha256Key> m_BlockKey; // set by Start
+
+    NPT_Result StoreTag(NPT_UInt64 index, NPT_Size size, const NPT_UInt8* mac);
 
     mutable std::mutex       m_Lock; // guards the two vectors below
     std::vector<NPT_UInt8>   m_Tags;     // kCheckBlockTagSize per block
@@ -198,6 +218,13 @@ public:
     // Safe from several threads at once.
     CheckResult VerifyBlock(NPT_UInt64 index, const NPT_UInt8* data, NPT_Size size) const;
 
+    // Checks the consecutive blocks first_index, first_index + 1, ...
+    // held one after the other in data (size bytes, which must end at a
+    // block boundary or at the end of the data), two at a time. The
+    // first failure found, as VerifyBlock; CHECK_DATA_CHANGED too when
+    // size does not fit the blocks. Safe from several threads at once.
+    CheckResult VerifyBlocks(NPT_UInt64 first_index, const NPT_UInt8* data, NPT_Size size) const;
+
     // The size the encrypted file must have, the block size, the block
     // count and the iteration count, valid after a successful Parse.
     NPT_UInt64 ExpectedSize() const { return m_DataSize; }
@@ -222,8 +249,15 @@ private:
     NPT_UInt32             m_BlockSize;
     NPT_UInt64             m_DataSize;
     NPT_UInt64             m_BlockCount;
-    NPT_UInt8              m_BlockKey[32];
+    std::unique_ptr<NPT_HmacSha256Key> m_BlockKey; // set once the password is verified
+
+    bool TagMatches(NPT_UInt64 index, const NPT_UInt8* mac) const;
 };
+
+// The default block size, or the smallest larger power of two that
+// keeps data_size within kMaxCheckBlocks blocks (data of unknown size:
+// pass the largest size expected).
+NPT_UInt32 CheckBlockSizeFor(NPT_UInt64 data_size);
 
 // Iteration count that makes one key derivation take about
 // target_seconds on this machine: PBKDF2 of 10,000 iterations is

@@ -1,6 +1,7 @@
 // SHA-256 (FIPS 180-4), HMAC-SHA-256 (RFC 4231) and PBKDF2-HMAC-SHA-256
-// (RFC 7914) vectors; the accelerated compression held to the portable
-// one; PBKDF2's argument checks.
+// (RFC 7914) vectors; the accelerated and paired compressions held to
+// the portable one; the precomputed HMAC key held to the general HMAC;
+// PBKDF2's argument checks.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "NptDigest.h"
+#include "NptHmacSha256Key.h"
 #include "NptPbkdf2.h"
 #include "NptSha256.h"
 #include "TestHex.h"
@@ -100,9 +102,20 @@ TEST(Sha256Test, AcceleratedCompressionMatchesPortable)
         NPT_Size blocks = 1 + round % 9;
         Bytes data(64 * blocks);
         for (auto& byte : data) byte = static_cast<NPT_UInt8>(random());
+        NPT_UInt32 first[8], second[8], second_slow[8];
+        for (int i = 0; i < 8; ++i) first[i] = fast[i];
+        for (int i = 0; i < 8; ++i) second[i] = second_slow[i] = static_cast<NPT_UInt32>(random());
         NPT_Sha256Digest::Compress(fast, data.data(), blocks);
         NPT_Sha256Digest::CompressPortable(slow, data.data(), blocks);
         ASSERT_EQ(0, std::memcmp(fast, slow, sizeof(fast))) << "round " << round;
+
+        // two lanes at once: each as if alone (the second lane reads the
+        // data backwards from a different start so the lanes differ)
+        Bytes other(data.rbegin(), data.rend());
+        NPT_Sha256Digest::CompressPair(first, data.data(), second, other.data(), blocks);
+        NPT_Sha256Digest::CompressPortable(second_slow, other.data(), blocks);
+        ASSERT_EQ(0, std::memcmp(first, slow, sizeof(first))) << "pair, first lane, round " << round;
+        ASSERT_EQ(0, std::memcmp(second, second_slow, sizeof(second))) << "pair, second lane, round " << round;
     }
     std::cout << "[ info     ] SHA-256 compression: "
               << (NPT_Sha256Digest::HasAcceleratedCompress() ? "SHA extensions" : "portable") << "\n";
@@ -180,6 +193,44 @@ TEST_P(HmacSha256Test, Matches)
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, HmacSha256Test, ::testing::Range<size_t>(0, Rfc4231().size()));
+
+TEST(HmacSha256KeyTest, MatchesTheGeneralHmacOneAndTwoAtATime)
+{
+    // keys on both sides of the block size; heads and data whose sizes
+    // put the block boundaries everywhere, and a few large data
+    std::mt19937 random(2104);
+    auto bytes = [&](size_t size) {
+        Bytes b(size);
+        for (auto& byte : b) byte = static_cast<NPT_UInt8>(random());
+        return b;
+    };
+    for (int round = 0; round < 300; ++round) {
+        const Bytes key = bytes(random() % 150);
+        const size_t head_size = random() % 100;
+        const size_t data_size = round % 30 == 0 ? 100000 + random() % 1000 : random() % 400;
+        const Bytes head_a = bytes(head_size), head_b = bytes(head_size);
+        const Bytes data_a = bytes(data_size), data_b = bytes(data_size);
+        Bytes message_a = head_a, message_b = head_b;
+        message_a.insert(message_a.end(), data_a.begin(), data_a.end());
+        message_b.insert(message_b.end(), data_b.begin(), data_b.end());
+
+        NPT_HmacSha256Key prepared(key.data(), static_cast<NPT_Size>(key.size()));
+        NPT_UInt8 one[32], a[32], b[32];
+        prepared.Mac(head_a.data(), static_cast<NPT_Size>(head_size), data_a.data(),
+                     static_cast<NPT_Size>(data_size), one);
+        prepared.MacPair(head_a.data(), data_a.data(), head_b.data(), data_b.data(),
+                         static_cast<NPT_Size>(head_size), static_cast<NPT_Size>(data_size), a, b);
+        const std::string expected_a = HmacSha256(key, message_a);
+        ASSERT_EQ(expected_a, ToHex(one, 32)) << "round " << round;
+        ASSERT_EQ(expected_a, ToHex(a, 32)) << "pair, round " << round;
+        ASSERT_EQ(HmacSha256(key, message_b), ToHex(b, 32)) << "pair, round " << round;
+    }
+    // no head, no data: HMAC of the empty message
+    NPT_HmacSha256Key empty_key(nullptr, 0);
+    NPT_UInt8 mac[32];
+    empty_key.Mac(nullptr, 0, nullptr, 0, mac);
+    EXPECT_EQ(HmacSha256(Bytes(), Bytes()), ToHex(mac, 32));
+}
 
 /*----------------------------------------------------------------------
 |   PBKDF2-HMAC-SHA-256
