@@ -5,11 +5,8 @@
 
 #include <chrono>
 #include <cstring>
-#include <initializer_list>
-#include <memory>
 
 #include "NptDataBuffer.h"
-#include "NptDigest.h"
 #include "NptHmacSha256Key.h"
 #include "NptPbkdf2.h"
 #include "NptSha256.h"
@@ -42,37 +39,16 @@ const char kVerifierLabel[] = "tvkcheck verifier";
 const char kBlockLabel[] = "tvkcheck block";
 const char kSummaryLabel[] = "tvkcheck summary";
 
-struct Part {
-    const NPT_UInt8* data;
-    std::size_t      size;
-};
-
-// HMAC-SHA-256 over the concatenated parts into out (32 bytes).
-NPT_Result Mac(const NPT_UInt8* key, std::initializer_list<Part> parts, NPT_UInt8* out)
+// HMAC-SHA-256 under a 32-byte key of size bytes (a check file's
+// parts are far below 4 GiB) into out.
+void Mac(const NPT_UInt8* key, const NPT_UInt8* data, std::size_t size, NPT_UInt8* out)
 {
-    NPT_Digest* raw = nullptr;
-    NPT_CHECK(NPT_Hmac::Create(NPT_Digest::SHA256, key, kKeySize, raw));
-    std::unique_ptr<NPT_Digest> hmac(raw);
-    for (const Part& part : parts) {
-        // parts larger than one transfer go in slices
-        const NPT_UInt8* data = part.data;
-        std::size_t size = part.size;
-        while (size > 0) {
-            NPT_Size slice = size > 0x40000000 ? 0x40000000 : static_cast<NPT_Size>(size);
-            NPT_CHECK(hmac->Update(data, slice));
-            data += slice;
-            size -= slice;
-        }
-    }
-    NPT_DataBuffer mac;
-    NPT_Result result = hmac->GetDigest(mac);
-    if (NPT_SUCCEEDED(result)) std::memcpy(out, mac.GetData(), kMacSize);
-    return result;
+    NPT_HmacSha256Key(key, kKeySize).Mac(nullptr, 0, data, static_cast<NPT_Size>(size), out);
 }
 
-Part Label(const char* text)
+void MacOfLabel(const NPT_UInt8* key, const char* label, NPT_UInt8* out)
 {
-    return Part{reinterpret_cast<const NPT_UInt8*>(text), std::strlen(text)};
+    Mac(key, reinterpret_cast<const NPT_UInt8*>(label), std::strlen(label), out);
 }
 
 // master = PBKDF2(password, salt); each key = HMAC(master, its label).
@@ -87,9 +63,11 @@ NPT_Result DeriveKeys(const NPT_UInt8* password,
     NPT_UInt8 master[kKeySize];
     NPT_Result result = NPT_DeriveKeyPbkdf2Sha256(password, password_size, salt, kCheckSaltSize, iterations,
                                                   master, kKeySize);
-    if (NPT_SUCCEEDED(result)) result = Mac(master, {Label(kVerifierLabel)}, verifier_key);
-    if (NPT_SUCCEEDED(result)) result = Mac(master, {Label(kBlockLabel)}, block_key);
-    if (NPT_SUCCEEDED(result)) result = Mac(master, {Label(kSummaryLabel)}, summary_key);
+    if (NPT_SUCCEEDED(result)) {
+        MacOfLabel(master, kVerifierLabel, verifier_key);
+        MacOfLabel(master, kBlockLabel, block_key);
+        MacOfLabel(master, kSummaryLabel, summary_key);
+    }
     NPT_WipeMemory(master, sizeof(master));
     return result;
 }
@@ -294,10 +272,10 @@ CheckFileWriter::Serialize(NPT_UInt64 data_size, std::vector<NPT_UInt8>& out) co
     std::memcpy(&file[kSaltAt], m_Salt, kCheckSaltSize);
     NPT_BytesFromInt32Be(&file[kBlockSizeAt], m_BlockSize);
     NPT_BytesFromInt64Be(&file[kDataSizeAt], data_size);
-    NPT_CHECK(Mac(m_VerifierKey, {Part{file.data(), kVerifiedPrefix}}, &file[kVerifierAt]));
+    Mac(m_VerifierKey, file.data(), kVerifiedPrefix, &file[kVerifierAt]);
     if (!m_Tags.empty()) std::memcpy(&file[kTagsAt], m_Tags.data(), m_Tags.size());
     const std::size_t summary_at = kTagsAt + m_Tags.size();
-    NPT_CHECK(Mac(m_SummaryKey, {Part{file.data(), summary_at}}, &file[summary_at]));
+    Mac(m_SummaryKey, file.data(), summary_at, &file[summary_at]);
     Sha256(file.data(), summary_at + kMacSize, &file[summary_at + kMacSize]);
     out.swap(file);
     return NPT_SUCCESS;
@@ -365,9 +343,9 @@ CheckFileReader::VerifyPassword(const NPT_UInt8* password, NPT_Size password_siz
 
     CheckResult outcome = CHECK_INVALID_USE;
     if (NPT_SUCCEEDED(DeriveKeys(password, password_size, file + kSaltAt, m_Iterations, verifier_key, block_key,
-                                 summary_key)) &&
-        NPT_SUCCEEDED(Mac(verifier_key, {Part{file, kVerifiedPrefix}}, verifier)) &&
-        NPT_SUCCEEDED(Mac(summary_key, {Part{file, summary_at}}, summary))) {
+                                 summary_key))) {
+        Mac(verifier_key, file, kVerifiedPrefix, verifier);
+        Mac(summary_key, file, summary_at, summary);
         if (!SameBytes(verifier, file + kVerifierAt, kMacSize)) {
             outcome = CHECK_WRONG_PASSWORD;
         } else if (!SameBytes(summary, file + summary_at, kMacSize)) {
