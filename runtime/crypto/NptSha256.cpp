@@ -10,10 +10,11 @@
 #include "NptWipe.h"
 
 // The accelerated path needs GCC or Clang on x86 (per-function target
-// attributes and __builtin_cpu_supports); other compilers build the
-// portable path only.
+// attributes and <cpuid.h>); other compilers build the portable path
+// only.
 #if !defined(NPT_SHA256_NO_SHANI) && (defined(__x86_64__) || defined(__i386__)) && \
     (defined(__GNUC__) || defined(__clang__))
+#include <cpuid.h>
 #include <immintrin.h>
 #define NPT_SHA256_USE_SHANI 1
 #endif
@@ -214,11 +215,15 @@ CompressPairShaExtensions(NPT_UInt32*      state_a,
     StoreLane(b, state_b);
 }
 
+// CPUID: leaf 7 EBX bit 29 is SHA; leaf 1 ECX bits 19 and 9 are SSE4.1
+// and SSSE3, which the shuffles and blends need.
 bool DetectShaExtensions()
 {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("sha") && __builtin_cpu_supports("sse4.1") &&
-           __builtin_cpu_supports("ssse3");
+    unsigned int eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
+    const bool sse = (ecx & (1u << 19)) != 0 && (ecx & (1u << 9)) != 0;
+    if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx)) return false;
+    return sse && (ebx & (1u << 29)) != 0;
 }
 #endif
 
