@@ -60,12 +60,14 @@
 |
 | Threads: a writer's AddBlock(s) and a reader's VerifyBlock(s) may be
 | called from several threads at once (on distinct blocks for the
-| writer); everything else is for one thread at a time. Keys are wiped when the
-| objects are destroyed; the password is never stored.
+| writer); everything else is for one thread at a time. Keys are wiped
+| when the objects are destroyed; the password is never stored.
 |
-| Bounds: a check file larger than kMaxCheckFileSize is refused before
-| anything is allocated for it, so a hostile file cannot make a reader
-| allocate without bound or spend more than kMaxCheckIterations.
+| Bounds: Parse refuses a check file larger than kMaxCheckFileSize
+| before it copies or hashes a byte, and one that asks for more than
+| kMaxCheckIterations, so a hostile file cannot make a reader allocate
+| or compute without bound; a caller reads at most kMaxCheckFileSize + 1
+| bytes of a file it means to parse.
 |
 | Portable C++: no I/O, no operating-system calls. The caller supplies
 | the salt bytes (from its random source) and reads and writes files.
