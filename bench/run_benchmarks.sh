@@ -36,6 +36,12 @@ RATIOS=(
   "Decrypting stream 64 KiB reads / OpenSSL 16 KiB|BM_DecryptingStreamRead/65536|openssl:aes-128-ctr"
   "Decrypting stream 16-byte reads / OpenSSL 16 KiB|BM_DecryptingStreamRead/16|openssl:aes-128-ctr"
   "Seek + 4 KiB read on 64 MiB / OpenSSL 16 KiB|BM_DecryptingStreamRandomAccess|openssl:aes-128-ctr"
+  "SHA-256 1 MiB / OpenSSL SHA-256 1 MiB|BM_Sha256|BM_OpenSslSha256"
+  "SHA-256 portable 1 MiB / OpenSSL SHA-256 1 MiB|BM_Sha256Portable|BM_OpenSslSha256"
+  "HMAC-SHA-256 1 MiB / OpenSSL HMAC-SHA-256 1 MiB|BM_HmacSha256|BM_OpenSslHmacSha256"
+  "HMAC-SHA-256 pair 2x512 KiB / OpenSSL HMAC 1 MiB|BM_HmacSha256Pair|BM_OpenSslHmacSha256"
+  "Check-file verify 1 MiB / key stream decrypt 1 MiB|BM_CheckFileVerifyBlocks|BM_CtrDecrypt"
+  "PBKDF2-HMAC-SHA-256 / OpenSSL PBKDF2-HMAC-SHA-256|BM_Pbkdf2Sha256|BM_OpenSslPbkdf2Sha256"
 )
 
 # --- build ----------------------------------------------------------------

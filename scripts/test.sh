@@ -4,7 +4,7 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-tvk_require_packages cmake g++ make libgtest-dev libgmock-dev \
+tvk_require_packages cmake g++ make libgtest-dev libgmock-dev libssl-dev \
     mono-devel nunit-console libnunit-cil-dev
 
 cd "$TVK_ROOT"
