@@ -60,6 +60,11 @@ for word in $options $commands; do
 done
 echo "checked $(wc -w <<<"$options") options and $(wc -w <<<"$commands") commands of --help"
 
+# The page's header names the version the tool reports.
+version=$("$tool" --version | awk '{ print $NF }')
+grep -qE "^\.TH TVKCRYPT 1 .*\"tvkcrypto ${version//./\\.}\"" "$man_page" ||
+    fail "the man page's .TH line does not name version $version"
+
 # Rendering: warnings are failures.
 if command -v mandoc >/dev/null; then
     out=$(mandoc -Tlint -W warning "$man_page" 2>&1) || fail "mandoc -Tlint: $out"
