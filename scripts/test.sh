@@ -14,7 +14,7 @@ set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 tvk_require_packages cmake g++ make pkg-config libgtest-dev libgmock-dev \
-    mono-devel nunit-console libnunit-cil-dev dpkg-dev groff-base zsh
+    mono-devel nunit-console libnunit-cil-dev dpkg-dev groff-base zsh || exit 1
 
 cd "$TVK_ROOT"
 TVK_TOTAL_PASSED=0

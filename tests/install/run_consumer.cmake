@@ -57,8 +57,11 @@ if(PKG_CONFIG)
   string(STRIP "${last_output}" pc_flags)
   separate_arguments(pc_flags UNIX_COMMAND "${pc_flags}")
   separate_arguments(extra UNIX_COMMAND "${flags}")
+  # a shared library is found at run time through the run path
+  run(${PKG_CONFIG} --variable=libdir tvkcrypto)
+  string(STRIP "${last_output}" pc_libdir)
   run(${CXX} -std=c++17 ${extra} ${consumer_source}/main.cpp ${pc_flags}
-      -o ${WORK_DIR}/consumer_pkgconfig)
+      -Wl,-rpath,${pc_libdir} -o ${WORK_DIR}/consumer_pkgconfig)
   run(${WORK_DIR}/consumer_pkgconfig)
   check_consumer_output("pkg-config" "${last_output}")
   run(${PKG_CONFIG} --variable=License tvkcrypto)
