@@ -61,6 +61,7 @@ run "$work/install.log" cmake --install "$build" --prefix "$prefix"
 installed_library=$(find "$prefix" -name "libtvkcrypto.so.$version" | head -n 1)
 [ -n "$installed_library" ] || fail "libtvkcrypto.so.$version was not installed"
 bash "$here/check_exports.sh" "$installed_library" "$prefix/include/TvkCrypto"
+expect_needs_shared "$prefix/bin/tvkcrypt"
 out=$("$prefix/bin/tvkcrypt" --version) || fail "the installed tool does not run: $out"
 [ "$out" = "tvkcrypt $version" ] || fail "installed tvkcrypt --version says '$out'"
 
@@ -92,7 +93,8 @@ grep -q "Version: $version" <<<"$info" || fail "the package version is not $vers
 contents=$(dpkg-deb --contents "$deb")
 for path in /usr/bin/tvkcrypt "libtvkcrypto.so.$version" /usr/include/TvkCrypto/TvkCrypto.h \
             /usr/share/man/man1/tvkcrypt.1 /usr/share/bash-completion/completions/tvkcrypt \
-            /_tvkcrypt pkgconfig/tvkcrypto.pc cmake/TvkCrypto/TvkCryptoConfig.cmake \
+            /usr/share/zsh/vendor-completions/_tvkcrypt pkgconfig/tvkcrypto.pc \
+            cmake/TvkCrypto/TvkCryptoConfig.cmake \
             /usr/share/doc/TvkCrypto/LICENSE; do
     grep -qF -- "$path" <<<"$contents" || fail "the package lacks $path"
 done
