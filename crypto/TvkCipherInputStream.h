@@ -33,7 +33,7 @@
 class TVK_StreamCipher;
 class TVK_BlockCipherFactory;
 
-class TVK_CipherInputStream : public NPT_InputStream
+class NPT_EXPORT TVK_CipherInputStream : public NPT_InputStream
 {
 public:
     // Deletes the cipher, then gives up this stream's share of the source.

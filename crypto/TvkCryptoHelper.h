@@ -25,7 +25,7 @@
 #include "NptBlockCipher.h"
 #include "NptStreams.h"
 
-class TVK_CryptoHelper
+class NPT_EXPORT TVK_CryptoHelper
 {
 public:
     TVK_CryptoHelper() = delete;

@@ -31,7 +31,7 @@
 
 class TVK_BlockCipherFactory;
 
-class TVK_DecryptingStream : public TVK_CipherInputStream
+class NPT_EXPORT TVK_DecryptingStream : public TVK_CipherInputStream
 {
 public:
     // Makes decrypting_stream empty, then builds a stream that decrypts

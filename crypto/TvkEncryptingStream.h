@@ -33,7 +33,7 @@
 
 class TVK_BlockCipherFactory;
 
-class TVK_EncryptingStream : public TVK_CipherInputStream
+class NPT_EXPORT TVK_EncryptingStream : public TVK_CipherInputStream
 {
 public:
     // Makes encrypting_stream empty, then builds a stream that encrypts

@@ -28,7 +28,7 @@
 #include "NptResults.h"
 #include "NptTypes.h"
 
-class TVK_StreamCipher
+class NPT_EXPORT TVK_StreamCipher
 {
 public:
     virtual ~TVK_StreamCipher() {}
@@ -44,7 +44,7 @@ public:
     virtual const NPT_UInt8* GetIV() = 0;
 };
 
-class TVK_CtrStreamCipher : public TVK_StreamCipher
+class NPT_EXPORT TVK_CtrStreamCipher : public TVK_StreamCipher
 {
 public:
     static const NPT_UInt8 MAX_EXPANSION_FACTOR = 8;

@@ -19,7 +19,7 @@
 
 #include "NptBlockCipher.h"
 
-class NPT_AesBlockCipher : public NPT_BlockCipher
+class NPT_EXPORT NPT_AesBlockCipher : public NPT_BlockCipher
 {
 public:
     // 15 round keys of 4 words cover the 14 rounds of a 256-bit key.
@@ -49,7 +49,7 @@ protected:
     NPT_UInt32 m_RoundCount;
 };
 
-class NPT_AesBlockEncrypter : public NPT_AesBlockCipher
+class NPT_EXPORT NPT_AesBlockEncrypter : public NPT_AesBlockCipher
 {
 public:
     NPT_AesBlockEncrypter(const NPT_UInt8* key, NPT_Size key_size)
@@ -62,7 +62,7 @@ public:
     NPT_Result ProcessBlock(const NPT_UInt8* input, NPT_UInt8* output) override;
 };
 
-class NPT_AesBlockDecrypter : public NPT_AesBlockCipher
+class NPT_EXPORT NPT_AesBlockDecrypter : public NPT_AesBlockCipher
 {
 public:
     NPT_AesBlockDecrypter(const NPT_UInt8* key, NPT_Size key_size)

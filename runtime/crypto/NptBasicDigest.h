@@ -18,7 +18,7 @@
 
 #include "NptDigest.h"
 
-class NPT_BasicDigest : public NPT_Digest
+class NPT_EXPORT NPT_BasicDigest : public NPT_Digest
 {
 public:
     static const NPT_Size BLOCK_SIZE = 64;

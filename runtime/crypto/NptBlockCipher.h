@@ -14,7 +14,7 @@
 #include "NptResults.h"
 #include "NptDataBuffer.h"
 
-class NPT_BlockCipher
+class NPT_EXPORT NPT_BlockCipher
 {
 public:
     enum Algorithm : NPT_Int32 {

@@ -18,7 +18,7 @@
 #include "NptResults.h"
 #include "NptDataBuffer.h"
 
-class NPT_Digest
+class NPT_EXPORT NPT_Digest
 {
 public:
     enum Algorithm : NPT_Int32 {
@@ -37,7 +37,7 @@ public:
     virtual NPT_Result GetDigest(NPT_DataBuffer& digest) = 0;
 };
 
-class NPT_Hmac
+class NPT_EXPORT NPT_Hmac
 {
 public:
     // New HMAC digest (RFC 2104) over SHA-1, MD5 or SHA-256, owned by the

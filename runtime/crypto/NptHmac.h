@@ -14,7 +14,7 @@
 
 #include "NptDigest.h"
 
-class NPT_HmacDigest : public NPT_Digest
+class NPT_EXPORT NPT_HmacDigest : public NPT_Digest
 {
 public:
     // algorithm must be SHA1, MD5 or SHA256 (NPT_Hmac::Create checks it); key may

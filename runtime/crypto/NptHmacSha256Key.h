@@ -22,7 +22,7 @@
 
 #include "NptTypes.h"
 
-class NPT_HmacSha256Key
+class NPT_EXPORT NPT_HmacSha256Key
 {
 public:
     static const NPT_Size MAC_SIZE = 32;

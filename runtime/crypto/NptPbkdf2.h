@@ -22,7 +22,7 @@
 // size is 0. A null out, an out_size of 0 or an iteration count of 0:
 // NPT_ERROR_INVALID_PARAMETERS, and out is left untouched. Otherwise
 // NPT_SUCCESS.
-NPT_Result NPT_DeriveKeyPbkdf2Sha256(const NPT_UInt8* password,
+NPT_EXPORT NPT_Result NPT_DeriveKeyPbkdf2Sha256(const NPT_UInt8* password,
                                      NPT_Size         password_size,
                                      const NPT_UInt8* salt,
                                      NPT_Size         salt_size,

@@ -23,7 +23,7 @@
 
 #include "NptBasicDigest.h"
 
-class NPT_Sha256Digest : public NPT_BasicDigest
+class NPT_EXPORT NPT_Sha256Digest : public NPT_BasicDigest
 {
 public:
     static const NPT_Size DIGEST_SIZE = 32;

@@ -29,7 +29,7 @@
 #include "NptDataBuffer.h"
 #include "NptDelegatingStreams.h"
 
-class NPT_MemoryStream : public NPT_DelegatingInputStream,
+class NPT_EXPORT NPT_MemoryStream : public NPT_DelegatingInputStream,
                          public NPT_DelegatingOutputStream
 {
 public:
