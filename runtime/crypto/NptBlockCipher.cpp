@@ -5,17 +5,36 @@
 #include "NptBlockCipher.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #include "NptAes.h"
+#include "NptWipe.h"
 
 namespace {
 
 const unsigned int kBlockSize = 16;
+// Blocks handed to ProcessBlocks at once when decrypting CBC: enough to
+// keep a hardware pipeline full, small enough to stay on the stack.
+const unsigned int kBatchBlocks = 32;
 
+// two 64-bit halves; memcpy keeps it free of alignment assumptions
 void XorBlock(NPT_UInt8* target, const NPT_UInt8* source)
 {
-    for (unsigned int i = 0; i < kBlockSize; ++i) target[i] ^= source[i];
+    NPT_UInt64 t[2], s[2];
+    std::memcpy(t, target, kBlockSize);
+    std::memcpy(s, source, kBlockSize);
+    t[0] ^= s[0];
+    t[1] ^= s[1];
+    std::memcpy(target, t, kBlockSize);
+}
+
+// Whether [a, a + size) and [b, b + size) share a byte.
+bool Overlap(const NPT_UInt8* a, const NPT_UInt8* b, NPT_Size size)
+{
+    const std::uintptr_t x = reinterpret_cast<std::uintptr_t>(a);
+    const std::uintptr_t y = reinterpret_cast<std::uintptr_t>(b);
+    return x < y + size && y < x + size;
 }
 
 } // namespace
@@ -99,10 +118,13 @@ NPT_Result NPT_BlockCipher::ProcessCbc(const NPT_UInt8* input,
         for (NPT_Size offset = 0; offset < padded_size; offset += kBlockSize) {
             XorBlock(chain, plain + offset);
             result = ProcessBlock(chain, out + offset);
-            if (NPT_FAILED(result)) return result;
+            if (NPT_FAILED(result)) break;
             std::memcpy(chain, out + offset, kBlockSize);
         }
-        return NPT_SUCCESS;
+        // the padded copy holds the cleartext
+        NPT_WipeMemory(plain, padded_size);
+        NPT_WipeMemory(chain, sizeof(chain));
+        return result;
     }
 
     // decryption
@@ -115,13 +137,30 @@ NPT_Result NPT_BlockCipher::ProcessCbc(const NPT_UInt8* input,
     }
     NPT_UInt8* out = output.UseData();
 
-    for (NPT_Size offset = 0; offset < input_size; offset += kBlockSize) {
-        NPT_UInt8 cipher_block[kBlockSize];
-        std::memcpy(cipher_block, input + offset, kBlockSize);
-        NPT_Result result = ProcessBlock(cipher_block, out + offset);
+    // Blocks are decrypted several at a time (ProcessBlocks), then each
+    // is XORed with the ciphertext block before it. When the output lies
+    // over the input (in place, or the input further on in the output's
+    // block) each batch of ciphertext is copied first, as the plaintext
+    // overwrites it.
+    const bool overlap = Overlap(input, out, input_size);
+    NPT_UInt8 saved[kBatchBlocks * kBlockSize];
+    for (NPT_Size offset = 0; offset < input_size;) {
+        NPT_Size blocks = (input_size - offset) / kBlockSize;
+        if (blocks > kBatchBlocks) blocks = kBatchBlocks;
+        const NPT_Size size = blocks * kBlockSize;
+        const NPT_UInt8* cipher = input + offset;
+        if (overlap) {
+            std::memcpy(saved, cipher, size);
+            cipher = saved;
+        }
+        NPT_Result result = ProcessBlocks(cipher, out + offset, blocks);
         if (NPT_FAILED(result)) return result;
         XorBlock(out + offset, chain);
-        std::memcpy(chain, cipher_block, kBlockSize);
+        for (NPT_Size i = 1; i < blocks; ++i) {
+            XorBlock(out + offset + i * kBlockSize, cipher + (i - 1) * kBlockSize);
+        }
+        std::memcpy(chain, cipher + size - kBlockSize, kBlockSize);
+        offset += size;
     }
 
     const NPT_UInt8 pad = out[input_size - 1];
