@@ -9,6 +9,8 @@
 #include "NptAes.h"
 
 #include <atomic>
+#include <cstddef>
+#include <cstring>
 
 #include "NptAesEngine.h"
 #include "NptWipe.h"
@@ -49,6 +51,23 @@ const NPT_AesEngine* CurrentEngine()
 }
 
 } // namespace
+
+/*----------------------------------------------------------------------
+|   NPT_AesEngine
++---------------------------------------------------------------------*/
+void NPT_AesEngine::EncryptCbc(const NPT_UInt8* schedule,
+                               NPT_UInt32       round_count,
+                               NPT_UInt8*       chain,
+                               const NPT_UInt8* input,
+                               NPT_UInt8*       output,
+                               NPT_Size         count) const
+{
+    for (std::size_t offset = 0; count > 0; --count, offset += 16) {
+        for (unsigned int i = 0; i < 16; ++i) chain[i] ^= input[offset + i];
+        Encrypt(schedule, round_count, chain, output + offset, 1);
+        std::memcpy(chain, output + offset, 16);
+    }
+}
 
 /*----------------------------------------------------------------------
 |   implementation choice
@@ -129,6 +148,16 @@ NPT_Result NPT_AesBlockEncrypter::ProcessBlocks(const NPT_UInt8* input, NPT_UInt
 {
     if (!CanProcess(input, output, count)) return NPT_ERROR_INVALID_PARAMETERS;
     if (count) m_Engine->Encrypt(m_Schedule, m_RoundCount, input, output, count);
+    return NPT_SUCCESS;
+}
+
+NPT_Result NPT_AesBlockEncrypter::EncryptCbcBlocks(NPT_UInt8*       chain,
+                                                   const NPT_UInt8* input,
+                                                   NPT_UInt8*       output,
+                                                   NPT_Size         count)
+{
+    if (!CanProcess(input, output, count) || chain == nullptr) return NPT_ERROR_INVALID_PARAMETERS;
+    if (count) m_Engine->EncryptCbc(m_Schedule, m_RoundCount, chain, input, output, count);
     return NPT_SUCCESS;
 }
 

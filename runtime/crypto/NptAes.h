@@ -107,6 +107,13 @@ public:
     // count blocks at once (pipelined on the hardware paths); the same
     // checks as ProcessBlock, and count 0 succeeds with nothing written.
     NPT_Result ProcessBlocks(const NPT_UInt8* input, NPT_UInt8* output, NPT_Size count) override;
+
+protected:
+    // CBC chaining inside the engine, with the round keys kept loaded.
+    NPT_Result EncryptCbcBlocks(NPT_UInt8*       chain,
+                                const NPT_UInt8* input,
+                                NPT_UInt8*       output,
+                                NPT_Size         count) override;
 };
 
 class NPT_AesBlockDecrypter : public NPT_AesBlockCipher

@@ -47,6 +47,15 @@ public:
                          const NPT_UInt8* input,
                          NPT_UInt8*       output,
                          NPT_Size         count) const = 0;
+    // CBC encryption of count blocks: output_i = E(input_i XOR chain),
+    // chain = output_i. input may equal output. The default runs Encrypt
+    // one block at a time.
+    virtual void EncryptCbc(const NPT_UInt8* schedule,
+                            NPT_UInt32       round_count,
+                            NPT_UInt8*       chain,
+                            const NPT_UInt8* input,
+                            NPT_UInt8*       output,
+                            NPT_Size         count) const;
 };
 
 // The engines. The hardware ones return null when the library was not

@@ -29,6 +29,8 @@
 #include "NptWipe.h"
 
 #define NPT_AES_X86_TARGET __attribute__((target("aes,sse2")))
+// the lanes must stay in registers: unroll the loops over them
+#define NPT_AES_UNROLL _Pragma("GCC unroll 8")
 
 namespace {
 
@@ -52,6 +54,27 @@ NPT_AES_X86_TARGET inline __m128i Load(const NPT_UInt8* p)
 NPT_AES_X86_TARGET inline void Store(NPT_UInt8* p, __m128i x)
 {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(p), x);
+}
+
+// CBC encryption is one long dependency chain; with the round count
+// known at compile time all round keys stay in registers across blocks.
+template <unsigned int Rounds>
+NPT_AES_X86_TARGET void EncryptCbcWith(const NPT_UInt8* schedule, NPT_UInt8* chain,
+                                       const NPT_UInt8* input, NPT_UInt8* output,
+                                       NPT_Size count)
+{
+    __m128i k[Rounds + 1];
+    _Pragma("GCC unroll 15")
+    for (unsigned int round = 0; round <= Rounds; ++round) k[round] = Load(schedule + 16 * round);
+    __m128i state = Load(chain);
+    for (std::size_t offset = 0; count > 0; --count, offset += 16) {
+        state = _mm_xor_si128(state, _mm_xor_si128(Load(input + offset), k[0]));
+        _Pragma("GCC unroll 15")
+        for (unsigned int round = 1; round < Rounds; ++round) state = _mm_aesenc_si128(state, k[round]);
+        state = _mm_aesenclast_si128(state, k[Rounds]);
+        Store(output + offset, state);
+    }
+    Store(chain, state);
 }
 
 class X86Engine : public NPT_AesEngine
@@ -100,13 +123,16 @@ public:
         std::size_t offset = 0;
         for (; count >= kLanes; count -= kLanes, offset += 16 * kLanes) {
             __m128i b[kLanes];
+            NPT_AES_UNROLL
             for (unsigned int j = 0; j < kLanes; ++j) {
                 b[j] = _mm_xor_si128(Load(input + offset + 16 * j), first);
             }
             for (NPT_UInt32 round = 1; round < round_count; ++round) {
                 const __m128i k = Load(schedule + 16 * round);
+                NPT_AES_UNROLL
                 for (unsigned int j = 0; j < kLanes; ++j) b[j] = _mm_aesenc_si128(b[j], k);
             }
+            NPT_AES_UNROLL
             for (unsigned int j = 0; j < kLanes; ++j) {
                 Store(output + offset + 16 * j, _mm_aesenclast_si128(b[j], last));
             }
@@ -120,6 +146,17 @@ public:
         }
     }
 
+    NPT_AES_X86_TARGET void EncryptCbc(const NPT_UInt8* schedule, NPT_UInt32 round_count,
+                                       NPT_UInt8* chain, const NPT_UInt8* input,
+                                       NPT_UInt8* output, NPT_Size count) const override
+    {
+        switch (round_count) {
+            case 10: EncryptCbcWith<10>(schedule, chain, input, output, count); break;
+            case 12: EncryptCbcWith<12>(schedule, chain, input, output, count); break;
+            default: EncryptCbcWith<14>(schedule, chain, input, output, count); break;
+        }
+    }
+
     NPT_AES_X86_TARGET void Decrypt(const NPT_UInt8* schedule, NPT_UInt32 round_count,
                                     const NPT_UInt8* input, NPT_UInt8* output,
                                     NPT_Size count) const override
@@ -130,13 +167,16 @@ public:
         std::size_t offset = 0;
         for (; count >= kLanes; count -= kLanes, offset += 16 * kLanes) {
             __m128i b[kLanes];
+            NPT_AES_UNROLL
             for (unsigned int j = 0; j < kLanes; ++j) {
                 b[j] = _mm_xor_si128(Load(input + offset + 16 * j), first);
             }
             for (NPT_UInt32 round = 1; round < round_count; ++round) {
                 const __m128i k = Load(keys + 16 * round);
+                NPT_AES_UNROLL
                 for (unsigned int j = 0; j < kLanes; ++j) b[j] = _mm_aesdec_si128(b[j], k);
             }
+            NPT_AES_UNROLL
             for (unsigned int j = 0; j < kLanes; ++j) {
                 Store(output + offset + 16 * j, _mm_aesdeclast_si128(b[j], last));
             }

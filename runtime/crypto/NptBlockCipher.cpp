@@ -29,12 +29,12 @@ void XorBlock(NPT_UInt8* target, const NPT_UInt8* source)
     std::memcpy(target, t, kBlockSize);
 }
 
-// Whether [a, a + size) and [b, b + size) share a byte.
-bool Overlap(const NPT_UInt8* a, const NPT_UInt8* b, NPT_Size size)
+// Whether [a, a + a_size) and [b, b + b_size) share a byte.
+bool Overlap(const NPT_UInt8* a, const NPT_UInt8* b, NPT_Size a_size, NPT_Size b_size)
 {
     const std::uintptr_t x = reinterpret_cast<std::uintptr_t>(a);
     const std::uintptr_t y = reinterpret_cast<std::uintptr_t>(b);
-    return x < y + size && y < x + size;
+    return x < y + b_size && y < x + a_size;
 }
 
 } // namespace
@@ -88,6 +88,20 @@ NPT_Result NPT_BlockCipher::ProcessBlocks(const NPT_UInt8* input, NPT_UInt8* out
     return NPT_SUCCESS;
 }
 
+NPT_Result NPT_BlockCipher::EncryptCbcBlocks(NPT_UInt8*       chain,
+                                             const NPT_UInt8* input,
+                                             NPT_UInt8*       output,
+                                             NPT_Size         count)
+{
+    for (NPT_Size i = 0; i < count; ++i) {
+        XorBlock(chain, input + std::size_t(i) * kBlockSize);
+        NPT_Result result = ProcessBlock(chain, output + std::size_t(i) * kBlockSize);
+        if (NPT_FAILED(result)) return result;
+        std::memcpy(chain, output + std::size_t(i) * kBlockSize, kBlockSize);
+    }
+    return NPT_SUCCESS;
+}
+
 NPT_Result NPT_BlockCipher::ProcessCbc(const NPT_UInt8* input,
                                        NPT_Size         input_size,
                                        const NPT_UInt8* iv,
@@ -103,27 +117,32 @@ NPT_Result NPT_BlockCipher::ProcessCbc(const NPT_UInt8* input,
         const NPT_Size pad = kBlockSize - (input_size % kBlockSize);
         if (input_size > 0xFFFFFFFFu - pad) return NPT_ERROR_INVALID_PARAMETERS;
         const NPT_Size padded_size = input_size + pad;
+        const NPT_Size whole_size = input_size - (input_size % kBlockSize);
 
-        NPT_DataBuffer padded(padded_size);
-        NPT_Result result = padded.SetDataSize(padded_size);
-        if (NPT_FAILED(result)) return result;
-        NPT_UInt8* plain = padded.UseData();
-        if (input_size) std::memcpy(plain, input, input_size);
-        std::memset(plain + input_size, static_cast<int>(pad), pad);
-
-        result = output.SetDataSize(padded_size);
-        if (NPT_FAILED(result)) return result;
-        NPT_UInt8* out = output.UseData();
-
-        for (NPT_Size offset = 0; offset < padded_size; offset += kBlockSize) {
-            XorBlock(chain, plain + offset);
-            result = ProcessBlock(chain, out + offset);
-            if (NPT_FAILED(result)) break;
-            std::memcpy(chain, out + offset, kBlockSize);
+        // Resizing the output may move its block; input that lies in it
+        // is copied first. Otherwise the whole blocks are read where they
+        // are and only the padded last block is assembled here.
+        NPT_DataBuffer copy;
+        const NPT_UInt8* data = input;
+        if (input_size && output.GetData() &&
+            Overlap(input, output.GetData(), input_size, output.GetBufferSize())) {
+            NPT_Result result = copy.SetData(input, input_size);
+            if (NPT_FAILED(result)) return result;
+            data = copy.GetData();
         }
-        // the padded copy holds the cleartext
-        NPT_WipeMemory(plain, padded_size);
-        NPT_WipeMemory(chain, sizeof(chain));
+        NPT_UInt8 last[kBlockSize];
+        std::memcpy(last, data + whole_size, input_size - whole_size);
+        std::memset(last + (input_size - whole_size), static_cast<int>(pad), pad);
+
+        NPT_Result result = output.SetDataSize(padded_size);
+        if (NPT_SUCCEEDED(result)) {
+            NPT_UInt8* out = output.UseData();
+            result = EncryptCbcBlocks(chain, data, out, whole_size / kBlockSize);
+            if (NPT_SUCCEEDED(result)) result = EncryptCbcBlocks(chain, last, out + whole_size, 1);
+        }
+        // the copies hold cleartext
+        NPT_WipeMemory(last, sizeof(last));
+        if (copy.GetDataSize()) NPT_WipeMemory(copy.UseData(), copy.GetDataSize());
         return result;
     }
 
@@ -142,7 +161,7 @@ NPT_Result NPT_BlockCipher::ProcessCbc(const NPT_UInt8* input,
     // over the input (in place, or the input further on in the output's
     // block) each batch of ciphertext is copied first, as the plaintext
     // overwrites it.
-    const bool overlap = Overlap(input, out, input_size);
+    const bool overlap = Overlap(input, out, input_size, input_size);
     NPT_UInt8 saved[kBatchBlocks * kBlockSize];
     for (NPT_Size offset = 0; offset < input_size;) {
         NPT_Size blocks = (input_size - offset) / kBlockSize;
