@@ -12,6 +12,7 @@
 
 #include "NptAes.h"
 #include "TestAesImplementations.h"
+#include "TestAesTable.h"
 #include "TestHex.h"
 
 using tvk_test::FromHex;
@@ -323,5 +324,65 @@ TEST_F(CbcTest, BorrowedOutputTooSmallReportsItsErrorAndStaysUntouched)
     ASSERT_EQ(NPT_SUCCESS, decrypter_.ProcessCbc(copy.GetData(), 32, nullptr, roomy));
     EXPECT_EQ(plain, Data(roomy));
 }
+
+} // namespace
+
+namespace {
+
+/*----------------------------------------------------------------------
+|   CBC over many batches, apart and overlapping, on each implementation
++---------------------------------------------------------------------*/
+class AesCbcLayoutTest : public ::testing::TestWithParam<NPT_AesImplementation> {};
+
+TEST_P(AesCbcLayoutTest, MatchesTheReferenceApartInPlaceAndShifted)
+{
+    TVK_TEST_FORCE_AES(GetParam());
+    const Bytes key = FromHex("000102030405060708090a0b0c0d0e0f");
+    const Bytes iv = FromHex("f0e0d0c0b0a090807060504030201000");
+    // 1000 bytes: 63 blocks with the padding, across two decryption batches
+    Bytes plain(1000);
+    for (size_t i = 0; i < plain.size(); ++i) plain[i] = static_cast<NPT_UInt8>(i * 7 + i / 256);
+
+    // CBC from the table reference
+    Bytes expected = plain;
+    expected.resize(1008, 8);
+    tvk_test::TableAes reference(key.data(), 16);
+    Bytes chain = iv;
+    for (size_t offset = 0; offset < expected.size(); offset += 16) {
+        for (int i = 0; i < 16; ++i) chain[i] ^= expected[offset + i];
+        reference.Encrypt(chain.data(), &expected[offset]);
+        std::memcpy(chain.data(), &expected[offset], 16);
+    }
+
+    NPT_AesBlockEncrypter encrypter(key.data(), 16);
+    NPT_AesBlockDecrypter decrypter(key.data(), 16);
+    auto data = [](const NPT_DataBuffer& b) { return Bytes(b.GetData(), b.GetData() + b.GetDataSize()); };
+
+    NPT_DataBuffer apart;
+    ASSERT_EQ(NPT_SUCCESS, encrypter.ProcessCbc(plain.data(), 1000, iv.data(), apart));
+    EXPECT_EQ(expected, data(apart));
+
+    NPT_DataBuffer in_place(plain.data(), 1000);  // grows while the input lies in it
+    ASSERT_EQ(NPT_SUCCESS, encrypter.ProcessCbc(in_place.GetData(), 1000, iv.data(), in_place));
+    EXPECT_EQ(expected, data(in_place));
+
+    NPT_DataBuffer back;
+    ASSERT_EQ(NPT_SUCCESS, decrypter.ProcessCbc(expected.data(), 1008, iv.data(), back));
+    EXPECT_EQ(plain, data(back));
+
+    ASSERT_EQ(NPT_SUCCESS, decrypter.ProcessCbc(in_place.GetData(), 1008, iv.data(), in_place));
+    EXPECT_EQ(plain, data(in_place));
+
+    // the ciphertext 48 bytes into the output's own block
+    Bytes shifted_bytes(48 + expected.size(), 0xaa);
+    std::memcpy(shifted_bytes.data() + 48, expected.data(), expected.size());
+    NPT_DataBuffer shifted(shifted_bytes.data(), static_cast<NPT_Size>(shifted_bytes.size()));
+    ASSERT_EQ(NPT_SUCCESS, decrypter.ProcessCbc(shifted.GetData() + 48, 1008, iv.data(), shifted));
+    EXPECT_EQ(plain, data(shifted));
+}
+
+INSTANTIATE_TEST_SUITE_P(Implementations, AesCbcLayoutTest,
+                         ::testing::ValuesIn(tvk_test::kAesImplementations),
+                         [](const auto& info) { return tvk_test::AesTestName(info.param); });
 
 } // namespace
