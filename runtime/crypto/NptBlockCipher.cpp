@@ -131,7 +131,7 @@ NPT_Result NPT_BlockCipher::ProcessCbc(const NPT_UInt8* input,
             data = copy.GetData();
         }
         NPT_UInt8 last[kBlockSize];
-        std::memcpy(last, data + whole_size, input_size - whole_size);
+        if (input_size > whole_size) std::memcpy(last, data + whole_size, input_size - whole_size);
         std::memset(last + (input_size - whole_size), static_cast<int>(pad), pad);
 
         NPT_Result result = output.SetDataSize(padded_size);
