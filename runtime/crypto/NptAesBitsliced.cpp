@@ -304,61 +304,89 @@ inline NPT_UInt64 TransposeBits(NPT_UInt64 x)
     return x;
 }
 
-// Byte k of word m and byte m of word k trade places.
-inline void TransposeBytes(NPT_UInt64* w)
+// Byte k of word m and byte m of word k trade places: three rounds of
+// swaps, of 4, 2 and 1 bytes between words 4, 2 and 1 apart.
+inline void SwapBytes(NPT_UInt64& low, NPT_UInt64& high, unsigned int shift, NPT_UInt64 mask)
 {
-    static const NPT_UInt64 kMasks[3] = {
-        0x00000000FFFFFFFFULL, 0x0000FFFF0000FFFFULL, 0x00FF00FF00FF00FFULL};
-    unsigned int stage = 0;
-    for (unsigned int stride = 4; stride > 0; stride >>= 1, ++stage) {
-        for (unsigned int m = 0; m < 8; ++m) {
-            if (m & stride) continue; // depends on the loop position only
-            const NPT_UInt64 t = ((w[m] >> (8 * stride)) ^ w[m + stride]) & kMasks[stage];
-            w[m + stride] ^= t;
-            w[m] ^= t << (8 * stride);
-        }
-    }
+    const NPT_UInt64 t = ((low >> shift) ^ high) & mask;
+    high ^= t;
+    low ^= t << shift;
 }
 
+inline void TransposeBytes(NPT_UInt64* w)
+{
+    const NPT_UInt64 m32 = 0x00000000FFFFFFFFULL;
+    const NPT_UInt64 m16 = 0x0000FFFF0000FFFFULL;
+    const NPT_UInt64 m8 = 0x00FF00FF00FF00FFULL;
+    SwapBytes(w[0], w[4], 32, m32); SwapBytes(w[1], w[5], 32, m32);
+    SwapBytes(w[2], w[6], 32, m32); SwapBytes(w[3], w[7], 32, m32);
+    SwapBytes(w[0], w[2], 16, m16); SwapBytes(w[1], w[3], 16, m16);
+    SwapBytes(w[4], w[6], 16, m16); SwapBytes(w[5], w[7], 16, m16);
+    SwapBytes(w[0], w[1], 8, m8);   SwapBytes(w[2], w[3], 8, m8);
+    SwapBytes(w[4], w[5], 8, m8);   SwapBytes(w[6], w[7], 8, m8);
+}
+
+// Eight bytes as a little-endian word: one load (and a byte swap on
+// big-endian processors) instead of eight.
 inline NPT_UInt64 LoadLittleEndian(const NPT_UInt8* p)
 {
-    NPT_UInt64 x = 0;
-    for (unsigned int i = 0; i < 8; ++i) x |= NPT_UInt64(p[i]) << (8 * i);
+    NPT_UInt64 x;
+    std::memcpy(&x, p, sizeof(x));
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    x = __builtin_bswap64(x);
+#endif
     return x;
 }
 
 inline void StoreLittleEndian(NPT_UInt8* p, NPT_UInt64 x)
 {
-    for (unsigned int i = 0; i < 8; ++i) p[i] = static_cast<NPT_UInt8>(x >> (8 * i));
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    x = __builtin_bswap64(x);
+#endif
+    std::memcpy(p, &x, sizeof(x));
 }
 
-// where byte p of block j goes in the plane order
+// Overwrites words of state with zeros through a volatile pointer, so the
+// stores stay; word by word, as this runs for every batch of blocks.
+inline void WipeWords(NPT_UInt64* words, unsigned int count)
+{
+    volatile NPT_UInt64* p = words;
+    for (unsigned int i = 0; i < count; ++i) p[i] = 0;
+}
+
+// where byte p of a block goes in the plane order (plus the block's
+// number j): row p % 4, column p / 4
+const unsigned char kPlaneBit[16] = {0, 16, 32, 48, 4, 20, 36, 52,
+                                     8, 24, 40, 56, 12, 28, 44, 60};
+
 inline unsigned int PlaneBit(unsigned int p, unsigned int j)
 {
-    return 16 * (p % 4) + 4 * (p / 4) + j;
+    return kPlaneBit[p] + j;
 }
 
 // count (1 to 4) blocks into planes; missing blocks are zero
-void Pack(const NPT_UInt8* input, unsigned int count, NPT_UInt64* x)
+// count (1 to 4) blocks into planes; missing blocks are zero. scratch
+// (64 bytes) is left holding the blocks, for the caller to wipe.
+void Pack(const NPT_UInt8* input, unsigned int count, NPT_UInt64* x, NPT_UInt64* scratch)
 {
-    NPT_UInt8 bytes[64] = {};
+    NPT_UInt8* bytes = reinterpret_cast<NPT_UInt8*>(scratch);
+    std::memset(bytes, 0, 64);
     for (unsigned int j = 0; j < count; ++j) {
         for (unsigned int p = 0; p < 16; ++p) bytes[PlaneBit(p, j)] = input[16 * j + p];
     }
     for (unsigned int m = 0; m < 8; ++m) x[m] = TransposeBits(LoadLittleEndian(bytes + 8 * m));
     TransposeBytes(x);
-    NPT_WipeMemory(bytes, sizeof(bytes));
 }
 
-void Unpack(NPT_UInt64* x, unsigned int count, NPT_UInt8* output)
+// planes back to count blocks; scratch as for Pack
+void Unpack(NPT_UInt64* x, unsigned int count, NPT_UInt8* output, NPT_UInt64* scratch)
 {
-    NPT_UInt8 bytes[64];
+    NPT_UInt8* bytes = reinterpret_cast<NPT_UInt8*>(scratch);
     TransposeBytes(x);
     for (unsigned int m = 0; m < 8; ++m) StoreLittleEndian(bytes + 8 * m, TransposeBits(x[m]));
     for (unsigned int j = 0; j < count; ++j) {
         for (unsigned int p = 0; p < 16; ++p) output[16 * j + p] = bytes[PlaneBit(p, j)];
     }
-    NPT_WipeMemory(bytes, sizeof(bytes));
 }
 
 /*----------------------------------------------------------------------
@@ -441,19 +469,20 @@ public:
 
         // each round key, repeated in the four blocks, as planes
         NPT_UInt8 blocks[16 * kBlocksPerBatch];
-        NPT_UInt64 x[8];
+        NPT_UInt64 x[8], scratch[8];
         for (NPT_UInt32 round = 0; round <= round_count; ++round) {
             for (unsigned int j = 0; j < kBlocksPerBatch; ++j) {
                 for (unsigned int i = 0; i < 16; ++i) {
                     blocks[16 * j + i] = static_cast<NPT_UInt8>(w[4 * round + i / 4] >> (8 * (i % 4)));
                 }
             }
-            Pack(blocks, kBlocksPerBatch, x);
+            Pack(blocks, kBlocksPerBatch, x, scratch);
             std::memcpy(schedule + 64 * round, x, sizeof(x));
         }
         NPT_WipeMemory(w, sizeof(w));
         NPT_WipeMemory(blocks, sizeof(blocks));
         NPT_WipeMemory(x, sizeof(x));
+        NPT_WipeMemory(scratch, sizeof(scratch));
     }
 
     void Encrypt(const NPT_UInt8* schedule, NPT_UInt32 round_count, const NPT_UInt8* input,
@@ -473,16 +502,18 @@ private:
                     const NPT_UInt8* schedule, NPT_UInt32 round_count,
                     const NPT_UInt8* input, NPT_UInt8* output, NPT_Size count)
     {
-        NPT_UInt64 x[8];
+        NPT_UInt64 x[8], scratch[8];
         for (std::size_t offset = 0; count > 0;) {
             const unsigned int n = count < kBlocksPerBatch ? count : kBlocksPerBatch;
-            Pack(input + offset, n, x);
+            Pack(input + offset, n, x, scratch);
             cipher(schedule, round_count, x);
-            Unpack(x, n, output + offset);
+            Unpack(x, n, output + offset, scratch);
             offset += 16 * n;
             count -= n;
         }
-        NPT_WipeMemory(x, sizeof(x));
+        // the state and the scratch hold cleartext or key stream
+        WipeWords(x, 8);
+        WipeWords(scratch, 8);
     }
 };
 
