@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #include "NptAesEngine.h"
@@ -66,6 +67,28 @@ void NPT_AesEngine::EncryptCbc(const NPT_UInt8* schedule,
         for (unsigned int i = 0; i < 16; ++i) chain[i] ^= input[offset + i];
         Encrypt(schedule, round_count, chain, output + offset, 1);
         std::memcpy(chain, output + offset, 16);
+    }
+}
+
+void NPT_AesEngine::DecryptCbc(const NPT_UInt8* schedule,
+                               NPT_UInt32       round_count,
+                               NPT_UInt8*       chain,
+                               const NPT_UInt8* input,
+                               NPT_UInt8*       output,
+                               NPT_Size         count) const
+{
+    NPT_UInt8 saved[8 * 16];
+    for (std::size_t offset = 0; count > 0;) {
+        const NPT_Size blocks = count < 8 ? count : 8;
+        std::memcpy(saved, input + offset, 16 * blocks);
+        Decrypt(schedule, round_count, saved, output + offset, blocks);
+        for (NPT_Size b = 0; b < blocks; ++b) {
+            const NPT_UInt8* previous = b == 0 ? chain : saved + 16 * (b - 1);
+            for (unsigned int i = 0; i < 16; ++i) output[offset + 16 * b + i] ^= previous[i];
+        }
+        std::memcpy(chain, saved + 16 * (blocks - 1), 16);
+        offset += 16 * blocks;
+        count -= blocks;
     }
 }
 
@@ -158,6 +181,21 @@ NPT_Result NPT_AesBlockEncrypter::EncryptCbcBlocks(NPT_UInt8*       chain,
 {
     if (!CanProcess(input, output, count) || chain == nullptr) return NPT_ERROR_INVALID_PARAMETERS;
     if (count) m_Engine->EncryptCbc(m_Schedule, m_RoundCount, chain, input, output, count);
+    return NPT_SUCCESS;
+}
+
+NPT_Result NPT_AesBlockDecrypter::DecryptCbcBlocks(NPT_UInt8*       chain,
+                                                   const NPT_UInt8* input,
+                                                   NPT_UInt8*       output,
+                                                   NPT_Size         count)
+{
+    if (!CanProcess(input, output, count) || chain == nullptr) return NPT_ERROR_INVALID_PARAMETERS;
+    const std::uintptr_t in = reinterpret_cast<std::uintptr_t>(input);
+    const std::uintptr_t out = reinterpret_cast<std::uintptr_t>(output);
+    if (out > in && out < in + std::uintptr_t(count) * 16) {
+        return NPT_BlockCipher::DecryptCbcBlocks(chain, input, output, count);
+    }
+    if (count) m_Engine->DecryptCbc(m_Schedule, m_RoundCount, chain, input, output, count);
     return NPT_SUCCESS;
 }
 

@@ -128,6 +128,15 @@ public:
     // output gives NPT_ERROR_INVALID_PARAMETERS.
     NPT_Result ProcessBlock(const NPT_UInt8* input, NPT_UInt8* output) override;
     NPT_Result ProcessBlocks(const NPT_UInt8* input, NPT_UInt8* output, NPT_Size count) override;
+
+protected:
+    // CBC chaining inside the engine, several blocks in flight, when the
+    // output starts at or before the input (ProcessCbc's cases); any
+    // other overlap goes through the base class's copying path.
+    NPT_Result DecryptCbcBlocks(NPT_UInt8*       chain,
+                                const NPT_UInt8* input,
+                                NPT_UInt8*       output,
+                                NPT_Size         count) override;
 };
 
 #endif // NPT_AES_H

@@ -102,6 +102,42 @@ public:
         }
     }
 
+    // The eight ciphertext blocks of a pass are loaded before any
+    // plaintext is stored, so output may equal input or start before it.
+    NPT_AES_ARM_TARGET void DecryptCbc(const NPT_UInt8* schedule, NPT_UInt32 round_count,
+                                       NPT_UInt8* chain, const NPT_UInt8* input,
+                                       NPT_UInt8* output, NPT_Size count) const override
+    {
+        const NPT_UInt8* keys = schedule + kDecryptionOffset;
+        const uint8x16_t before_last = vld1q_u8(keys + 16 * (round_count - 1));
+        const uint8x16_t last = vld1q_u8(keys + 16 * round_count);
+        uint8x16_t previous = vld1q_u8(chain);
+        std::size_t offset = 0;
+        for (; count >= kLanes; count -= kLanes, offset += 16 * kLanes) {
+            uint8x16_t c[kLanes], b[kLanes];
+            for (unsigned int j = 0; j < kLanes; ++j) b[j] = c[j] = vld1q_u8(input + offset + 16 * j);
+            for (NPT_UInt32 round = 0; round + 1 < round_count; ++round) {
+                const uint8x16_t k = vld1q_u8(keys + 16 * round);
+                for (unsigned int j = 0; j < kLanes; ++j) b[j] = vaesimcq_u8(vaesdq_u8(b[j], k));
+            }
+            for (unsigned int j = 0; j < kLanes; ++j) {
+                const uint8x16_t plain = veorq_u8(vaesdq_u8(b[j], before_last), last);
+                vst1q_u8(output + offset + 16 * j, veorq_u8(plain, j ? c[j - 1] : previous));
+            }
+            previous = c[kLanes - 1];
+        }
+        for (; count > 0; --count, offset += 16) {
+            const uint8x16_t c = vld1q_u8(input + offset);
+            uint8x16_t b = c;
+            for (NPT_UInt32 round = 0; round + 1 < round_count; ++round) {
+                b = vaesimcq_u8(vaesdq_u8(b, vld1q_u8(keys + 16 * round)));
+            }
+            vst1q_u8(output + offset, veorq_u8(veorq_u8(vaesdq_u8(b, before_last), last), previous));
+            previous = c;
+        }
+        vst1q_u8(chain, previous);
+    }
+
     NPT_AES_ARM_TARGET void Decrypt(const NPT_UInt8* schedule, NPT_UInt32 round_count,
                                     const NPT_UInt8* input, NPT_UInt8* output,
                                     NPT_Size count) const override

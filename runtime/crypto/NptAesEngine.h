@@ -56,6 +56,16 @@ public:
                             const NPT_UInt8* input,
                             NPT_UInt8*       output,
                             NPT_Size         count) const;
+    // CBC decryption of count blocks: output_i = D(input_i) XOR input_i-1
+    // (chain for i = 0), chain = the last input block. output may equal
+    // input or start before it, but must not start inside it. The
+    // default decrypts up to 8 saved blocks at a time with Decrypt.
+    virtual void DecryptCbc(const NPT_UInt8* schedule,
+                            NPT_UInt32       round_count,
+                            NPT_UInt8*       chain,
+                            const NPT_UInt8* input,
+                            NPT_UInt8*       output,
+                            NPT_Size         count) const;
 };
 
 // The engines. The hardware ones return null when the library was not

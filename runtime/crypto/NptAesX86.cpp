@@ -157,6 +157,48 @@ public:
         }
     }
 
+    // The eight ciphertext blocks of a pass are loaded before any
+    // plaintext is stored, so output may equal input or start before it.
+    NPT_AES_X86_TARGET void DecryptCbc(const NPT_UInt8* schedule, NPT_UInt32 round_count,
+                                       NPT_UInt8* chain, const NPT_UInt8* input,
+                                       NPT_UInt8* output, NPT_Size count) const override
+    {
+        const NPT_UInt8* keys = schedule + kDecryptionOffset;
+        const __m128i first = Load(keys);
+        const __m128i last = Load(keys + 16 * round_count);
+        __m128i previous = Load(chain);
+        std::size_t offset = 0;
+        for (; count >= kLanes; count -= kLanes, offset += 16 * kLanes) {
+            __m128i c[kLanes], b[kLanes];
+            NPT_AES_UNROLL
+            for (unsigned int j = 0; j < kLanes; ++j) {
+                c[j] = Load(input + offset + 16 * j);
+                b[j] = _mm_xor_si128(c[j], first);
+            }
+            for (NPT_UInt32 round = 1; round < round_count; ++round) {
+                const __m128i k = Load(keys + 16 * round);
+                NPT_AES_UNROLL
+                for (unsigned int j = 0; j < kLanes; ++j) b[j] = _mm_aesdec_si128(b[j], k);
+            }
+            NPT_AES_UNROLL
+            for (unsigned int j = 0; j < kLanes; ++j) {
+                Store(output + offset + 16 * j,
+                      _mm_xor_si128(_mm_aesdeclast_si128(b[j], last), j ? c[j - 1] : previous));
+            }
+            previous = c[kLanes - 1];
+        }
+        for (; count > 0; --count, offset += 16) {
+            const __m128i c = Load(input + offset);
+            __m128i b = _mm_xor_si128(c, first);
+            for (NPT_UInt32 round = 1; round < round_count; ++round) {
+                b = _mm_aesdec_si128(b, Load(keys + 16 * round));
+            }
+            Store(output + offset, _mm_xor_si128(_mm_aesdeclast_si128(b, last), previous));
+            previous = c;
+        }
+        Store(chain, previous);
+    }
+
     NPT_AES_X86_TARGET void Decrypt(const NPT_UInt8* schedule, NPT_UInt32 round_count,
                                     const NPT_UInt8* input, NPT_UInt8* output,
                                     NPT_Size count) const override

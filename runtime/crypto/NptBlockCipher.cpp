@@ -102,6 +102,39 @@ NPT_Result NPT_BlockCipher::EncryptCbcBlocks(NPT_UInt8*       chain,
     return NPT_SUCCESS;
 }
 
+NPT_Result NPT_BlockCipher::DecryptCbcBlocks(NPT_UInt8*       chain,
+                                             const NPT_UInt8* input,
+                                             NPT_UInt8*       output,
+                                             NPT_Size         count)
+{
+    // Blocks are decrypted several at a time (ProcessBlocks), then each
+    // is XORed with the ciphertext block before it. When the output lies
+    // over the input each batch of ciphertext is copied first, as the
+    // plaintext overwrites it.
+    const NPT_Size total = count * kBlockSize;
+    const bool overlap = Overlap(input, output, total, total);
+    NPT_UInt8 saved[kBatchBlocks * kBlockSize];
+    for (NPT_Size offset = 0; offset < total;) {
+        NPT_Size blocks = (total - offset) / kBlockSize;
+        if (blocks > kBatchBlocks) blocks = kBatchBlocks;
+        const NPT_Size size = blocks * kBlockSize;
+        const NPT_UInt8* cipher = input + offset;
+        if (overlap) {
+            std::memcpy(saved, cipher, size);
+            cipher = saved;
+        }
+        NPT_Result result = ProcessBlocks(cipher, output + offset, blocks);
+        if (NPT_FAILED(result)) return result;
+        XorBlock(output + offset, chain);
+        for (NPT_Size i = 1; i < blocks; ++i) {
+            XorBlock(output + offset + i * kBlockSize, cipher + (i - 1) * kBlockSize);
+        }
+        std::memcpy(chain, cipher + size - kBlockSize, kBlockSize);
+        offset += size;
+    }
+    return NPT_SUCCESS;
+}
+
 NPT_Result NPT_BlockCipher::ProcessCbc(const NPT_UInt8* input,
                                        NPT_Size         input_size,
                                        const NPT_UInt8* iv,
@@ -156,31 +189,8 @@ NPT_Result NPT_BlockCipher::ProcessCbc(const NPT_UInt8* input,
     }
     NPT_UInt8* out = output.UseData();
 
-    // Blocks are decrypted several at a time (ProcessBlocks), then each
-    // is XORed with the ciphertext block before it. When the output lies
-    // over the input (in place, or the input further on in the output's
-    // block) each batch of ciphertext is copied first, as the plaintext
-    // overwrites it.
-    const bool overlap = Overlap(input, out, input_size, input_size);
-    NPT_UInt8 saved[kBatchBlocks * kBlockSize];
-    for (NPT_Size offset = 0; offset < input_size;) {
-        NPT_Size blocks = (input_size - offset) / kBlockSize;
-        if (blocks > kBatchBlocks) blocks = kBatchBlocks;
-        const NPT_Size size = blocks * kBlockSize;
-        const NPT_UInt8* cipher = input + offset;
-        if (overlap) {
-            std::memcpy(saved, cipher, size);
-            cipher = saved;
-        }
-        NPT_Result result = ProcessBlocks(cipher, out + offset, blocks);
-        if (NPT_FAILED(result)) return result;
-        XorBlock(out + offset, chain);
-        for (NPT_Size i = 1; i < blocks; ++i) {
-            XorBlock(out + offset + i * kBlockSize, cipher + (i - 1) * kBlockSize);
-        }
-        std::memcpy(chain, cipher + size - kBlockSize, kBlockSize);
-        offset += size;
-    }
+    NPT_Result result = DecryptCbcBlocks(chain, input, out, input_size / kBlockSize);
+    if (NPT_FAILED(result)) return result;
 
     const NPT_UInt8 pad = out[input_size - 1];
     if (pad == 0 || pad > kBlockSize) return NPT_ERROR_INVALID_FORMAT;

@@ -75,6 +75,16 @@ protected:
                                         const NPT_UInt8* input,
                                         NPT_UInt8*       output,
                                         NPT_Size         count);
+    // The chained step of CBC decryption: output block i is the
+    // decryption of input block i XOR the input block before it (chain
+    // for the first); chain holds the last input block afterwards. output
+    // may overlap input in any way. The default decrypts batches with
+    // ProcessBlocks (copying a batch first when the two overlap) and stops
+    // at its first failure, leaving the blocks already written.
+    virtual NPT_Result DecryptCbcBlocks(NPT_UInt8*       chain,
+                                        const NPT_UInt8* input,
+                                        NPT_UInt8*       output,
+                                        NPT_Size         count);
 };
 
 #endif // NPT_BLOCK_CIPHER_H
