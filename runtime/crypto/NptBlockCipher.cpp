@@ -64,18 +64,7 @@ NPT_Result NPT_BlockCipher::Create(Algorithm        algorithm,
 }
 
 /*----------------------------------------------------------------------
-|   NPT_BlockCipher::ProcessCbc
-|
-|   Encryption pads with PKCS#7 (1 to 16 bytes of the pad length, so a
-|   whole block is added to input that is already block-aligned).
-|   Decryption checks and strips that padding.
-|
-|   The output is sized before anything is written into it, so a block
-|   that cannot take the result (a borrowed one too small) is reported
-|   with that buffer's own error and never written past. The input is
-|   copied before the output is resized (encryption) or each ciphertext
-|   block is saved before its plaintext is written (decryption), so the
-|   input may lie inside the output's block.
+|   NPT_BlockCipher::ProcessBlocks and the CBC chaining steps
 +---------------------------------------------------------------------*/
 NPT_Result NPT_BlockCipher::ProcessBlocks(const NPT_UInt8* input, NPT_UInt8* output, NPT_Size count)
 {
@@ -135,6 +124,22 @@ NPT_Result NPT_BlockCipher::DecryptCbcBlocks(NPT_UInt8*       chain,
     return NPT_SUCCESS;
 }
 
+/*----------------------------------------------------------------------
+|   NPT_BlockCipher::ProcessCbc
+|
+|   Encryption pads with PKCS#7 (1 to 16 bytes of the pad length, so a
+|   whole block is added to input that is already block-aligned).
+|   Decryption checks and strips that padding.
+|
+|   The output is sized before anything is written into it, so a block
+|   that cannot take the result (a borrowed one too small) is reported
+|   with that buffer's own error and never written past. Input that lies
+|   in the output's block is copied before the output is resized
+|   (encryption); decryption reads each ciphertext block before the
+|   plaintext overwrites it. So the input may lie inside the output's
+|   block. The cleartext copies (the padded last block, and that copy of
+|   the input) are wiped before they are released.
++---------------------------------------------------------------------*/
 NPT_Result NPT_BlockCipher::ProcessCbc(const NPT_UInt8* input,
                                        NPT_Size         input_size,
                                        const NPT_UInt8* iv,
