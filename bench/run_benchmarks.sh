@@ -71,6 +71,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 for program in "${built[@]}"; do
+  [ "$program" = bench_aes ] && continue   # has its own interleaved block below
   echo "== $program"
   "$BUILD_DIR/bench/$program" \
     --benchmark_min_time="$MIN_TIME" \
@@ -105,6 +106,59 @@ for cipher in $openssl_ciphers; do
   awk -v r="$rate" 'BEGIN { printf "%s: %.3f GB/s\n", "'"$cipher"'", r / 1e9 }'
 done
 
+# --- AES implementations against OpenSSL EVP --------------------------------
+# bench_aes measures every AES implementation of the library and OpenSSL's
+# EVP back to back in one process. It runs AES_ROUNDS times (default 5,
+# BENCH_AES_ROUNDS), so the two sides of each ratio alternate; each round
+# gives one ratio, reported as the median and the range over the rounds.
+# "hw" stands for the hardware implementation this machine has (x86/arm).
+AES_RATIOS=(
+  "AES-128 single blocks, hardware / OpenSSL EVP ECB|BM_AesBlock_hw|BM_OpenSslBlock"
+  "AES-128 64-block batches, hardware / OpenSSL EVP ECB|BM_AesBlocks_hw|BM_OpenSslBlocks"
+  "AES-128 CBC encrypt 1 MiB, hardware / OpenSSL EVP|BM_AesCbcEncrypt_hw|BM_OpenSslCbcEncrypt"
+  "AES-128 CBC decrypt 1 MiB, hardware / OpenSSL EVP|BM_AesCbcDecrypt_hw|BM_OpenSslCbcDecrypt"
+  "AES-128 single blocks, portable / old table code|BM_AesBlock_portable|BM_AesBlock_table"
+  "AES-128 64-block batches, portable / old table code|BM_AesBlocks_portable|BM_AesBlocks_table"
+  "AES-128 single blocks, portable / OpenSSL EVP ECB|BM_AesBlock_portable|BM_OpenSslBlock"
+)
+aes_status=0
+if [[ " ${built[*]} " == *" bench_aes "* ]]; then
+  aes_rounds=${BENCH_AES_ROUNDS:-5}
+  declare -A AES_SAMPLES   # label -> space-separated ratios, one per round
+  echo "== bench_aes, $aes_rounds rounds (load: $(cut -d' ' -f1-3 /proc/loadavg))"
+  for ((round = 1; round <= aes_rounds; round++)); do
+    "$BUILD_DIR/bench/bench_aes" --benchmark_min_time="$MIN_TIME" \
+      --benchmark_out="$work/aes.csv" --benchmark_out_format=csv >"$work/aes.txt" 2>&1
+    [ "$round" = 1 ] && head -1 "$work/aes.txt"
+    declare -A AES_RATE=()
+    while IFS=, read -r name rate; do
+      AES_RATE[$name]=$rate
+    done < <(awk -F, '/^"BM_/ { gsub(/"/, "", $1); if ($6 != "") print $1 "," $6 }' "$work/aes.csv")
+    hw=x86
+    [ -n "${AES_RATE[BM_AesBlock_x86]:-}" ] || hw=arm
+    for line in "${AES_RATIOS[@]}"; do
+      IFS='|' read -r label numerator denominator <<<"$line"
+      n=${AES_RATE[${numerator/_hw/_$hw}]:-}
+      d=${AES_RATE[$denominator]:-}
+      [ -n "$n" ] && [ -n "$d" ] || continue
+      AES_SAMPLES[$label]+="$(awk -v n="$n" -v d="$d" 'BEGIN { printf "%.3f", n / d }') "
+    done
+  done
+  echo
+  echo "== AES ratios (throughput, >1 means the library is faster): median [min - max] of $aes_rounds rounds"
+  for line in "${AES_RATIOS[@]}"; do
+    IFS='|' read -r label _ _ <<<"$line"
+    samples=${AES_SAMPLES[$label]:-}
+    if [ -z "$samples" ]; then
+      echo "$label: no figures (implementation not available here)"
+      continue
+    fi
+    tr ' ' '\n' <<<"$samples" | sed '/^$/d' | sort -g | awk -v l="$label" '
+      { v[NR] = $1 } END { m = (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2
+                           printf "%-58s %6.2f   [%.2f - %.2f]\n", l, m, v[1], v[NR] }'
+  done
+fi
+
 # --- report -----------------------------------------------------------------
 echo
 echo "== Ratios (throughput, >1 means the numerator is faster)"
@@ -121,4 +175,4 @@ for line in "${RATIOS[@]}"; do
   awk -v l="$label" -v n="$n" -v d="$d" \
     'BEGIN { printf "%-58s %6.2f   (%.2f / %.2f GB/s)\n", l, n / d, n / 1e9, d / 1e9 }'
 done
-exit $status
+exit $((status | aes_status))
