@@ -1,6 +1,11 @@
-// Password encryption as callers use it: the buffer form encrypting and
-// decrypting 64 MiB, the decrypting stream read in 16-byte and 64 KiB
-// requests, and random access (seek + 4 KiB read) on a 64 MiB source.
+// Password encryption as callers use it, each next to its OpenSSL
+// AES-128-CTR baseline doing the same job over the same 64 MiB:
+//   the buffer form encrypting and decrypting 64 MiB   vs  EVP buffer to buffer
+//   the encrypting and decrypting streams read in 64 KiB requests, over
+//   the library's memory stream and over a caller's own stream class
+//   (which gets the general, slice by slice path)      vs  EVP into a 64 KiB block
+//   the decrypting stream read in 16-byte requests
+//   random access, Seek + 4 KiB read                   vs  EVP restarted at each place
 // Throughput is reported in bytes per second; bench_password_memory
 // measures the memory of the buffer form.
 #include <benchmark/benchmark.h>
@@ -8,12 +13,14 @@
 #include <random>
 #include <vector>
 
+#include "BenchBaselines.h"
 #include "BenchData.h"
 #include "NptDataBuffer.h"
 #include "NptMemoryStream.h"
 #include "TvkBlockCipherFactory.h"
 #include "TvkCryptoHelper.h"
 #include "TvkDecryptingStream.h"
+#include "TvkEncryptingStream.h"
 
 namespace {
 
@@ -21,11 +28,34 @@ using tvk_bench::kPassword;
 using tvk_bench::MakeData;
 
 const size_t kSourceSize = 64u << 20;
+const NPT_Size kRandomRead = 4096;
 
 const std::vector<NPT_UInt8>& SourceData()
 {
     static const std::vector<NPT_UInt8> data = MakeData(kSourceSize);
     return data;
+}
+
+const std::vector<NPT_Position>& RandomPositions()
+{
+    static const std::vector<NPT_Position> positions = [] {
+        std::vector<NPT_Position> p(4096);
+        std::mt19937_64 random(42);
+        for (auto& position : p) position = random() % (kSourceSize - kRandomRead + 1);
+        return p;
+    }();
+    return positions;
+}
+
+// The password's key, as the helper derives it.
+const NPT_UInt8* Key()
+{
+    static const NPT_DataBuffer key = [] {
+        NPT_DataBuffer k;
+        TVK_CryptoHelper::GenerateKey(kPassword, k);
+        return k;
+    }();
+    return key.GetData();
 }
 
 /*----------------------------------------------------------------------
@@ -58,60 +88,137 @@ BENCHMARK(BM_BufferFormEncrypt)->ArgName("reused_output")->Arg(0)->Arg(1)->Unit(
 BENCHMARK(BM_BufferFormDecrypt)->ArgName("reused_output")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 /*----------------------------------------------------------------------
-|   decrypting stream over a 64 MiB memory source
+|   cipher streams over a 64 MiB memory source
 +---------------------------------------------------------------------*/
-struct DecryptingSource
+// A caller's own stream class: the cipher streams read it slice by slice.
+class CallersMemoryStream : public NPT_MemoryStream
+{
+public:
+    using NPT_MemoryStream::NPT_MemoryStream;
+};
+
+struct CipherStreamOverMemory
 {
     NPT_DataBuffer           buffer;
     NPT_InputStreamReference source;
     NPT_InputStreamReference stream;
 
-    DecryptingSource()
+    CipherStreamOverMemory(bool encrypting, bool callers_class)
         : buffer(SourceData().data(), static_cast<NPT_Size>(SourceData().size()), false),
-          source(new NPT_MemoryStream(buffer))
+          source(callers_class ? new CallersMemoryStream(buffer) : new NPT_MemoryStream(buffer))
     {
-        NPT_DataBuffer key;
-        TVK_CryptoHelper::GenerateKey(kPassword, key);
-        TVK_DecryptingStream::Create(source, key.GetData(), TVK_CryptoHelper::KEY_SIZE,
-                                     &TVK_DefaultBlockCipherFactory::Instance, stream, nullptr,
-                                     TVK_CryptoHelper::EXPANSION_FACTOR);
+        if (encrypting) {
+            TVK_EncryptingStream::Create(source, Key(), TVK_CryptoHelper::KEY_SIZE,
+                                         &TVK_DefaultBlockCipherFactory::Instance, stream, nullptr,
+                                         nullptr, TVK_CryptoHelper::EXPANSION_FACTOR);
+        } else {
+            TVK_DecryptingStream::Create(source, Key(), TVK_CryptoHelper::KEY_SIZE,
+                                         &TVK_DefaultBlockCipherFactory::Instance, stream, nullptr,
+                                         TVK_CryptoHelper::EXPANSION_FACTOR);
+        }
     }
 };
 
-void BM_DecryptingStreamRead(benchmark::State& state)
+// args: request size, callers_class (0: NPT_MemoryStream, 1: a class
+// derived from it)
+void StreamRead(benchmark::State& state, bool encrypting)
 {
     const NPT_Size request = static_cast<NPT_Size>(state.range(0));
-    DecryptingSource decrypting;
     std::vector<NPT_UInt8> out(request);
     for (auto _ : state) {
-        decrypting.stream->Seek(0);
+        // the encrypting stream cannot seek back: a new one per pass
+        CipherStreamOverMemory cipher(encrypting, state.range(1) != 0);
         NPT_Size got = 0;
-        while (decrypting.stream->Read(out.data(), request, &got) == NPT_SUCCESS) {
+        while (cipher.stream->Read(out.data(), request, &got) == NPT_SUCCESS) {
             benchmark::DoNotOptimize(out.data());
         }
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                             static_cast<int64_t>(kSourceSize));
 }
-BENCHMARK(BM_DecryptingStreamRead)->Arg(16)->Arg(64 << 10)->Unit(benchmark::kMillisecond);
 
+void BM_EncryptingStreamRead(benchmark::State& state) { StreamRead(state, true); }
+void BM_DecryptingStreamRead(benchmark::State& state) { StreamRead(state, false); }
+BENCHMARK(BM_EncryptingStreamRead)->ArgNames({"request", "callers_class"})
+    ->Args({64 << 10, 0})->Args({64 << 10, 1})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DecryptingStreamRead)->ArgNames({"request", "callers_class"})
+    ->Args({16, 0})->Args({64 << 10, 0})->Args({64 << 10, 1})->Unit(benchmark::kMillisecond);
+
+// arg: callers_class, as above
 void BM_DecryptingStreamRandomAccess(benchmark::State& state)
 {
-    const NPT_Size kRead = 4096;
-    DecryptingSource decrypting;
-    std::vector<NPT_Position> positions(4096);
-    std::mt19937_64 random(42);
-    for (auto& position : positions) position = random() % (kSourceSize - kRead + 1);
-    std::vector<NPT_UInt8> out(kRead);
+    CipherStreamOverMemory decrypting(false, state.range(0) != 0);
+    const std::vector<NPT_Position>& positions = RandomPositions();
+    std::vector<NPT_UInt8> out(kRandomRead);
     size_t next = 0;
     for (auto _ : state) {
         decrypting.stream->Seek(positions[next++ % positions.size()]);
-        decrypting.stream->ReadFully(out.data(), kRead);
+        decrypting.stream->ReadFully(out.data(), kRandomRead);
         benchmark::DoNotOptimize(out.data());
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kRead);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kRandomRead);
 }
-BENCHMARK(BM_DecryptingStreamRandomAccess);
+BENCHMARK(BM_DecryptingStreamRandomAccess)->ArgName("callers_class")->Arg(0)->Arg(1);
+
+/*----------------------------------------------------------------------
+|   OpenSSL baselines over the same data
++---------------------------------------------------------------------*/
+#if defined(TVK_BENCH_HAVE_OPENSSL)
+// 64 MiB buffer to buffer; the output reused as in reused_output:1
+void BM_EvpBuffer(benchmark::State& state)
+{
+    const std::vector<NPT_UInt8>& input = SourceData();
+    std::vector<NPT_UInt8> output(input.size());
+    tvk_bench::EvpCtr evp(Key());
+    for (auto _ : state) {
+        evp.Restart(0);
+        evp.Process(input.data(), output.data(), input.size());
+        benchmark::DoNotOptimize(output.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(input.size()));
+}
+BENCHMARK(BM_EvpBuffer)->Unit(benchmark::kMillisecond);
+
+// 64 MiB in requests of the argument's size into one block, as a
+// reader of a cipher stream receives them
+void BM_EvpStreamRead(benchmark::State& state)
+{
+    const size_t request = static_cast<size_t>(state.range(0));
+    const std::vector<NPT_UInt8>& input = SourceData();
+    std::vector<NPT_UInt8> out(request);
+    tvk_bench::EvpCtr evp(Key());
+    for (auto _ : state) {
+        evp.Restart(0);
+        for (size_t at = 0; at < input.size(); at += request) {
+            evp.Process(input.data() + at, out.data(), request);
+            benchmark::DoNotOptimize(out.data());
+        }
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(kSourceSize));
+}
+BENCHMARK(BM_EvpStreamRead)->Arg(64 << 10)->Unit(benchmark::kMillisecond);
+
+// the same places as BM_DecryptingStreamRandomAccess, 4 KiB from the
+// 16-byte block holding each
+void BM_EvpRandomAccess(benchmark::State& state)
+{
+    const std::vector<NPT_UInt8>& input = SourceData();
+    const std::vector<NPT_Position>& positions = RandomPositions();
+    std::vector<NPT_UInt8> out(kRandomRead);
+    tvk_bench::EvpCtr evp(Key());
+    size_t next = 0;
+    for (auto _ : state) {
+        NPT_Position at = positions[next++ % positions.size()] & ~NPT_Position(15);
+        evp.Restart(at);
+        evp.Process(input.data() + at, out.data(), kRandomRead);
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * kRandomRead);
+}
+BENCHMARK(BM_EvpRandomAccess);
+#endif
 
 } // namespace
 
