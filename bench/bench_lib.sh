@@ -91,7 +91,7 @@ _bench_report() {
     fi
     local note=""
     [[ -n $too_high ]] && note="  (indicative only: load too high)"
-    printf '%-62s %5s  [%s-%s, %d pairs]  %-20s load %s/%s%s\n' \
+    printf '%-62s %5s  [%s-%s, %d pairs]  %-22s load %s/%s%s\n' \
         "$label" "$median" "$low" "$high" "$count" "$verdict" "$before" "$after" "$note"
 }
 

@@ -12,8 +12,9 @@
 # way. OpenSSL's development files must be installed for the baselines
 # (libssl-dev; the script installs it when run as root).
 #
-# Optional: BENCH_BASELINE_DIR=<build dir of an older revision> adds rows
-# that compare with that revision's figures, measured in the same run.
+# Optional: BENCH_BASELINE_DIR=<build dir of an older revision, built
+# with this revision's bench/ sources> adds rows that compare with that
+# revision's figures, measured in the same run.
 # BENCH_FILE_MIB (default 512) sizes the file for the file form rows.
 #
 # To add a comparison, add one bench_row or time_row call below.
@@ -56,29 +57,37 @@ echo "throughput ratios (above 1: the library is faster), time ratios (below 1: 
 echo
 
 # --- rows -------------------------------------------------------------------
+P=bench_password
 bench_row "ProcessBuffer 16 KiB / EVP 16 KiB"               ">=5"   bench_ctr BM_CtrProcessBuffer/16384    bench_ctr BM_EvpAes128Ctr/16384
 bench_row "ProcessBuffer 1 MiB / EVP 1 MiB"                 ">=2.5" bench_ctr BM_CtrProcessBuffer/1048576  bench_ctr BM_EvpAes128Ctr/1048576
 bench_row "ProcessBuffer 64 MiB / EVP 64 MiB"               ">=1.4" bench_ctr BM_CtrProcessBuffer/67108864 bench_ctr BM_EvpAes128Ctr/67108864
-bench_row "  with an AES-NI stand-in, 16 KiB (estimate)"    ">=5"   bench_ctr BM_CtrProcessBufferHwAesEstimate/16384    bench_ctr BM_EvpAes128Ctr/16384
-bench_row "  with an AES-NI stand-in, 1 MiB (estimate)"     ">=2.5" bench_ctr BM_CtrProcessBufferHwAesEstimate/1048576  bench_ctr BM_EvpAes128Ctr/1048576
-bench_row "  with an AES-NI stand-in, 64 MiB (estimate)"    ">=1.4" bench_ctr BM_CtrProcessBufferHwAesEstimate/67108864 bench_ctr BM_EvpAes128Ctr/67108864
-bench_row "ProcessBuffer 64 MiB / memcpy 64 MiB"            "-"     bench_ctr BM_CtrProcessBuffer/67108864 bench_ctr BM_Memcpy/67108864
-bench_row "Buffer form encrypt 64 MiB / EVP 64 MiB"         ">=1.2" bench_password BM_BufferFormEncrypt/reused_output:1 bench_password BM_EvpBuffer
-bench_row "Buffer form decrypt 64 MiB / EVP 64 MiB"         ">=1.2" bench_password BM_BufferFormDecrypt/reused_output:1 bench_password BM_EvpBuffer
-bench_row "Encrypting stream, memory, 64 KiB reads / EVP"   ">=0.8" bench_password BM_EncryptingStreamRead/request:65536/callers_class:0 bench_password BM_EvpStreamRead/65536
-bench_row "Decrypting stream, memory, 64 KiB reads / EVP"   ">=0.8" bench_password BM_DecryptingStreamRead/request:65536/callers_class:0 bench_password BM_EvpStreamRead/65536
-bench_row "Decrypting stream, caller's class, 64 KiB / EVP" "-"     bench_password BM_DecryptingStreamRead/request:65536/callers_class:1 bench_password BM_EvpStreamRead/65536
-bench_row "Random Seek + 4 KiB read, memory / EVP"          ">=0.8" bench_password BM_DecryptingStreamRandomAccess/callers_class:0 bench_password BM_EvpRandomAccess
+bench_row "  AES-NI stand-in, 16 KiB / EVP (estimate)"      ">=5"   bench_ctr BM_CtrProcessBufferHwAesEstimate/16384    bench_ctr BM_EvpAes128Ctr/16384
+bench_row "  AES-NI stand-in, 1 MiB / EVP (estimate)"       ">=2.5" bench_ctr BM_CtrProcessBufferHwAesEstimate/1048576  bench_ctr BM_EvpAes128Ctr/1048576
+bench_row "  AES-NI stand-in, 64 MiB / EVP (estimate)"      ">=1.4" bench_ctr BM_CtrProcessBufferHwAesEstimate/67108864 bench_ctr BM_EvpAes128Ctr/67108864
+bench_row "  memcpy 64 MiB / EVP 64 MiB (the memory's limit)" "-"   bench_ctr BM_Memcpy/67108864 bench_ctr BM_EvpAes128Ctr/67108864
+bench_row "Buffer form encrypt 64 MiB / EVP 64 MiB"         ">=1.2" $P BM_BufferFormEncrypt/reused_output:1 $P BM_EvpBuffer
+bench_row "Buffer form decrypt 64 MiB / EVP 64 MiB"         ">=1.2" $P BM_BufferFormDecrypt/reused_output:1 $P BM_EvpBuffer
+bench_row "Encrypting stream, memory, 64 KiB reads / EVP"   ">=0.8" $P BM_EncryptingStreamRead/request:65536/source:0/aes_ni:0 $P BM_EvpStreamRead/65536
+bench_row "Decrypting stream, memory, 64 KiB reads / EVP"   ">=0.8" $P BM_DecryptingStreamRead/request:65536/source:0/aes_ni:0 $P BM_EvpStreamRead/65536
+bench_row "Decrypting stream, caller's stream, 64 KiB / EVP" "-"    $P BM_DecryptingStreamRead/request:65536/source:2/aes_ni:0 $P BM_EvpStreamRead/65536
+bench_row "Random Seek + 4 KiB read, memory / EVP"          ">=0.8" $P BM_DecryptingStreamRandomAccess/source:0/aes_ni:0 $P BM_EvpRandomAccess
 time_row  "File form ${FILE_MIB} MiB, time / openssl enc"   "<=1.5" \
   "'$file_form' encrypt '$work/in' '$work/out'" \
   "openssl enc -aes-128-ctr -K $key -iv $iv -in '$work/in' -out '$work/out'"
 
 if [[ -n ${BENCH_BASELINE_DIR:-} ]]; then
-  # The same measurements of an older build: its streams read every
-  # source slice by slice, as a caller's own class is read now.
-  old=$BENCH_BASELINE_DIR/bench/bench_password
-  bench_row "Decrypting stream, caller's class / older build" ">=1.5" bench_password BM_DecryptingStreamRead/request:65536/callers_class:1 "$old" BM_DecryptingStreamRead/request:65536/callers_class:1
-  bench_row "Encrypting stream, caller's class / older build" ">=1.5" bench_password BM_EncryptingStreamRead/request:65536/callers_class:1 "$old" BM_EncryptingStreamRead/request:65536/callers_class:1
+  # The same measurements of an older revision, built with this
+  # revision's bench sources; callers' own streams are read slice by
+  # slice in both, so these rows show what changed on that path.
+  O=$BENCH_BASELINE_DIR/bench/bench_password
+  for direction in Encrypting Decrypting; do
+    bench_row "$direction stream, caller's stream / older build"           ">=1.5" \
+      $P BM_${direction}StreamRead/request:65536/source:2/aes_ni:0 $O BM_${direction}StreamRead/request:65536/source:2/aes_ni:0
+    bench_row "  the same, AES-NI stand-in in both (estimate)"             ">=1.5" \
+      $P BM_${direction}StreamRead/request:65536/source:2/aes_ni:1 $O BM_${direction}StreamRead/request:65536/source:2/aes_ni:1
+    bench_row "  caller's class derived from the memory stream / older"    ">=1.5" \
+      $P BM_${direction}StreamRead/request:65536/source:1/aes_ni:0 $O BM_${direction}StreamRead/request:65536/source:1/aes_ni:0
+  done
 fi
 
 echo
