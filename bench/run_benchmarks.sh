@@ -83,8 +83,8 @@ if [[ -n ${BENCH_BASELINE_DIR:-} ]]; then
   for direction in Encrypting Decrypting; do
     bench_row "$direction stream, caller's stream / older build"           ">=1.5" \
       $P BM_${direction}StreamRead/request:65536/source:2/aes_ni:0 $O BM_${direction}StreamRead/request:65536/source:2/aes_ni:0
-    bench_row "  the same, AES-NI stand-in in both (estimate)"             ">=1.5" \
-      $P BM_${direction}StreamRead/request:65536/source:2/aes_ni:1 $O BM_${direction}StreamRead/request:65536/source:2/aes_ni:1
+    bench_row "  with the AES-NI stand-in / older build (estimate)"        ">=1.5" \
+      $P BM_${direction}StreamRead/request:65536/source:2/aes_ni:1 $O BM_${direction}StreamRead/request:65536/source:2/aes_ni:0
     bench_row "  caller's class derived from the memory stream / older"    ">=1.5" \
       $P BM_${direction}StreamRead/request:65536/source:1/aes_ni:0 $O BM_${direction}StreamRead/request:65536/source:1/aes_ni:0
   done
