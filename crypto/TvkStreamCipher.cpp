@@ -7,10 +7,10 @@
 #include <atomic>
 #include <cstring>
 
-#if !defined(TVK_CTR_NO_SIMD) && (defined(__x86_64__) || defined(_M_X64))
+#if !defined(TVK_CTR_NO_SIMD) && (defined(__SSE2__) || defined(_M_X64))
 #include <immintrin.h>
 #define TVK_CTR_USE_SSE2 1
-#if defined(__GNUC__)
+#if defined(__GNUC__) && defined(__x86_64__)
 // wider paths compiled per function and chosen at run time
 #define TVK_CTR_USE_AVX 1
 #endif
