@@ -69,8 +69,9 @@ public:
     // PORTABLE always can).
     static bool IsXorWidthSupported(XorWidth width);
     // Makes every cipher of the process XOR at width from now on; meant
-    // for tests and benchmarks, which compare the widths. Not to be
-    // called while another thread processes data.
+    // for tests and benchmarks, which compare the widths. Any thread may
+    // call it at any time: every width gives the same bytes, and a call
+    // of ProcessBuffer already under way may finish at the old one.
     //   width not supported here   NPT_ERROR_NOT_SUPPORTED, nothing changes
     static NPT_Result SelectXorWidth(XorWidth width);
     // The width in use (never AUTO).
