@@ -176,7 +176,10 @@ TVK_CipherInputStream::Read(void* buffer, NPT_Size bytes_to_read, NPT_Size* byte
         return processed;
     };
 
-    NPT_Result result = NPT_SUCCESS;
+    // read once: the source's Read could, as far as the compiler knows,
+    // change any member
+    const SourceKind kind   = m_SourceKind;
+    NPT_Result       result = NPT_SUCCESS;
     while (bytes_to_read > 0) {
         NPT_Size got = 0;
         if (bytes_to_read >= TVK_CIPHER_INPUT_STREAM_SLICE_SIZE) {
@@ -186,10 +189,10 @@ TVK_CipherInputStream::Read(void* buffer, NPT_Size bytes_to_read, NPT_Size* byte
             // slices would have ended and leaves the source where they
             // would have left it.
             NPT_Size want = TVK_CIPHER_INPUT_STREAM_SLICE_SIZE;
-            if (m_SourceKind != SOURCE_SLICED) {
+            if (kind != SOURCE_SLICED) {
                 want = bytes_to_read - bytes_to_read % TVK_CIPHER_INPUT_STREAM_SLICE_SIZE;
             }
-            if (m_SourceKind == SOURCE_MEMORY) {
+            if (kind == SOURCE_MEMORY) {
                 // transformed straight from the memory stream's block into
                 // the caller's buffer: no copy in between
                 const NPT_Byte* data = nullptr;
