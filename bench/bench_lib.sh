@@ -29,6 +29,7 @@ BENCH_CORES=$(nproc 2>/dev/null || echo 1)
 BENCH_MAX_LOAD=${BENCH_MAX_LOAD:-$(awk -v c="$BENCH_CORES" 'BEGIN { print 1 + 0.5 * c }')}
 BENCH_FORCE=${BENCH_FORCE:-0}
 BENCH_FAILED_TARGETS=0
+BENCH_NO_FIGURE=0
 
 bench_load() { cut -d' ' -f1 /proc/loadavg; }
 
@@ -69,6 +70,7 @@ _bench_report() {
         'BEGIN { if (b > m || a > m) print (b > a ? b : a) }')
     if [[ -n $too_high && $BENCH_FORCE != 1 ]]; then
         printf '%-62s load too high: %s\n' "$label" "$too_high"
+        BENCH_NO_FIGURE=$((BENCH_NO_FIGURE + 1))
         return
     fi
     local stats
@@ -102,6 +104,7 @@ _bench_should_run() {
     load=$(bench_load)
     if [[ $BENCH_FORCE != 1 ]] && awk -v l="$load" -v m="$BENCH_MAX_LOAD" 'BEGIN { exit !(l > m) }'; then
         printf '%-62s load too high: %s\n' "$1" "$load"
+        BENCH_NO_FIGURE=$((BENCH_NO_FIGURE + 1))
         return 1
     fi
     return 0
@@ -117,6 +120,7 @@ bench_row() {
         b=$(_bench_rate "$program_b" "$filter_b")
         if [[ -z $a || -z $b ]]; then
             printf '%-62s no figure (%s or %s did not run)\n' "$label" "$filter_a" "$filter_b"
+            BENCH_NO_FIGURE=$((BENCH_NO_FIGURE + 1))
             return 0
         fi
         ratios+=("$(awk -v a="$a" -v b="$b" 'BEGIN { printf "%.6f", a / b }')")
@@ -135,10 +139,17 @@ time_row() {
         b=$(_bench_seconds "$command_b")
         if [[ $a == failed || $b == failed ]]; then
             printf '%-62s no figure (a command failed)\n' "$label"
+            BENCH_NO_FIGURE=$((BENCH_NO_FIGURE + 1))
             return 0
         fi
         ratios+=("$(awk -v a="$a" -v b="$b" 'BEGIN { printf "%.6f", a / b }')")
     done
     after=$(bench_load)
     _bench_report "$label" "$target" "$before" "$after" "${ratios[@]}"
+}
+
+# bench_summary: the last line of every report
+bench_summary() {
+    echo
+    echo "$BENCH_FAILED_TARGETS target(s) not met; $BENCH_NO_FIGURE row(s) without a figure"
 }

@@ -90,5 +90,4 @@ if [[ -n ${BENCH_BASELINE_DIR:-} ]]; then
   done
 fi
 
-echo
-echo "$BENCH_FAILED_TARGETS target(s) not met"
+bench_summary

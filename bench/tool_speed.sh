@@ -55,5 +55,4 @@ time_row "cat | tvkcrypt encrypt | cat  /  cat | openssl enc | cat" "<=0.8" \
     "cat '$dir/in' | '$tool' encrypt --quiet | cat > /dev/null" \
     "cat '$dir/in' | $ssl | cat > /dev/null"
 
-echo
-echo "$BENCH_FAILED_TARGETS target(s) not met"
+bench_summary
