@@ -102,6 +102,14 @@ public:
                                                  NPT_BlockCipher::Direction direction,
                                                  const char*                filein,
                                                  const char*                fileout);
+
+private:
+    // The buffer form's one-pass run, once output has room for the result.
+    static NPT_Result TransformBuffer(const char*                password,
+                                       NPT_BlockCipher::Direction direction,
+                                       const NPT_UInt8*           input,
+                                       NPT_Size                   input_size,
+                                       NPT_DataBuffer&            output);
 };
 
 #endif // TVK_CRYPTO_HELPER_H
