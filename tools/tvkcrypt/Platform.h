@@ -1,8 +1,10 @@
 /*****************************************************************
 | Platform.h - the operating-system services of the tvkcrypt tool.
 |
-| Everything that touches POSIX lives behind this header (and in
-| Platform.cpp): opening and inspecting files, large reads and writes,
+| Everything that touches the operating system lives behind this
+| header, which itself includes no system header; its implementation
+| is in the platform folder (runtime/files/posix/TvkToolPlatform.cpp on
+| POSIX), beside the library's own. It covers opening and inspecting files, large reads and writes,
 | the temporary output file that replaces its target only on success,
 | signal handling, and the terminal prompt without echo. The rest of
 | the tool is plain C++ on top of it.

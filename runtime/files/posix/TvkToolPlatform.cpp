@@ -1,5 +1,9 @@
 /*****************************************************************
-| Platform.cpp - POSIX implementation of the tool's system services.
+| TvkToolPlatform.cpp - POSIX implementation of the tvkcrypt tool's
+| system services (declared in tools/tvkcrypt/Platform.h). It lives in
+| the platform folder so that the library and the tool share one place
+| per operating system for everything that includes system headers; it
+| is linked into the tool only, not into libtvkcrypto.
 ****************************************************************/
 #include "Platform.h"
 
