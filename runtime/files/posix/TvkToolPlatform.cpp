@@ -5,6 +5,10 @@
 | per operating system for everything that includes system headers; it
 | is linked into the tool only, not into libtvkcrypto.
 ****************************************************************/
+#ifndef _GNU_SOURCE
+#define _GNU_SOURCE 1
+#endif
+
 #include "Platform.h"
 
 #include <atomic>
@@ -20,11 +24,23 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include "NptPlatformFault.h"
 #include "NptWipe.h"
+
+#ifndef RENAME_NOREPLACE
+#define RENAME_NOREPLACE (1 << 0)
+#endif
+#ifndef RENAME_EXCHANGE
+#define RENAME_EXCHANGE (1 << 1)
+#endif
 
 namespace tvkcrypt {
 
@@ -35,6 +51,8 @@ std::string
 ErrorText(SysError error)
 {
     switch (error) {
+        case kTargetChanged: return "it was replaced by someone else meanwhile";
+        case kNotOwned:    return "the symbolic link or its target belongs to another user";
         case ENOENT:       return "no such file";
         case EACCES:       return "permission denied";
         case EPERM:        return "operation not permitted";
@@ -94,7 +112,7 @@ FileHandle::Close()
     SysError error = 0;
     if (m_Fd >= 0 && m_Owned) {
         // no retry on EINTR: the descriptor is released either way
-        if (close(m_Fd) != 0 && errno != EINTR) error = errno;
+        if (NPT_PlatformClose("tool.close", m_Fd) != 0) error = errno;
     }
     m_Fd = -1;
     m_Owned = false;
@@ -107,22 +125,7 @@ FileHandle::Close()
 SysError
 OpenForReading(const char* path, FileHandle& file)
 {
-    int fd;
-    do {
-        fd = open(path, O_RDONLY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return errno;
-    file = FileHandle(fd, true);
-    return 0;
-}
-
-SysError
-OpenExistingForWriting(const char* path, FileHandle& file)
-{
-    int fd;
-    do {
-        fd = open(path, O_WRONLY | O_CLOEXEC | O_NOCTTY);
-    } while (fd < 0 && errno == EINTR);
+    int fd = NPT_PlatformCall("tool.open-input", [&] { return open(path, O_RDONLY | O_CLOEXEC); });
     if (fd < 0) return errno;
     file = FileHandle(fd, true);
     return 0;
@@ -151,28 +154,9 @@ SysError
 StatHandle(const FileHandle& file, FileInfo& info)
 {
     struct stat st;
-    if (fstat(file.Fd(), &st) != 0) return errno;
+    if (NPT_PlatformCall("tool.fstat", [&] { return fstat(file.Fd(), &st); }) != 0) return errno;
     FillInfo(st, info);
     return 0;
-}
-
-SysError
-StatPath(const char* path, FileInfo& info)
-{
-    struct stat st;
-    if (stat(path, &st) != 0) return errno;
-    FillInfo(st, info);
-    return 0;
-}
-
-std::string
-ResolvePath(const std::string& path)
-{
-    char* resolved = realpath(path.c_str(), nullptr);
-    if (resolved == nullptr) return path;
-    std::string result(resolved);
-    std::free(resolved);
-    return result;
 }
 
 bool
@@ -184,13 +168,18 @@ IsTerminal(const FileHandle& file)
 void
 AdviseSequentialReading(const FileHandle& file)
 {
-    posix_fadvise(file.Fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    NPT_PlatformCall("tool.fadvise", [&] {
+        int error = posix_fadvise(file.Fd(), 0, 0, POSIX_FADV_SEQUENTIAL);
+        if (error == 0) return 0;
+        errno = error;
+        return -1;
+    });
 }
 
 SysError
 GetPosition(const FileHandle& file, NPT_UInt64& position)
 {
-    off_t where = lseek(file.Fd(), 0, SEEK_CUR);
+    off_t where = NPT_PlatformCall("tool.lseek", [&] { return lseek(file.Fd(), 0, SEEK_CUR); });
     if (where < 0) return errno;
     position = static_cast<NPT_UInt64>(where);
     return 0;
@@ -200,7 +189,11 @@ SysError
 SetPosition(const FileHandle& file, NPT_UInt64 position)
 {
     if (position > static_cast<NPT_UInt64>(INT64_MAX)) return EOVERFLOW;
-    if (lseek(file.Fd(), static_cast<off_t>(position), SEEK_SET) < 0) return errno;
+    if (NPT_PlatformCall("tool.lseek", [&] {
+            return lseek(file.Fd(), static_cast<off_t>(position), SEEK_SET);
+        }) < 0) {
+        return errno;
+    }
     return 0;
 }
 
@@ -213,19 +206,14 @@ static void
 WaitReady(int fd, short events)
 {
     struct pollfd p = {fd, events, 0};
-    while (poll(&p, 1, -1) < 0 && errno == EINTR) {
-    }
+    NPT_PlatformCall("tool.poll", [&] { return poll(&p, 1, -1); });
 }
 
 static bool
 DataReady(int fd)
 {
     struct pollfd p = {fd, POLLIN, 0};
-    int n;
-    do {
-        n = poll(&p, 1, 0);
-    } while (n < 0 && errno == EINTR);
-    return n > 0;
+    return NPT_PlatformCall("tool.poll", [&] { return poll(&p, 1, 0); }) > 0;
 }
 
 SysError
@@ -234,9 +222,10 @@ ReadSome(const FileHandle& file, void* buffer, std::size_t size, std::size_t& go
     got = 0;
     unsigned char* bytes = static_cast<unsigned char*>(buffer);
     while (got < size) {
-        ssize_t n = read(file.Fd(), bytes + got, size - got);
+        ssize_t n = NPT_PlatformTransfer("tool.read", size - got, [&](std::size_t count) {
+            return read(file.Fd(), bytes + got, count);
+        });
         if (n < 0) {
-            if (errno == EINTR) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
                 if (got > 0) break;
                 WaitReady(file.Fd(), POLLIN);
@@ -259,11 +248,10 @@ ReadAt(const FileHandle& file, void* buffer, std::size_t size, NPT_UInt64 offset
     while (got < size) {
         NPT_UInt64 where = offset + got;
         if (where > static_cast<NPT_UInt64>(INT64_MAX)) return EOVERFLOW;
-        ssize_t n = pread(file.Fd(), bytes + got, size - got, static_cast<off_t>(where));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
+        ssize_t n = NPT_PlatformTransfer("tool.pread", size - got, [&](std::size_t count) {
+            return pread(file.Fd(), bytes + got, count, static_cast<off_t>(where));
+        });
+        if (n < 0) return errno;
         if (n == 0) break;
         got += static_cast<std::size_t>(n);
     }
@@ -275,9 +263,10 @@ WriteAll(const FileHandle& file, const void* buffer, std::size_t size)
 {
     const unsigned char* bytes = static_cast<const unsigned char*>(buffer);
     while (size > 0) {
-        ssize_t n = write(file.Fd(), bytes, size);
+        ssize_t n = NPT_PlatformTransfer("tool.write", size, [&](std::size_t count) {
+            return write(file.Fd(), bytes, count);
+        });
         if (n < 0) {
-            if (errno == EINTR) continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
                 WaitReady(file.Fd(), POLLOUT);
                 continue;
@@ -297,11 +286,10 @@ WriteAt(const FileHandle& file, const void* buffer, std::size_t size, NPT_UInt64
     const unsigned char* bytes = static_cast<const unsigned char*>(buffer);
     while (size > 0) {
         if (offset > static_cast<NPT_UInt64>(INT64_MAX)) return EOVERFLOW;
-        ssize_t n = pwrite(file.Fd(), bytes, size, static_cast<off_t>(offset));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return errno;
-        }
+        ssize_t n = NPT_PlatformTransfer("tool.pwrite", size, [&](std::size_t count) {
+            return pwrite(file.Fd(), bytes, count, static_cast<off_t>(offset));
+        });
+        if (n < 0) return errno;
         if (n == 0) return EIO;
         bytes += n;
         offset += static_cast<NPT_UInt64>(n);
@@ -320,12 +308,14 @@ WriteToStandardError(const std::string& text)
 /*----------------------------------------------------------------------
 |   state shared with the signal handlers
 |
-|   The handlers may only touch async-signal-safe things: a fixed
-|   buffer with the temporary's path and a flag telling whether it is
-|   valid, and the terminal descriptor with its saved settings.
+|   The handlers may only touch async-signal-safe things: the directory
+|   descriptor and fixed buffer with the name of a named temporary and
+|   a flag telling whether they are valid, and the terminal descriptor
+|   with its saved settings.
 +---------------------------------------------------------------------*/
-static char               g_TempPath[8192];
-static std::atomic<bool>  g_TempPathSet{false};
+static char               g_TempName[256];
+static std::atomic<int>   g_TempDirectory{-1};
+static std::atomic<bool>  g_TempNameSet{false};
 static struct termios     g_SavedTerminal;
 static std::atomic<int>   g_TerminalFd{-1};
 
@@ -333,7 +323,7 @@ extern "C" void
 TvkcryptOnTerminatingSignal(int signal_number)
 {
     int saved_errno = errno;
-    if (g_TempPathSet.load()) unlink(g_TempPath);
+    if (g_TempNameSet.load()) unlinkat(g_TempDirectory.load(), g_TempName, 0);
     int tty = g_TerminalFd.load();
     if (tty >= 0) {
         tcsetattr(tty, TCSANOW, &g_SavedTerminal);
@@ -405,7 +395,7 @@ private:
 };
 
 /*----------------------------------------------------------------------
-|   TempOutput
+|   OutputPlace
 +---------------------------------------------------------------------*/
 static std::string
 DirectoryOf(const std::string& path)
@@ -416,78 +406,361 @@ DirectoryOf(const std::string& path)
     return path.substr(0, slash);
 }
 
-SysError
-TempOutput::Create(const std::string& target)
+static std::string
+BaseOf(const std::string& path)
 {
-    Discard();
-    std::string directory = DirectoryOf(target);
-    std::string::size_type slash = target.rfind('/');
-    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    std::string::size_type slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+static SysError
+StatAt(int directory, const char* name, int flags, struct stat& st)
+{
+    if (NPT_PlatformCall("tool.fstatat", [&] { return fstatat(directory, name, &st, flags); }) != 0) {
+        return errno;
+    }
+    return 0;
+}
+
+SysError
+OutputPlace::Locate(const std::string& path, bool follow_symlinks)
+{
+    m_Kind = MISSING;
+    m_Found = FileInfo();
+    std::string directory = DirectoryOf(path);
+    m_Name = BaseOf(path);
+    if (m_Name.empty() || m_Name == "." || m_Name == "..") {
+        // "dir/" and the like name a directory, or nothing usable
+        m_Directory = FileHandle();
+        struct stat st;
+        if (NPT_PlatformCall("tool.stat", [&] { return stat(path.c_str(), &st); }) != 0) return errno;
+        if (!S_ISDIR(st.st_mode)) return ENOTDIR;
+        m_Kind = DIRECTORY;
+        return 0;
+    }
+    // read access lets the directory be synced after the rename; a
+    // directory we may only search and write is still usable
+    int fd = NPT_PlatformCall("tool.open-directory", [&] {
+        return open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    });
+    m_DirectorySyncable = fd >= 0;
+    if (fd < 0 && errno == EACCES) {
+        fd = NPT_PlatformCall("tool.open-directory", [&] {
+            return open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        });
+    }
+    if (fd < 0) return errno;
+    m_Directory = FileHandle(fd, true);
+
+    struct stat st;
+    SysError error = StatAt(fd, m_Name.c_str(), AT_SYMLINK_NOFOLLOW, st);
+    if (error == ENOENT) return 0;
+    if (error) return error;
+    if (S_ISLNK(st.st_mode)) {
+        struct stat target;
+        if (StatAt(fd, m_Name.c_str(), 0, target) == 0 && !S_ISREG(target.st_mode) &&
+            !S_ISDIR(target.st_mode)) {
+            // a link to a device or FIFO, like /dev/stdout: a stream
+            FillInfo(target, m_Found);
+            m_Kind = STREAM;
+            return 0;
+        }
+        if (!follow_symlinks) {
+            m_Kind = LINK;
+            return 0;
+        }
+        // write through the link, into the target's own directory, only
+        // when neither could have been planted by someone else
+        const uid_t self = geteuid();
+        if (st.st_uid != self) return kNotOwned;
+        char* resolved = realpath(path.c_str(), nullptr);
+        if (resolved == nullptr) return errno;
+        std::string target_path(resolved);
+        std::free(resolved);
+        return LocateLinkTarget(target_path);
+    }
+    FillInfo(st, m_Found);
+    if (S_ISREG(st.st_mode)) {
+        m_Kind = FILE;
+    } else if (S_ISDIR(st.st_mode)) {
+        m_Kind = DIRECTORY;
+    } else {
+        m_Kind = STREAM;
+    }
+    return 0;
+}
+
+SysError
+OutputPlace::LocateLinkTarget(const std::string& target_path)
+{
+    m_Name = BaseOf(target_path);
+    std::string directory = DirectoryOf(target_path);
+    int fd = NPT_PlatformCall("tool.open-directory", [&] {
+        return open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    });
+    m_DirectorySyncable = fd >= 0;
+    if (fd < 0 && errno == EACCES) {
+        fd = NPT_PlatformCall("tool.open-directory", [&] {
+            return open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        });
+    }
+    if (fd < 0) return errno;
+    m_Directory = FileHandle(fd, true);
+    struct stat st;
+    if (SysError error = StatAt(fd, m_Name.c_str(), AT_SYMLINK_NOFOLLOW, st)) return error;
+    FillInfo(st, m_Found);
+    if (S_ISDIR(st.st_mode)) {
+        m_Kind = DIRECTORY;
+        return 0;
+    }
+    // realpath leaves no link at the end; anything else was swapped in
+    if (!S_ISREG(st.st_mode)) return kTargetChanged;
+    if (st.st_uid != geteuid()) return kNotOwned;
+    m_Kind = FILE;
+    return 0;
+}
+
+SysError
+OutputPlace::OpenStream(FileHandle& file) const
+{
+    int fd = NPT_PlatformCall("tool.open-output", [&] {
+        return openat(m_Directory.Fd(), m_Name.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    });
+    if (fd < 0) return errno;
+    FileHandle opened(fd, true);
+    FileInfo info;
+    if (SysError error = StatHandle(opened, info)) return error;
+    // a file swapped in since the check would be overwritten in place
+    if (info.kind != FileInfo::OTHER) return kTargetChanged;
+    file = std::move(opened);
+    return 0;
+}
+
+/*----------------------------------------------------------------------
+|   TempOutput
++---------------------------------------------------------------------*/
+// A fresh hidden name beside the target: ".NAME.tvkcrypt-XXXXXX".
+static std::string
+TemporaryName(const std::string& target, unsigned attempt)
+{
+    static std::atomic<unsigned> counter{0};
+    std::string base = target;
     // keep the name within the usual 255-byte limit of one path component
     if (base.size() > 200) base.resize(200);
-    std::string pattern = directory + "/." + base + ".tvkcrypt-XXXXXX";
-
-    std::string path = pattern;
-    SignalBlock block;
-    int fd = mkostemp(&path[0], O_CLOEXEC);
-    if (fd < 0) return errno;
-    m_File = FileHandle(fd, true);
-    m_Path = path;
-    m_Target = target;
-    if (path.size() < sizeof(g_TempPath)) {
-        std::memcpy(g_TempPath, path.c_str(), path.size() + 1);
-        g_TempPathSet.store(true);
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    unsigned long long seed = static_cast<unsigned long long>(now.tv_nsec) ^
+                              (static_cast<unsigned long long>(getpid()) << 20) ^
+                              (static_cast<unsigned long long>(counter++) << 40) ^ attempt;
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::string suffix;
+    for (int i = 0; i < 6; ++i) {
+        seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+        suffix += letters[(seed >> 33) % (sizeof(letters) - 1)];
     }
+    return "." + base + ".tvkcrypt-" + suffix;
+}
+
+// Records the named temporary for the signal handlers; call with the
+// terminating signals blocked.
+static void
+RememberTemporary(int directory, const std::string& name)
+{
+    if (name.size() < sizeof(g_TempName)) {
+        std::memcpy(g_TempName, name.c_str(), name.size() + 1);
+        g_TempDirectory.store(directory);
+        g_TempNameSet.store(true);
+    }
+}
+
+SysError
+TempOutput::Create(const OutputPlace& place)
+{
+    Discard();
+    m_Place = &place;
+    const int directory = place.m_Directory.Fd();
+    SignalBlock block;
+    // an unnamed file needs a way to name it at the end: linkat through
+    // /proc (or AT_EMPTY_PATH, which takes a privilege)
+    if (access("/proc/self/fd", X_OK) == 0) {
+        int fd = NPT_PlatformCall("tool.open-temp", [&] {
+            return openat(directory, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        });
+        if (fd >= 0) {
+            m_File = FileHandle(fd, true);
+            return 0;
+        }
+        // file systems without unnamed files say so in several ways
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT) {
+            return errno;
+        }
+    }
+    for (unsigned attempt = 0;; ++attempt) {
+        std::string name = TemporaryName(place.m_Name, attempt);
+        int fd = NPT_PlatformCall("tool.open-temp-named", [&] {
+            return openat(directory, name.c_str(),
+                          O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        });
+        if (fd < 0) {
+            if (errno == EEXIST && attempt < 100) continue;
+            return errno;
+        }
+        m_File = FileHandle(fd, true);
+        m_Name = name;
+        RememberTemporary(directory, name);
+        return 0;
+    }
+}
+
+// Gives an unnamed temporary a hidden name, so that it can take the
+// target's place by rename. Call with the terminating signals blocked.
+SysError
+TempOutput::GiveName(std::string& name)
+{
+    const int directory = m_Place->m_Directory.Fd();
+    for (unsigned attempt = 0;; ++attempt) {
+        name = TemporaryName(m_Place->m_Name, attempt);
+        std::string self = "/proc/self/fd/" + std::to_string(m_File.Fd());
+        int result = NPT_PlatformCall("tool.linkat", [&] {
+            return linkat(AT_FDCWD, self.c_str(), directory, name.c_str(), AT_SYMLINK_FOLLOW);
+        });
+        if (result == 0) {
+            m_Name = name;
+            RememberTemporary(directory, name);
+            return 0;
+        }
+        if (errno != EEXIST || attempt >= 100) return errno;
+    }
+}
+
+// Renames from to to within directory unless to exists (EEXIST then), in
+// one atomic step, so that a file created at to after it was checked is
+// never replaced. Where the file system has no such rename, a hard link
+// does the same (link fails on an existing name) and the old name goes.
+static SysError
+RenameNoReplace(int directory, const std::string& from, const char* to)
+{
+    if (NPT_PlatformCall("tool.renameat2", [&] {
+            return static_cast<int>(syscall(SYS_renameat2, directory, from.c_str(), directory, to,
+                                            RENAME_NOREPLACE));
+        }) == 0) {
+        return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return errno;
+    if (NPT_PlatformCall("tool.linkat", [&] {
+            return linkat(directory, from.c_str(), directory, to, 0);
+        }) != 0) {
+        return errno;
+    }
+    NPT_PlatformCall("tool.unlinkat", [&] { return unlinkat(directory, from.c_str(), 0); });
     return 0;
 }
 
-// Renames from to to unless to exists (EEXIST then), in one atomic step,
-// so that a file created at to after it was checked is never replaced.
-// Where the file system has no such rename, a hard link does the same
-// (link fails on an existing name) and the old name is removed.
-static SysError
-RenameNoReplace(const std::string& from, const std::string& to)
+// Puts the named temporary at the place's name, replacing whatever is
+// there; the output takes the permissions and owner of a regular file it
+// replaces. Call with the terminating signals blocked.
+SysError
+TempOutput::Replace(const std::string& name)
 {
-    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return errno;
-    if (link(from.c_str(), to.c_str()) != 0) return errno;
-    unlink(from.c_str());
+    const int directory = m_Place->m_Directory.Fd();
+    const char* target = m_Place->m_Name.c_str();
+    struct stat old;
+    SysError error = StatAt(directory, target, AT_SYMLINK_NOFOLLOW, old);
+    // gone meanwhile: the name is free again, and stays free for nobody
+    if (error == ENOENT) return RenameNoReplace(directory, name, target);
+    if (error) return error;
+    if (S_ISREG(old.st_mode)) {
+        // best effort: only root may give a file away
+        NPT_PlatformCall("tool.fchown", [&] { return fchown(m_File.Fd(), old.st_uid, old.st_gid); });
+        if (NPT_PlatformCall("tool.fchmod", [&] {
+                return fchmod(m_File.Fd(), old.st_mode & 07777);
+            }) != 0) {
+            return errno;
+        }
+    }
+    // swap the two names in one step, then make sure that what left the
+    // target's name is the file whose owner and mode were taken: if the
+    // name was swapped meanwhile, swap back and touch nothing
+    int exchanged = NPT_PlatformCall("tool.renameat2", [&] {
+        return static_cast<int>(syscall(SYS_renameat2, directory, name.c_str(), directory, target,
+                                        RENAME_EXCHANGE));
+    });
+    if (exchanged == 0) {
+        struct stat gone;
+        error = StatAt(directory, name.c_str(), AT_SYMLINK_NOFOLLOW, gone);
+        if (error || gone.st_dev != old.st_dev || gone.st_ino != old.st_ino) {
+            NPT_PlatformCall("tool.renameat2", [&] {
+                return static_cast<int>(syscall(SYS_renameat2, directory, name.c_str(), directory,
+                                                target, RENAME_EXCHANGE));
+            });
+            return kTargetChanged;
+        }
+        // the old file now has the temporary's name
+        NPT_PlatformCall("tool.unlinkat", [&] { return unlinkat(directory, name.c_str(), 0); });
+        return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return errno;
+    // no exchange on this file system: check again just before a plain
+    // rename, which still never leaves this directory
+    struct stat now;
+    error = StatAt(directory, target, AT_SYMLINK_NOFOLLOW, now);
+    if (error) return error;
+    if (now.st_dev != old.st_dev || now.st_ino != old.st_ino) return kTargetChanged;
+    if (NPT_PlatformCall("tool.renameat", [&] {
+            return renameat(directory, name.c_str(), directory, target);
+        }) != 0) {
+        return errno;
+    }
     return 0;
 }
 
 SysError
-TempOutput::Commit(unsigned mode, const FileInfo* replaced)
+TempOutput::Commit(unsigned new_mode, bool replace)
 {
-    if (m_Path.empty()) return EBADF;
-    if (replaced != nullptr) {
-        // best effort: only root may give a file away
-        int ignored = fchown(m_File.Fd(), static_cast<uid_t>(replaced->owner),
-                             static_cast<gid_t>(replaced->group));
-        (void)ignored;
+    if (!m_File.IsOpen() || m_Place == nullptr) return EBADF;
+    const int directory = m_Place->m_Directory.Fd();
+    const bool syncable = m_Place->m_DirectorySyncable;
+    const char* target = m_Place->m_Name.c_str();
+    if (NPT_PlatformCall("tool.fchmod", [&] {
+            return fchmod(m_File.Fd(), static_cast<mode_t>(new_mode & 07777));
+        }) != 0) {
+        return errno;
     }
-    if (fchmod(m_File.Fd(), static_cast<mode_t>(mode & 07777)) != 0) return errno;
-    if (fsync(m_File.Fd()) != 0) return errno;
-    SysError error = m_File.Close();
-    if (error) return error;
+    if (NPT_PlatformCall("tool.fsync", [&] { return fsync(m_File.Fd()); }) != 0) return errno;
     {
         SignalBlock block;
-        if (replaced != nullptr) {
-            if (rename(m_Path.c_str(), m_Target.c_str()) != 0) return errno;
-        } else if (SysError failure = RenameNoReplace(m_Path, m_Target)) {
-            return failure;
+        SysError error = 0;
+        if (!replace && m_Name.empty()) {
+            // an unnamed file gets the name only if it is still free
+            std::string self = "/proc/self/fd/" + std::to_string(m_File.Fd());
+            if (NPT_PlatformCall("tool.linkat", [&] {
+                    return linkat(AT_FDCWD, self.c_str(), directory, target, AT_SYMLINK_FOLLOW);
+                }) != 0) {
+                error = errno;
+            }
+        } else {
+            std::string name = m_Name;
+            if (name.empty()) error = GiveName(name);
+            if (!error) error = replace ? Replace(name) : RenameNoReplace(directory, name, target);
+            if (!error) {
+                g_TempNameSet.store(false);
+                m_Name.clear();
+            }
         }
-        g_TempPathSet.store(false);
-        m_Path.clear();
+        if (error) return error;
     }
+    // the name is in place. fsync has reported any write error already,
+    // so a late one from close is not worth undoing a finished replace
+    m_File.Close();
+    m_Place = nullptr;
     // make the rename itself durable. The target is already replaced, so
     // a failure here is only reported (a directory we may not open for
     // reading, or a file system that cannot sync one, EINVAL, is not a
     // failure)
     m_DirectorySyncError = 0;
-    int dir = open(DirectoryOf(m_Target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        if (fsync(dir) != 0 && errno != EINVAL) m_DirectorySyncError = errno;
-        close(dir);
+    if (syncable && NPT_PlatformCall("tool.fsync-directory", [&] { return fsync(directory); }) != 0 &&
+        errno != EINVAL) {
+        m_DirectorySyncError = errno;
     }
     return 0;
 }
@@ -496,12 +769,63 @@ void
 TempOutput::Discard()
 {
     m_File.Close();
-    if (!m_Path.empty()) {
+    if (!m_Name.empty() && m_Place != nullptr) {
         SignalBlock block;
-        unlink(m_Path.c_str());
-        g_TempPathSet.store(false);
-        m_Path.clear();
+        const int directory = m_Place->m_Directory.Fd();
+        NPT_PlatformCall("tool.unlinkat", [&] { return unlinkat(directory, m_Name.c_str(), 0); });
+        g_TempNameSet.store(false);
     }
+    m_Name.clear();
+    m_Place = nullptr;
+}
+
+/*----------------------------------------------------------------------
+|   secrets
++---------------------------------------------------------------------*/
+void
+DisableCoreDumps()
+{
+    struct rlimit none = {0, 0};
+    setrlimit(RLIMIT_CORE, &none);
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+}
+
+// Whole pages, so that the advice and the lock cover nothing else.
+static std::size_t
+PageRounded(std::size_t size)
+{
+    long page = sysconf(_SC_PAGESIZE);
+    std::size_t unit = page > 0 ? static_cast<std::size_t>(page) : 4096;
+    return (size + unit - 1) / unit * unit;
+}
+
+void*
+AllocateSecretMemory(std::size_t size)
+{
+    std::size_t length = PageRounded(size == 0 ? 1 : size);
+    void* memory = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (memory == MAP_FAILED) return nullptr;
+    // both are best effort: a kernel without MADV_DONTDUMP still has
+    // core dumps turned off, and mlock is limited for unprivileged users
+    madvise(memory, length, MADV_DONTDUMP);
+    mlock(memory, length);
+    return memory;
+}
+
+void
+FreeSecretMemory(void* memory, std::size_t size)
+{
+    if (memory == nullptr) return;
+    std::size_t length = PageRounded(size == 0 ? 1 : size);
+    NPT_WipeMemory(memory, length);
+    munlock(memory, length);
+    munmap(memory, length);
+}
+
+void
+RemoveEnvironmentVariable(const char* name)
+{
+    unsetenv(name);
 }
 
 /*----------------------------------------------------------------------
@@ -510,10 +834,9 @@ TempOutput::Discard()
 SysError
 Terminal::Open()
 {
-    int fd;
-    do {
-        fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
+    int fd = NPT_PlatformCall("tool.open-terminal", [] {
+        return open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    });
     if (fd < 0) return errno;
     m_Tty = FileHandle(fd, true);
     return 0;
@@ -554,9 +877,10 @@ Terminal::ReadSecretLine(const char* prompt, char* buffer, std::size_t capacity,
     while (!error && !line_done) {
         char* into = length < capacity ? buffer + length : overflow;
         std::size_t room = length < capacity ? capacity - length : sizeof(overflow);
-        ssize_t n = read(fd, into, room);
+        ssize_t n = NPT_PlatformTransfer("tool.read-terminal", room, [&](std::size_t count) {
+            return read(fd, into, count);
+        });
         if (n < 0) {
-            if (errno == EINTR) continue;
             error = errno;
             break;
         }
