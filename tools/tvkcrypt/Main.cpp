@@ -314,6 +314,13 @@ Run(const Options& options, const EnvironmentPassword& environment_password)
         }
         // the target is replaced and complete: a warning, not a failure,
         // since exit 1 would say the target was left as it was
+        if (!temp.Leftover().empty()) {
+            std::string directory = options.output.substr(0, options.output.rfind('/') + 1);
+            WriteToStandardError("tvkcrypt: warning: " + output_label +
+                                 " is written, but a temporary name could not be removed: " +
+                                 ErrorText(temp.LeftoverError()) + "; remove '" + directory +
+                                 temp.Leftover() + "' yourself\n");
+        }
         if (SysError error = temp.DirectorySyncError()) {
             WriteToStandardError("tvkcrypt: warning: " + output_label +
                                  " is written, but syncing its directory failed: " +

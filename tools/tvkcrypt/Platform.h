@@ -194,6 +194,11 @@ public:
     // when it worked. The target is replaced either way, but a crash
     // soon after a failure may undo the rename.
     SysError DirectorySyncError() const { return m_DirectorySyncError; }
+    // After a successful Commit: a name in the place's directory that
+    // could not be removed (the replaced file, or a second name of the
+    // output), and why; empty when all is clean.
+    const std::string& Leftover() const { return m_Leftover; }
+    SysError LeftoverError() const { return m_LeftoverError; }
     void Discard();
 
 private:
@@ -204,6 +209,8 @@ private:
     FileHandle  m_File;
     std::string m_Name;  // the named fallback's name, while it exists
     SysError    m_DirectorySyncError = 0;
+    std::string m_Leftover;
+    SysError    m_LeftoverError = 0;
 };
 
 /*----------------------------------------------------------------------

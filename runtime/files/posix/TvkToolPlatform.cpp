@@ -638,8 +638,9 @@ TempOutput::GiveName(std::string& name)
 // never replaced. Where the file system has no such rename, a hard link
 // does the same (link fails on an existing name) and the old name goes.
 static SysError
-RenameNoReplace(int directory, const std::string& from, const char* to)
+RenameNoReplace(int directory, const std::string& from, const char* to, SysError& leftover_error)
 {
+    leftover_error = 0;
     if (NPT_PlatformCall("tool.renameat2", [&] {
             return static_cast<int>(syscall(SYS_renameat2, directory, from.c_str(), directory, to,
                                             RENAME_NOREPLACE));
@@ -652,7 +653,9 @@ RenameNoReplace(int directory, const std::string& from, const char* to)
         }) != 0) {
         return errno;
     }
-    NPT_PlatformCall("tool.unlinkat", [&] { return unlinkat(directory, from.c_str(), 0); });
+    if (NPT_PlatformCall("tool.unlinkat", [&] { return unlinkat(directory, from.c_str(), 0); }) != 0) {
+        leftover_error = errno;
+    }
     return 0;
 }
 
@@ -664,10 +667,26 @@ TempOutput::Replace(const std::string& name)
 {
     const int directory = m_Place->m_Directory.Fd();
     const char* target = m_Place->m_Name.c_str();
+    // hold the object at the name open while it is replaced: its inode
+    // number cannot then be reused by anything swapped in meanwhile
+    FileHandle held;
     struct stat old;
-    SysError error = StatAt(directory, target, AT_SYMLINK_NOFOLLOW, old);
+    SysError error = 0;
+    int fd = NPT_PlatformCall("tool.open-replaced", [&] {
+        return openat(directory, target, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    });
+    if (fd < 0) {
+        error = errno;
+    } else {
+        held = FileHandle(fd, true);
+        if (NPT_PlatformCall("tool.fstat", [&] { return fstat(fd, &old); }) != 0) error = errno;
+    }
     // gone meanwhile: the name is free again, and stays free for nobody
-    if (error == ENOENT) return RenameNoReplace(directory, name, target);
+    if (error == ENOENT) {
+        error = RenameNoReplace(directory, name, target, m_LeftoverError);
+        if (!error && m_LeftoverError) m_Leftover = name;
+        return error;
+    }
     if (error) return error;
     if (S_ISREG(old.st_mode)) {
         // best effort: only root may give a file away
@@ -696,7 +715,10 @@ TempOutput::Replace(const std::string& name)
             return kTargetChanged;
         }
         // the old file now has the temporary's name
-        NPT_PlatformCall("tool.unlinkat", [&] { return unlinkat(directory, name.c_str(), 0); });
+        if (NPT_PlatformCall("tool.unlinkat", [&] { return unlinkat(directory, name.c_str(), 0); }) != 0) {
+            m_LeftoverError = errno;
+            m_Leftover = name;
+        }
         return 0;
     }
     if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return errno;
@@ -718,6 +740,8 @@ SysError
 TempOutput::Commit(unsigned new_mode, bool replace)
 {
     if (!m_File.IsOpen() || m_Place == nullptr) return EBADF;
+    m_Leftover.clear();
+    m_LeftoverError = 0;
     const int directory = m_Place->m_Directory.Fd();
     const bool syncable = m_Place->m_DirectorySyncable;
     const char* target = m_Place->m_Name.c_str();
@@ -741,7 +765,12 @@ TempOutput::Commit(unsigned new_mode, bool replace)
         } else {
             std::string name = m_Name;
             if (name.empty()) error = GiveName(name);
-            if (!error) error = replace ? Replace(name) : RenameNoReplace(directory, name, target);
+            if (!error && replace) {
+                error = Replace(name);
+            } else if (!error) {
+                error = RenameNoReplace(directory, name, target, m_LeftoverError);
+                if (!error && m_LeftoverError) m_Leftover = name;
+            }
             if (!error) {
                 g_TempNameSet.store(false);
                 m_Name.clear();
