@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds and runs every test twice: in the normal optimised build and
-# under AddressSanitizer + UndefinedBehaviorSanitizer.
+# Builds and runs every test in the normal optimised build and under
+# AddressSanitizer + UndefinedBehaviorSanitizer, then under
+# ThreadSanitizer.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -14,4 +15,13 @@ for preset in default sanitize; do
     echo "== $preset: test"
     ctest --preset "$preset"
 done
-echo "== all tests passed in both configurations"
+
+# ThreadSanitizer: the library, the tool (with its two workers) and their
+# tests, without benchmarks and the managed binding; tests labelled
+# no-tsan are left out (see their CMakeLists for why).
+echo "== tsan: build"
+tvk_build tsan
+echo "== tsan: test"
+ctest --preset tsan
+
+echo "== all tests passed in every configuration"
