@@ -119,6 +119,11 @@ tvk_run_step() {
 tvk_run_preset default
 tvk_run_preset sanitize
 
+# ThreadSanitizer: the library, the tool (with its two workers) and their
+# tests, without benchmarks and the managed binding; tests labelled
+# no-tsan are left out (see their CMakeLists for why).
+tvk_run_preset tsan
+
 # AES on 64-bit ARM: only the AES tests, cross-built with Debian's aarch64
 # compiler and run under qemu-aarch64, whose default CPU has the ARMv8 AES
 # instructions, so the hardware ARM path is tested as well.
