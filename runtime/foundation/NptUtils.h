@@ -61,6 +61,13 @@ NPT_Result NPT_ParseSigned32(const char* text, NPT_Int32& value,
                              bool relaxed = true, NPT_Size* chars_used = nullptr);
 NPT_Result NPT_ParseUnsigned32(const char* text, NPT_UInt32& value,
                                bool relaxed = true, NPT_Size* chars_used = nullptr);
+// A decimal number with an optional fraction ('.' only directly before
+// a digit) and an optional exponent ('e' or 'E', a sign, digits that fit
+// 32 bits). The digits and the exponent meet in extended precision and
+// are rounded to float once, so the result is the float nearest the
+// text's value (to the last bit or so), an infinity or zero only when
+// the value lies beyond the float range, and never NaN. A malformed
+// decimal point or exponent gives NPT_ERROR_INVALID_PARAMETERS.
 NPT_Result NPT_ParseFloat32(const char* text, NPT_Float& value, bool relaxed = true);
 
 // Formats format with args and calls function(context, text) once with
