@@ -8,6 +8,7 @@
 #include <new>
 
 #include "NptBlockCipher.h"
+#include "NptWipe.h"
 #include "TvkBlockCipherFactory.h"
 #include "TvkStreamCipher.h"
 
@@ -80,6 +81,8 @@ TVK_CipherInputStream::TVK_CipherInputStream(NPT_Reference<NPT_InputStream>& sou
 +---------------------------------------------------------------------*/
 TVK_CipherInputStream::~TVK_CipherInputStream()
 {
+    // the block buffer holds cleartext or key stream
+    NPT_WipeMemory(m_Buffer, sizeof(m_Buffer));
     delete m_StreamCipher;
     m_Source.Release();
 }

@@ -6,6 +6,21 @@
 #include <memory>
 #include <new>
 
+#include "NptWipe.h"
+
+namespace {
+
+// Deletes the transfer block after overwriting it with zeros.
+struct WipingDelete {
+    void operator()(NPT_Byte* block) const
+    {
+        NPT_WipeMemory(block, NPT_STREAM_COPY_CHUNK_SIZE);
+        delete[] block;
+    }
+};
+
+} // namespace
+
 NPT_Result
 NPT_StreamToStreamCopy(NPT_InputStream&  from,
                        NPT_OutputStream& to,
@@ -17,8 +32,10 @@ NPT_StreamToStreamCopy(NPT_InputStream&  from,
 
     if (offset) NPT_CHECK(from.Seek(offset));
 
-    // the only allocation of the copy; released on every path
-    std::unique_ptr<NPT_Byte[]> block(new (std::nothrow) NPT_Byte[NPT_STREAM_COPY_CHUNK_SIZE]);
+    // the only allocation of the copy; released on every path, wiped
+    // first since it carries whatever the copy moves
+    std::unique_ptr<NPT_Byte[], WipingDelete> block(
+        new (std::nothrow) NPT_Byte[NPT_STREAM_COPY_CHUNK_SIZE]);
     if (!block) return NPT_ERROR_OUT_OF_MEMORY;
 
     NPT_LargeSize total_read = 0;
