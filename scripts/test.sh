@@ -15,3 +15,9 @@ for preset in default sanitize; do
     ctest --preset "$preset"
 done
 echo "== all tests passed in both configurations"
+
+# A short fuzzing run of every target (clang, ASan + UBSan); the corpus
+# replays already ran in ctest above.
+tvk_require_packages clang libclang-rt-14-dev
+echo "== fuzz: each target briefly"
+"$TVK_ROOT/scripts/fuzz.sh" "${TVK_CI_FUZZ_SECONDS:-15}"
