@@ -49,9 +49,9 @@ NPT_StringOutputStream::Write(const void* data, NPT_Size bytes_to_write, NPT_Siz
         // than by Append so that the block left behind, which holds
         // everything written so far, is wiped before it is freed. The
         // new bytes may come from that very block: they are appended
-        // before it goes.
-        // the string's own growth: double, within its largest capacity;
-        // a length it cannot hold fails as its allocation would
+        // before it goes. The growth is the string's own: the capacity
+        // doubles within the largest a string can have, and a length
+        // beyond that fails as the string's allocation would.
         const NPT_UInt64 largest = 0xFFFFFFFFu - 9u;
         NPT_UInt64 needed  = NPT_UInt64(length) + bytes_to_write;
         NPT_UInt64 doubled = 2 * NPT_UInt64(m_String->GetCapacity());
