@@ -148,20 +148,25 @@ TEST(FreedMemory, CipherStreamsWipeTheirBlockBuffer)
     }
 }
 
+// A short copy fills only the start of the block, a long one all of it
+// (and, ending with a shorter read, leaves older bytes behind that).
 TEST(FreedMemory, StreamCopyWipesItsTransferBlock)
 {
-    Bytes cleartext = Repeated("CLEARTXT", 100000);
-    Bytes copy(cleartext.size());
-    FreedBlockWatch watch(kMarker);
-    {
-        BorrowedSource source(cleartext);
-        NPT_DataBuffer sink_buffer;
-        sink_buffer.SetBuffer(copy.data(), static_cast<NPT_Size>(copy.size()));
-        NPT_MemoryStream sink(sink_buffer);
-        ASSERT_EQ(NPT_StreamToStreamCopy(*source.stream, sink), NPT_SUCCESS);
+    for (std::size_t size : {8, 1000, 100000}) {
+        SCOPED_TRACE(size);
+        Bytes cleartext = Repeated("CLEARTXT", size);
+        Bytes copy(cleartext.size());
+        FreedBlockWatch watch(kMarker);
+        {
+            BorrowedSource source(cleartext);
+            NPT_DataBuffer sink_buffer;
+            sink_buffer.SetBuffer(copy.data(), static_cast<NPT_Size>(copy.size()));
+            NPT_MemoryStream sink(sink_buffer);
+            ASSERT_EQ(NPT_StreamToStreamCopy(*source.stream, sink), NPT_SUCCESS);
+        }
+        EXPECT_EQ(watch.Count(), 0);
+        EXPECT_EQ(copy, cleartext);
     }
-    EXPECT_EQ(watch.Count(), 0);
-    EXPECT_EQ(copy, cleartext);
 }
 
 // Growing moves the string to larger blocks; each one left behind, and
