@@ -195,15 +195,16 @@ ParseMagnitude(const char* text,
                NPT_UInt64  limit,
                NPT_UInt64& magnitude,
                bool&       negative,
-               NPT_Size&   count)
+               NPT_UInt64& count)
 {
     magnitude = 0;
     negative  = false;
     count     = 0;
     if (text == nullptr) return NPT_ERROR_INVALID_PARAMETERS;
 
+    // blanks and digits may run past 4 GiB: counted in 64 bits
     const char* p    = text;
-    NPT_Size    used = 0;
+    NPT_UInt64  used = 0;
     if (relaxed) {
         while (IsBlank(*p)) { ++p; ++used; }
     }
@@ -255,15 +256,16 @@ NPT_ParseSigned64(const char* text, NPT_Int64& value, bool relaxed, NPT_Size* ch
 
     NPT_UInt64 m;
     bool       negative;
-    NPT_Size   count;
+    NPT_UInt64 count;
     NPT_CHECK(ParseMagnitude(text, relaxed, true, 0x0CCCCCCCCCCCCCCCull, m, negative, count));
+    if (chars_used && count > 0xFFFFFFFFu) return NPT_ERROR_OUT_OF_RANGE;
 
     if (negative) {
         value = (m == 0x8000000000000000ull) ? INT64_MIN : -static_cast<NPT_Int64>(m);
     } else {
         value = static_cast<NPT_Int64>(m);
     }
-    if (chars_used) *chars_used = count;
+    if (chars_used) *chars_used = static_cast<NPT_Size>(count);
     return NPT_SUCCESS;
 }
 
@@ -275,11 +277,12 @@ NPT_ParseUnsigned64(const char* text, NPT_UInt64& value, bool relaxed, NPT_Size*
 
     NPT_UInt64 m;
     bool       negative;
-    NPT_Size   count;
+    NPT_UInt64 count;
     NPT_CHECK(ParseMagnitude(text, relaxed, false, 0x1999999999999999ull, m, negative, count));
+    if (chars_used && count > 0xFFFFFFFFu) return NPT_ERROR_OUT_OF_RANGE;
 
     value = m;
-    if (chars_used) *chars_used = count;
+    if (chars_used) *chars_used = static_cast<NPT_Size>(count);
     return NPT_SUCCESS;
 }
 

@@ -13,6 +13,8 @@
 |   null or empty text, sign without digits, stray byte (strict)
 |                                       NPT_ERROR_INVALID_PARAMETERS
 |   value outside the result type       NPT_ERROR_OVERFLOW
+|   chars_used given, but the characters used (blanks, sign, digits)
+|   number more than 2^32 - 1           NPT_ERROR_OUT_OF_RANGE
 | All functions are re-entrant and keep no state.
 ****************************************************************/
 #ifndef NPT_UTILS_H

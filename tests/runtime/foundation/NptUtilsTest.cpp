@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "NptUtils.h"
+#include "TestRepeatedMapping.h"
 
 namespace {
 
@@ -228,6 +229,23 @@ TEST(ParseUnsigned32, Cases)
         {"-1", false, BAD, 0, 0},
         {"\t10,", true, OK, 10, 3},
     });
+}
+
+// More than 2^32 - 1 characters used (here blanks before the digit, in
+// relaxed mode): their count does not fit chars_used, so a caller that
+// asks for it is refused rather than told a count cut to 32 bits.
+TEST(ParseInteger, CountPastFourGigabytesIsRefused)
+{
+    const std::uint64_t blanks = std::uint64_t(1) << 32;
+    tvk_test::RepeatedMapping text(blanks, ' ', false, true);
+    ASSERT_TRUE(text.Ok());
+    std::memcpy(text.Data() + blanks, "7", 2);
+
+    NPT_Int64 value = 99;
+    NPT_Size  used = 99;
+    EXPECT_EQ(NPT_ERROR_OUT_OF_RANGE, NPT_ParseSigned64(text.Data(), value, true, &used));
+    EXPECT_EQ(0, value);
+    EXPECT_EQ(0u, used);
 }
 
 /*----------------------------------------------------------------------
