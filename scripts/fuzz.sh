@@ -39,13 +39,15 @@ run_one() {
     local t=$1
     local work="$build/corpus/$t"
     mkdir -p "$work"
-    echo "== fuzz_$t: $seconds s"
+    echo "== fuzz_$t: $seconds s from $(date -u +%H:%M:%S)"
+    local started=$SECONDS
     # libFuzzer writes crash files to the current directory
     local status=0
     (cd "$build" && UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         "./tests/fuzz/fuzz_$t" -max_total_time="$seconds" -print_final_stats=1 \
         -timeout=10 -rss_limit_mb=2048 "corpus/$t" "$TVK_ROOT/tests/fuzz/corpus/$t" \
         >"fuzz_$t.log" 2>&1) || status=$?
+    echo "== fuzz_$t: ran $((SECONDS - started)) s"
     grep -E "^#[0-9]+.*DONE|stat::" "$build/fuzz_$t.log" || true
     if [ $status -ne 0 ]; then
         echo "!! fuzz_$t failed; see $build/fuzz_$t.log" >&2
