@@ -11,6 +11,7 @@
 #include "NptBlockCipher.h"
 #include "NptMemoryStream.h"
 #include "NptStdcFile.h"
+#include "NptWipe.h"
 #include "TvkBlockCipherFactory.h"
 #include "TvkStreamCipher.h"
 
@@ -107,6 +108,8 @@ TVK_CipherInputStream::UseSlicesOnly()
 +---------------------------------------------------------------------*/
 TVK_CipherInputStream::~TVK_CipherInputStream()
 {
+    // the block buffer holds cleartext or key stream
+    NPT_WipeMemory(m_Buffer, sizeof(m_Buffer));
     delete m_StreamCipher;
     m_Source.Release();
 }

@@ -45,7 +45,8 @@ class TVK_BlockCipherFactory;
 class NPT_EXPORT TVK_CipherInputStream : public NPT_InputStream
 {
 public:
-    // Deletes the cipher, then gives up this stream's share of the source.
+    // Wipes the block buffer, deletes the cipher, then gives up this
+    // stream's share of the source.
     ~TVK_CipherInputStream() override;
     TVK_CipherInputStream(const TVK_CipherInputStream&) = delete;
     TVK_CipherInputStream& operator=(const TVK_CipherInputStream&) = delete;

@@ -124,6 +124,11 @@ tvk_run_preset sanitize
 # no-tsan are left out (see their CMakeLists for why).
 tvk_run_preset tsan
 
+# A short fuzzing run of every target (clang, ASan + UBSan); the corpus
+# replays already ran in ctest above.
+tvk_require_packages clang libclang-rt-14-dev || exit 1
+tvk_run_step fuzz "$TVK_ROOT/scripts/fuzz.sh" "${TVK_CI_FUZZ_SECONDS:-15}"
+
 # AES on 64-bit ARM: only the AES tests, cross-built with Debian's aarch64
 # compiler and run under qemu-aarch64, whose default CPU has the ARMv8 AES
 # instructions, so the hardware ARM path is tested as well.

@@ -47,7 +47,9 @@ const NPT_FileOpenMode NPT_FILE_OPEN_MODE_READ       = 0x01;
 // APPEND is given too); GetOutputStream is allowed.
 const NPT_FileOpenMode NPT_FILE_OPEN_MODE_WRITE      = 0x02;
 // With WRITE and without APPEND: the file is created when missing and
-// cut to 0 bytes when present. TRUNCATE has the same effect.
+// cut to 0 bytes when present. TRUNCATE has the same effect. A file
+// created this way is readable and writable by its owner only (it may
+// receive decrypted data); a present file keeps its mode.
 const NPT_FileOpenMode NPT_FILE_OPEN_MODE_CREATE     = 0x04;
 const NPT_FileOpenMode NPT_FILE_OPEN_MODE_TRUNCATE   = 0x08;
 // The opened stream does no buffering of its own (also for the

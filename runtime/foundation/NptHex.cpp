@@ -17,10 +17,12 @@ NPT_Result NPT_BytesFromHex(const char* text, NPT_DataBuffer& bytes)
     NPT_Size byte_count = static_cast<NPT_Size>(length / 2);
 
     NPT_CHECK(bytes.SetDataSize(byte_count));
-    NPT_Byte* out = bytes.UseData();
-    for (NPT_Size i = 0; i < byte_count; ++i) {
+    // the text may pass 4 GiB: its positions are counted in std::size_t
+    NPT_Byte*   out  = bytes.UseData();
+    const char* pair = text;
+    for (NPT_Size i = 0; i < byte_count; ++i, pair += 2) {
         NPT_UInt8 byte = 0;
-        NPT_CHECK(NPT_ByteFromHex(text + 2 * i, byte));
+        NPT_CHECK(NPT_ByteFromHex(pair, byte));
         out[i] = byte;
     }
     return NPT_SUCCESS;

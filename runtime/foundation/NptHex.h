@@ -16,7 +16,8 @@
 
 // Decodes the whole NUL-terminated text into bytes (data size =
 // strlen(text) / 2; an empty text gives a data size of 0).
-//   text null or of odd length (bytes untouched)
+//   text null, of odd length or longer than 2 x (2^32 - 1) characters
+//   (bytes untouched)
 //                                      NPT_ERROR_INVALID_PARAMETERS
 //   a byte that is not a hex digit     NPT_ERROR_INVALID_SYNTAX; bytes
 //                                      keeps the new data size and the

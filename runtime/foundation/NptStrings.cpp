@@ -33,6 +33,16 @@ inline signed char Fold(signed char c, bool ignore_case)
     return c;
 }
 
+// Length of a NUL-terminated text that is to go into a string. A text
+// longer than any string can hold is treated like a failed allocation,
+// not cut to the low 32 bits of its length.
+NPT_Size TextLength(const char* s)
+{
+    std::size_t length = std::strlen(s);
+    if (length > NPT_STRING_MAX_CAPACITY) throw std::bad_alloc();
+    return static_cast<NPT_Size>(length);
+}
+
 // Sum of two sizes of one string; a string cannot exceed 32-bit sizes,
 // and a request that would is treated like a failed allocation.
 NPT_Size CheckedSum(NPT_Size a, NPT_Size b)
@@ -94,7 +104,7 @@ static_assert(sizeof(NPT_String::Buffer) == 8, "string block header must be 8 by
 NPT_String::NPT_String(const char* s) : m_Chars(nullptr)
 {
     if (s == nullptr) return;
-    NPT_Size length = static_cast<NPT_Size>(std::strlen(s));
+    NPT_Size length = TextLength(s);
     m_Chars = Allocate(length, length);
     std::memcpy(m_Chars, s, length);
 }
@@ -156,7 +166,7 @@ NPT_String& NPT_String::operator=(const char* s)
     if (s == nullptr || *s == '\0') {
         Reset();
     } else {
-        Assign(s, static_cast<NPT_Size>(std::strlen(s)));
+        Assign(s, TextLength(s));
     }
     return *this;
 }
@@ -260,7 +270,7 @@ void NPT_String::Append(const char* s, NPT_Size length)
 void NPT_String::Append(const char* s)
 {
     if (s == nullptr) return;
-    Append(s, static_cast<NPT_Size>(std::strlen(s)));
+    Append(s, TextLength(s));
 }
 
 NPT_String& NPT_String::operator+=(const char* s)
@@ -304,13 +314,13 @@ static NPT_String Concatenate(const char* a, NPT_Size a_length, const char* b, N
 NPT_String operator+(const NPT_String& a, const char* b)
 {
     if (b == nullptr) return a;
-    return Concatenate(a.GetChars(), a.GetLength(), b, static_cast<NPT_Size>(std::strlen(b)));
+    return Concatenate(a.GetChars(), a.GetLength(), b, TextLength(b));
 }
 
 NPT_String operator+(const char* a, const NPT_String& b)
 {
     if (a == nullptr) return b;
-    return Concatenate(a, static_cast<NPT_Size>(std::strlen(a)), b.GetChars(), b.GetLength());
+    return Concatenate(a, TextLength(a), b.GetChars(), b.GetLength());
 }
 
 NPT_String operator+(const NPT_String& a, const NPT_String& b)
@@ -442,7 +452,7 @@ void NPT_String::Insert(const char* s, NPT_Size index)
     if (s == nullptr || *s == '\0') return;
     NPT_Size length = GetLength();
     if (index > length) return;
-    NPT_Size s_length = static_cast<NPT_Size>(std::strlen(s));
+    NPT_Size s_length = TextLength(s);
     NPT_Size new_length = CheckedSum(length, s_length);
     // a new block, so s may safely lie inside the old one
     char* chars = Allocate(new_length, new_length);

@@ -22,7 +22,10 @@
 | NPT_SUCCESS) and ToInteger / ToFloat, which return the parser's
 | result (NPT_ERROR_INVALID_PARAMETERS for malformed text,
 | NPT_ERROR_OVERFLOW for a value out of range) and leave the value 0.
-| Out-of-range positions are clipped or ignored, never errors.
+| Out-of-range positions are clipped or ignored, never errors. A length
+| beyond the largest capacity (2^32 - 10 bytes), whether reached by
+| growing or by taking a longer NUL-terminated text, fails as a failed
+| allocation does: std::bad_alloc.
 |
 | Threads: a string is used by one thread at a time; EmptyString is
 | read-only and may be read from any thread.

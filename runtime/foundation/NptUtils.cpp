@@ -195,15 +195,16 @@ ParseMagnitude(const char* text,
                NPT_UInt64  limit,
                NPT_UInt64& magnitude,
                bool&       negative,
-               NPT_Size&   count)
+               NPT_UInt64& count)
 {
     magnitude = 0;
     negative  = false;
     count     = 0;
     if (text == nullptr) return NPT_ERROR_INVALID_PARAMETERS;
 
+    // blanks and digits may run past 4 GiB: counted in 64 bits
     const char* p    = text;
-    NPT_Size    used = 0;
+    NPT_UInt64  used = 0;
     if (relaxed) {
         while (IsBlank(*p)) { ++p; ++used; }
     }
@@ -255,15 +256,16 @@ NPT_ParseSigned64(const char* text, NPT_Int64& value, bool relaxed, NPT_Size* ch
 
     NPT_UInt64 m;
     bool       negative;
-    NPT_Size   count;
+    NPT_UInt64 count;
     NPT_CHECK(ParseMagnitude(text, relaxed, true, 0x0CCCCCCCCCCCCCCCull, m, negative, count));
+    if (chars_used && count > 0xFFFFFFFFu) return NPT_ERROR_OUT_OF_RANGE;
 
     if (negative) {
         value = (m == 0x8000000000000000ull) ? INT64_MIN : -static_cast<NPT_Int64>(m);
     } else {
         value = static_cast<NPT_Int64>(m);
     }
-    if (chars_used) *chars_used = count;
+    if (chars_used) *chars_used = static_cast<NPT_Size>(count);
     return NPT_SUCCESS;
 }
 
@@ -275,11 +277,12 @@ NPT_ParseUnsigned64(const char* text, NPT_UInt64& value, bool relaxed, NPT_Size*
 
     NPT_UInt64 m;
     bool       negative;
-    NPT_Size   count;
+    NPT_UInt64 count;
     NPT_CHECK(ParseMagnitude(text, relaxed, false, 0x1999999999999999ull, m, negative, count));
+    if (chars_used && count > 0xFFFFFFFFu) return NPT_ERROR_OUT_OF_RANGE;
 
     value = m;
-    if (chars_used) *chars_used = count;
+    if (chars_used) *chars_used = static_cast<NPT_Size>(count);
     return NPT_SUCCESS;
 }
 
@@ -351,21 +354,30 @@ NPT_ParseFloat32(const char* text, NPT_Float& value, bool relaxed)
         if (*p == '\0') return NPT_ERROR_INVALID_PARAMETERS;
     }
 
-    long double mantissa   = 0.0L;
-    long double divisor    = 10.0L;
-    bool        fraction   = false;
-    bool        digits     = false;
-    bool        stopped    = false;
-    bool        exponent   = false;
-    NPT_Int32   exp_value  = 0;
+    // The digits are kept as an integer of up to 19 significant digits
+    // and a power of ten, so that neither a long mantissa nor a large
+    // exponent leaves the range of the arithmetic before the two meet.
+    // Digits past the 19th only shift the power (they are below the
+    // precision of any float).
+    NPT_UInt64 significand = 0;
+    int        kept        = 0;      // significant digits in significand
+    NPT_Int64  power       = 0;      // value = significand x 10^power
+    bool       fraction    = false;
+    bool       digits      = false;
+    bool       stopped     = false;
+    NPT_Int32  exp_value   = 0;
     for (; *p && !stopped; ++p) {
         char c = *p;
         if (IsDigit(c)) {
-            if (fraction) {
-                mantissa += (c - '0') / divisor;
-                divisor  *= 10.0L;
-            } else {
-                mantissa = mantissa * 10.0L + (c - '0');
+            int digit = c - '0';
+            if (kept < 19 && (significand != 0 || digit != 0)) {
+                significand = significand * 10 + NPT_UInt64(digit);
+                ++kept;
+                if (fraction) --power;
+            } else if (significand == 0) {
+                if (fraction) --power;   // a leading zero of the fraction
+            } else if (!fraction) {
+                ++power;                 // a dropped digit of the integer part
             }
             digits = true;
         } else if (c == '.') {
@@ -380,8 +392,7 @@ NPT_ParseFloat32(const char* text, NPT_Float& value, bool relaxed)
             if (NPT_FAILED(NPT_ParseSigned32(p + 1, exp_value, relaxed, nullptr))) {
                 return NPT_ERROR_INVALID_PARAMETERS;
             }
-            exponent = true;
-            stopped  = true;
+            stopped = true;
         } else {
             if (!relaxed) return NPT_ERROR_INVALID_PARAMETERS;
             stopped = true;
@@ -389,10 +400,22 @@ NPT_ParseFloat32(const char* text, NPT_Float& value, bool relaxed)
     }
     if (!digits) return NPT_ERROR_INVALID_PARAMETERS;
 
-    float result = ToFloat(mantissa);
-    if (exponent) {
-        double scaled = std::pow(10.0, static_cast<double>(exp_value)) * result;
-        result = ToFloat(scaled);
+    // Scale in extended precision and round to float once. Beyond these
+    // powers the result is an infinity or zero whatever the significand
+    // (at most 19 digits), and the power function would overflow.
+    float result = 0.0f;
+    power += exp_value;
+    if (significand != 0) {
+        long double magnitude = static_cast<long double>(significand);
+        if (power > 4000) {
+            result = HUGE_VALF;
+        } else if (power < -4000) {
+            result = 0.0f;
+        } else if (power >= 0) {
+            result = ToFloat(magnitude * std::pow(10.0L, static_cast<long double>(power)));
+        } else {
+            result = ToFloat(magnitude / std::pow(10.0L, static_cast<long double>(-power)));
+        }
     }
     value = negative ? -result : result;
     return NPT_SUCCESS;

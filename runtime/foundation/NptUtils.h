@@ -13,6 +13,8 @@
 |   null or empty text, sign without digits, stray byte (strict)
 |                                       NPT_ERROR_INVALID_PARAMETERS
 |   value outside the result type       NPT_ERROR_OVERFLOW
+|   chars_used given, but the characters used (blanks, sign, digits)
+|   number more than 2^32 - 1           NPT_ERROR_OUT_OF_RANGE
 | All functions are re-entrant and keep no state.
 ****************************************************************/
 #ifndef NPT_UTILS_H
@@ -61,6 +63,13 @@ NPT_EXPORT NPT_Result NPT_ParseSigned32(const char* text, NPT_Int32& value,
                              bool relaxed = true, NPT_Size* chars_used = nullptr);
 NPT_EXPORT NPT_Result NPT_ParseUnsigned32(const char* text, NPT_UInt32& value,
                                bool relaxed = true, NPT_Size* chars_used = nullptr);
+// A decimal number with an optional fraction ('.' only directly before
+// a digit) and an optional exponent ('e' or 'E', a sign, digits that fit
+// 32 bits). The digits and the exponent meet in extended precision and
+// are rounded to float once, so the result is the float nearest the
+// text's value (to the last bit or so), an infinity or zero only when
+// the value lies beyond the float range, and never NaN. A malformed
+// decimal point or exponent gives NPT_ERROR_INVALID_PARAMETERS.
 NPT_EXPORT NPT_Result NPT_ParseFloat32(const char* text, NPT_Float& value, bool relaxed = true);
 
 // Formats format with args and calls function(context, text) once with

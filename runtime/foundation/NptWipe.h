@@ -2,9 +2,10 @@
 | NptWipe.h - wiping of secret memory.
 |
 | Keys, passwords and key streams are overwritten with zeros before
-| their memory is released. NPT_WipeMemory writes through a volatile
-| pointer and is followed by a compiler barrier, so the stores cannot be
-| removed as dead by the optimiser.
+| their memory is released. NPT_WipeMemory zeroes with memset followed
+| by a compiler barrier (GCC, Clang) or through a volatile pointer
+| (other compilers), so the stores cannot be removed as dead by the
+| optimiser. A null memory does nothing; any thread may call it.
 ****************************************************************/
 #ifndef NPT_WIPE_H
 #define NPT_WIPE_H

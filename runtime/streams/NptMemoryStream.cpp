@@ -9,7 +9,11 @@
 ****************************************************************/
 #include "NptMemoryStream.h"
 
+#include <cstdint>
 #include <cstring>
+#include <memory>
+
+#include "NptWipe.h"
 
 namespace {
 
@@ -33,6 +37,16 @@ CopyBytes(void* to, const NPT_Byte* from, NPT_Size count)
         out[count / 2] = from[count / 2];
         out[count - 1] = from[count - 1];
     }
+}
+
+// Whether p lies within the size bytes at block. Compared as integers:
+// pointers into different objects have no order of their own.
+inline bool
+IsWithin(const NPT_Byte* p, const NPT_Byte* block, NPT_Size size)
+{
+    std::uintptr_t at    = reinterpret_cast<std::uintptr_t>(p);
+    std::uintptr_t start = reinterpret_cast<std::uintptr_t>(block);
+    return at >= start && at - start < size;
 }
 
 // Moves one of the stream's two offsets; both may go anywhere within the
@@ -165,10 +179,35 @@ NPT_MemoryStream::Write(const void* data, NPT_Size bytes_to_write, NPT_Size* byt
     // the end of the write must be representable as a 32-bit size
     if (bytes_to_write > 0xFFFFFFFFu - m_WriteOffset) return NPT_ERROR_OUT_OF_RANGE;
     NPT_Size end = m_WriteOffset + bytes_to_write;
-    NPT_CHECK(m_Buffer->Reserve(end));
 
+    // The bytes may come from this stream's own block. Growing frees that
+    // block, so they are found again by their offset in the new one;
+    // Reserve keeps only the data, so bytes from beyond it are copied
+    // aside first (and wiped afterwards: they may be anything).
+    const NPT_Byte* from       = static_cast<const NPT_Byte*>(data);
+    const NPT_Byte* old_block  = m_Buffer->GetData();
+    const NPT_Size  old_size   = m_Buffer->GetBufferSize();
+    bool            from_block = bytes_to_write > 0 && old_block != nullptr &&
+                                 IsWithin(from, old_block, old_size);
+    if (from_block && end > old_size) {
+        NPT_Size offset = static_cast<NPT_Size>(from - old_block);
+        if (bytes_to_write > m_Buffer->GetDataSize() ||
+            offset > m_Buffer->GetDataSize() - bytes_to_write) {
+            std::unique_ptr<NPT_Byte[]> aside(new NPT_Byte[bytes_to_write]);
+            std::memcpy(aside.get(), from, bytes_to_write);
+            NPT_Result result = Write(aside.get(), bytes_to_write, bytes_written);
+            NPT_WipeMemory(aside.get(), bytes_to_write);
+            return result;
+        }
+        NPT_CHECK(m_Buffer->Reserve(end));
+        from = m_Buffer->GetData() + offset;
+    } else {
+        NPT_CHECK(m_Buffer->Reserve(end));
+    }
+
+    // source and target may overlap within the block
     if (bytes_to_write) {
-        std::memcpy(m_Buffer->UseData() + m_WriteOffset, data, bytes_to_write);
+        std::memmove(m_Buffer->UseData() + m_WriteOffset, from, bytes_to_write);
     }
     m_WriteOffset = end;
     if (m_WriteOffset > m_Buffer->GetDataSize()) {

@@ -73,7 +73,9 @@ public:
     // borrowed block too small), and a write whose end would pass
     // 2^32 - 1 gives NPT_ERROR_OUT_OF_RANGE, null data with
     // bytes_to_write > 0 NPT_ERROR_INVALID_PARAMETERS; positions are then
-    // unchanged.
+    // unchanged. data may point into the stream's own block, overlapping
+    // the target or not: the bytes written are those data held before
+    // the call, even when the write grows (and so moves) the block.
     NPT_Result Write(const void* data,
                      NPT_Size    bytes_to_write,
                      NPT_Size*   bytes_written = nullptr) override;

@@ -6,6 +6,24 @@
 #include <memory>
 #include <new>
 
+#include "NptWipe.h"
+
+namespace {
+
+// Deletes the transfer block after overwriting with zeros the part of
+// it that reads have filled (*used, the largest count read), so that a
+// short copy does not pay for wiping all 64 KiB.
+struct WipingDelete {
+    const NPT_Size* used;
+    void operator()(NPT_Byte* block) const
+    {
+        NPT_WipeMemory(block, *used);
+        delete[] block;
+    }
+};
+
+} // namespace
+
 NPT_Result
 NPT_StreamToStreamCopy(NPT_InputStream&  from,
                        NPT_OutputStream& to,
@@ -17,8 +35,11 @@ NPT_StreamToStreamCopy(NPT_InputStream&  from,
 
     if (offset) NPT_CHECK(from.Seek(offset));
 
-    // the only allocation of the copy; released on every path
-    std::unique_ptr<NPT_Byte[]> block(new (std::nothrow) NPT_Byte[NPT_STREAM_COPY_CHUNK_SIZE]);
+    // the only allocation of the copy; released on every path, wiped
+    // first since it carries whatever the copy moves
+    NPT_Size used = 0;
+    std::unique_ptr<NPT_Byte[], WipingDelete> block(
+        new (std::nothrow) NPT_Byte[NPT_STREAM_COPY_CHUNK_SIZE], WipingDelete{&used});
     if (!block) return NPT_ERROR_OUT_OF_MEMORY;
 
     NPT_LargeSize total_read = 0;
@@ -30,6 +51,9 @@ NPT_StreamToStreamCopy(NPT_InputStream&  from,
 
         NPT_Size   bytes_read = 0;
         NPT_Result result     = from.Read(block.get(), chunk, &bytes_read);
+        // a stream writes only the bytes it reports (never more than asked)
+        NPT_Size filled = bytes_read < chunk ? bytes_read : chunk;
+        if (filled > used) used = filled;
         if (result == NPT_ERROR_END_OF_STREAM) return NPT_SUCCESS;
         if (NPT_FAILED(result)) return result;
         if (bytes_read > chunk) return NPT_ERROR_INTERNAL;

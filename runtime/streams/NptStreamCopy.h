@@ -5,7 +5,8 @@
 | The copy is the last step of every password encryption and
 | decryption: it reads the transforming stream and writes the sink. It
 | uses one 64 KiB heap block for the whole transfer and allocates
-| nothing else. Both streams are borrowed for the call only. Runs on the
+| nothing else; the block carries cleartext, so it is wiped before it is
+| freed. Both streams are borrowed for the call only. Runs on the
 | caller's thread; the streams must not be used elsewhere meanwhile.
 ****************************************************************/
 #ifndef NPT_STREAM_COPY_H

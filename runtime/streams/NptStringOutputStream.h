@@ -7,6 +7,12 @@
 | string (and destroys it) or appends to a caller's string, which must
 | outlive the stream and is never destroyed by it. The stream only
 | appends: it cannot be repositioned. Not safe for concurrent use.
+|
+| What passes through may be cleartext: when the string must grow, the
+| block it leaves is overwritten with zeros before it is freed, and so
+| is an owned string's block when the stream is destroyed. A caller's
+| string keeps its last block; wiping it is the caller's business.
+| Growth doubles the capacity, as the string's own Append does.
 ****************************************************************/
 #ifndef NPT_STRING_OUTPUT_STREAM_H
 #define NPT_STRING_OUTPUT_STREAM_H
@@ -40,6 +46,8 @@ public:
     const NPT_String& GetString() const { return *m_String; }
 
 private:
+    static void WipeChars(NPT_String& string);
+
     NPT_String* m_String;
     bool        m_StringIsOwned;
 };

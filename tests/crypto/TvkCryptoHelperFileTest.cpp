@@ -16,6 +16,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -164,6 +165,28 @@ TEST_F(PasswordFileForm, LongerOutputIsCutToTheNewLength)
     WriteFile(Path("out"), MakePattern(10000, 43));
     ASSERT_EQ(RunFiles(NPT_BlockCipher::ENCRYPT, Path("in"), Path("out")), NPT_SUCCESS);
     EXPECT_EQ(ReadFile(Path("out")), Encrypted(input));
+}
+
+// A new output may hold decrypted secrets: only its owner may read it,
+// whatever the umask lets through. An existing output keeps its mode.
+TEST_F(PasswordFileForm, NewOutputIsPrivateAndAnExistingOneKeepsItsMode)
+{
+    WriteFile(Path("in"), MakePattern(100, 44));
+    WriteFile(Path("existing"), MakePattern(10, 45));
+    ASSERT_EQ(chmod(Path("existing").c_str(), 0664), 0);
+
+    const mode_t old_umask = umask(022);
+    NPT_Result created  = RunFiles(NPT_BlockCipher::DECRYPT, Path("in"), Path("new"));
+    NPT_Result replaced = RunFiles(NPT_BlockCipher::DECRYPT, Path("in"), Path("existing"));
+    umask(old_umask);
+    ASSERT_EQ(created, NPT_SUCCESS);
+    ASSERT_EQ(replaced, NPT_SUCCESS);
+
+    struct stat info;
+    ASSERT_EQ(stat(Path("new").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    ASSERT_EQ(stat(Path("existing").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0664u);
 }
 
 TEST_F(PasswordFileForm, FailuresBeforeTheOutputIsOpenedLeaveItUncreated)

@@ -125,7 +125,9 @@ std::FILE* NPT_PlatformOpenFile(const char* path, NPT_PlatformOpenKind kind)
             return nullptr;
     }
 
-    int fd = RetryOnInterrupt([&] { return open(path, flags, 0666); });
+    // a new output may receive decrypted data: its owner's alone
+    const mode_t create_mode = kind == NPT_PLATFORM_OPEN_CREATE_TRUNCATE ? 0600 : 0666;
+    int fd = RetryOnInterrupt([&] { return open(path, flags, create_mode); });
     if (fd < 0) return nullptr;
 
     struct stat info;

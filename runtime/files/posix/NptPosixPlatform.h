@@ -54,6 +54,10 @@ enum NPT_PlatformOpenKind {
 // non-regular files are not locked. Closing the stream (fclose) releases
 // the lock.
 //
+// The truncating kind creates a missing file with mode 0600 (less what
+// the umask removes), since it may receive decrypted data; the append
+// kind creates with 0666 less the umask. An existing file keeps its mode.
+//
 // A directory never opens: EISDIR.
 std::FILE* NPT_PlatformOpenFile(const char* path, NPT_PlatformOpenKind kind);
 

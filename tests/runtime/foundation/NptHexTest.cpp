@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "NptHex.h"
+#include "TestRepeatedMapping.h"
+
+using tvk_test::RepeatedMapping;
 
 namespace {
 
@@ -86,4 +91,26 @@ TEST(NptHexTest, RoundTripOfEveryByteValue)
         ASSERT_EQ(NPT_BytesFromHex(text.GetChars(), decoded), NPT_SUCCESS);
         EXPECT_EQ(Data(decoded), all);
     }
+}
+
+// Positions in a text of more than 2^32 characters must not wrap: the
+// pair at 2^32 is not the pair at 0. The text is valid hex up to 2^32
+// and invalid there, so a decoder that wraps back to the start reports
+// success.
+TEST(NptHexTest, TextPastFourGigabytesIsDecodedWhereItIs)
+{
+    const std::uint64_t valid_length = std::uint64_t(1) << 32;
+    RepeatedMapping text(valid_length, '0', false, true);
+    ASSERT_TRUE(text.Ok());
+    std::memcpy(text.Data() + valid_length, "zz", 3);
+
+    // the 2^31 + 1 decoded bytes go to a borrowed block mapped the same way
+    const std::uint64_t byte_count = valid_length / 2 + 1;
+    RepeatedMapping block(byte_count, 0x55, true, false);
+    ASSERT_TRUE(block.Ok());
+    NPT_DataBuffer bytes;
+    bytes.SetBuffer(reinterpret_cast<NPT_Byte*>(block.Data()), static_cast<NPT_Size>(byte_count));
+
+    EXPECT_EQ(NPT_BytesFromHex(text.Data(), bytes), NPT_ERROR_INVALID_SYNTAX);
+    EXPECT_EQ(bytes.GetDataSize(), byte_count);
 }

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdint>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "NptStrings.h"
+#include "TestRepeatedMapping.h"
 
 namespace {
 
@@ -556,4 +559,26 @@ TEST(NptListTest, CopiesOwnTheirItemsAndKeepTheOrder)
     EXPECT_EQ(list.GetItemCount(), 0u);
     EXPECT_FALSE(list.GetFirstItem());
     EXPECT_EQ(copy.GetItemCount(), 3u);
+}
+
+// A text longer than any string can hold fails as an allocation would,
+// whichever operation takes it, instead of being cut to the low 32 bits
+// of its length (a text of 2^32 + 5 bytes became one of 5).
+TEST(NptStringTest, TextPastFourGigabytesIsRefusedNotCut)
+{
+    const std::uint64_t body = std::uint64_t(1) << 32;
+    tvk_test::RepeatedMapping mapping(body, 'x', false, true);
+    ASSERT_TRUE(mapping.Ok());
+    std::memcpy(mapping.Data() + body, "abcde", 6);
+    const char* text = mapping.Data();
+
+    NPT_String s("ab");
+    EXPECT_THROW(NPT_String{text}, std::bad_alloc);
+    EXPECT_THROW(s = text, std::bad_alloc);
+    EXPECT_THROW(s.Append(text), std::bad_alloc);
+    EXPECT_THROW(s += text, std::bad_alloc);
+    EXPECT_THROW(s + text, std::bad_alloc);
+    EXPECT_THROW(text + s, std::bad_alloc);
+    EXPECT_THROW(s.Insert(text, 1), std::bad_alloc);
+    EXPECT_STREQ(s.GetChars(), "ab");
 }

@@ -1,6 +1,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "NptUtils.h"
+#include "TestRepeatedMapping.h"
 
 namespace {
 
@@ -229,6 +231,23 @@ TEST(ParseUnsigned32, Cases)
     });
 }
 
+// More than 2^32 - 1 characters used (here blanks before the digit, in
+// relaxed mode): their count does not fit chars_used, so a caller that
+// asks for it is refused rather than told a count cut to 32 bits.
+TEST(ParseInteger, CountPastFourGigabytesIsRefused)
+{
+    const std::uint64_t blanks = std::uint64_t(1) << 32;
+    tvk_test::RepeatedMapping text(blanks, ' ', false, true);
+    ASSERT_TRUE(text.Ok());
+    std::memcpy(text.Data() + blanks, "7", 2);
+
+    NPT_Int64 value = 99;
+    NPT_Size  used = 99;
+    EXPECT_EQ(NPT_ERROR_OUT_OF_RANGE, NPT_ParseSigned64(text.Data(), value, true, &used));
+    EXPECT_EQ(0, value);
+    EXPECT_EQ(0u, used);
+}
+
 /*----------------------------------------------------------------------
 |   float parsing
 +---------------------------------------------------------------------*/
@@ -286,6 +305,38 @@ TEST(ParseFloat32, Cases)
         } else {
             EXPECT_EQ(c.value, value) << label;
         }
+    }
+}
+
+// Whatever the mantissa and exponent, an accepted text gives the float
+// nearest to its decimal value (what the C library's strtof, which
+// rounds correctly, gives): never NaN, an infinity or zero only when
+// the value itself lies beyond the float range.
+TEST(ParseFloat32, GivesTheNearestFloat)
+{
+    const std::string zeros39(39, '0');
+    const std::string zeros60(60, '0');
+    const std::string zeros5000(5000, '0');
+    const std::string texts[] = {
+        "0e400", "-0e400", "0.0e-99999", "0e2147483647",
+        "1" + zeros39 + "e-30",            // mantissa past the float range
+        "1" + zeros5000 + "e-5000",        // mantissa past every range
+        "1" + zeros5000,
+        "0." + zeros60 + "1e61",           // fraction below the float range
+        "0." + zeros5000 + "25e5001",
+        "1e39", "-1e39", "1e-46", "1e-45", "2.5e-45", "1.17549435e-38",
+        "3.4028235e38", "3.40282356e38", "3.40282357e38",
+        "16777217", "16777219", "0.1", "7.038531e-26", ".1e1",
+        "123456789012345678901234567890", "9.999999999999999999999e-1",
+        "4.9406564584124654e-324", "1e2147483647", "1e-2147483648",
+    };
+    for (const std::string& text : texts) {
+        NPT_Float value = 7.0f;
+        ASSERT_EQ(NPT_SUCCESS, NPT_ParseFloat32(text.c_str(), value, false)) << text;
+        float expected = std::strtof(text.c_str(), nullptr);
+        EXPECT_FALSE(std::isnan(value)) << text;
+        EXPECT_EQ(expected, value) << text;
+        EXPECT_EQ(std::signbit(expected), std::signbit(value)) << text;
     }
 }
 

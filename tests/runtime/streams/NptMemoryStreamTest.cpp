@@ -141,6 +141,40 @@ TEST(MemoryStream, WritesOverwriteThenExtend)
     }
 }
 
+// Bytes taken from the stream's own block: the write must see them as
+// they were before it, whether it overlaps them or grows (and so moves)
+// the block they lie in.
+TEST(MemoryStream, WritesBytesFromItsOwnBlock)
+{
+    struct Case { NPT_Size data_size; NPT_Size from; NPT_Size count; NPT_Position at; };
+    const Case cases[] = {
+        {64, 0, 48, 8},      // forward overlap within the capacity
+        {64, 8, 48, 0},      // backward overlap
+        {64, 0, 64, 64},     // append the whole data: grows the block
+        {64, 0, 64, 32},     // overlap and grow
+        {64, 40, 24, 60},    // tail to past the end, growing
+        {64, 16, 16, 16},    // onto itself
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "from " << c.from << " count " << c.count
+                                        << " at " << c.at);
+        std::vector<NPT_Byte> model = MakePattern(c.data_size, 3);
+        NPT_MemoryStream stream(model.data(), c.data_size);
+        ASSERT_EQ(c.data_size, stream.GetBuffer().GetBufferSize());
+        ASSERT_EQ(NPT_SUCCESS, stream.OutputSeek(c.at));
+
+        std::vector<NPT_Byte> source(model.begin() + c.from, model.begin() + c.from + c.count);
+        if (model.size() < c.at + c.count) model.resize(c.at + c.count);
+        std::copy(source.begin(), source.end(), model.begin() + c.at);
+
+        NPT_Size written = 0;
+        ASSERT_EQ(NPT_SUCCESS, stream.Write(stream.GetData() + c.from, c.count, &written));
+        EXPECT_EQ(c.count, written);
+        ASSERT_EQ(model.size(), stream.GetDataSize());
+        EXPECT_TRUE(std::equal(model.begin(), model.end(), stream.GetData()));
+    }
+}
+
 TEST(MemoryStream, OwnedStorageGrowsGeometrically)
 {
     // one byte at a time: the capacity doubles (1, 2, 4, ... 1024)
