@@ -22,6 +22,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -225,6 +226,7 @@ struct TerminalStep {
     std::string wait_for;  // text to wait for in the terminal output
     std::string send;      // then written to the terminal (may be empty)
     int         pause_ms = 0;
+    unsigned short resize_to = 0;  // then the terminal gets this many columns
 };
 
 struct TerminalResult {
@@ -234,12 +236,15 @@ struct TerminalResult {
     bool        echo_at_end = false;  // the terminal echoes input after the run
 };
 
-// stdin_fd >= 0 replaces the terminal as standard input. before_wait
-// runs once all steps are played, before the output is drained.
+// stdin_fd >= 0 replaces the terminal as standard input, stdout_fd >= 0
+// as standard output. before_wait runs once all steps are played, before
+// the output is drained. columns > 0: the terminal's width at the start
+// (else the pseudo-terminal's default, which says 0).
 inline TerminalResult
 RunOnTerminal(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
               const std::vector<TerminalStep>& steps, int stdin_fd = -1,
-              const std::function<void()>& before_wait = nullptr, int timeout_seconds = 30)
+              const std::function<void()>& before_wait = nullptr, int timeout_seconds = 30,
+              int stdout_fd = -1, unsigned short columns = 0)
 {
     TerminalResult result;
     std::vector<std::string> argv_strings;
@@ -250,13 +255,18 @@ RunOnTerminal(const std::vector<std::string>& args, const std::map<std::string, 
     std::vector<char*> envp = PointersTo(env_strings);
 
     int master = -1;
-    pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    struct winsize size;
+    std::memset(&size, 0, sizeof(size));
+    size.ws_row = 24;
+    size.ws_col = columns;
+    pid_t pid = forkpty(&master, nullptr, nullptr, columns > 0 ? &size : nullptr);
     if (pid < 0) {
         result.all_steps_seen = false;
         return result;
     }
     if (pid == 0) {
         if (stdin_fd >= 0) dup2(stdin_fd, 0);
+        if (stdout_fd >= 0) dup2(stdout_fd, 1);
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
@@ -284,6 +294,11 @@ RunOnTerminal(const std::vector<std::string>& args, const std::map<std::string, 
         }
         seen_up_to = at + step.wait_for.size();
         if (step.pause_ms > 0) usleep(static_cast<useconds_t>(step.pause_ms) * 1000);
+        if (step.resize_to > 0) {
+            // the kernel sends SIGWINCH to the terminal's foreground group
+            size.ws_col = step.resize_to;
+            ioctl(master, TIOCSWINSZ, &size);
+        }
         if (!step.send.empty()) {
             ssize_t w = write(master, step.send.data(), step.send.size());
             (void)w;

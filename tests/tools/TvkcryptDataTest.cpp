@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Transform.h"
@@ -191,7 +192,9 @@ TEST_F(RangeTest, OffsetsBeyond4GiBSeekAndWrap)
     EXPECT_NE(low.out, std::string(3000, '\0'));
 }
 
-TEST(NoticeTest, EncryptingMoreThan4GiBIsNoticedUnlessQuiet)
+// A warning about the data's safety: -q (progress and notices off)
+// still prints it, only -qq hides it.
+TEST(NoticeTest, EncryptingMoreThan4GiBIsWarnedUnlessQuietTwice)
 {
     TempDir dir;
     const std::string path = dir / "big";
@@ -201,13 +204,15 @@ TEST(NoticeTest, EncryptingMoreThan4GiBIsNoticedUnlessQuiet)
     close(fd);
     if (!sparse_ok) GTEST_SKIP() << "no sparse 4 GiB file here";
 
-    for (bool quiet : {false, true}) {
-        SCOPED_TRACE(quiet ? "quiet" : "not quiet");
-        // notices come before any data is written: once the output has
+    const std::vector<std::pair<std::vector<std::string>, bool>> cases = {
+        {{}, true}, {{"-q"}, true}, {{"--quiet"}, true}, {{"-qq"}, false}, {{"-q", "--quiet"}, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first.empty() ? "no option" : c.first.front() + " x" + std::to_string(c.first.size()));
+        // warnings come before any data is written: once the output has
         // grown, stop the run
         RunSpec spec;
         spec.args = {"encrypt", path, "-o", dir / "out"};
-        if (quiet) spec.args.push_back("-q");
+        spec.args.insert(spec.args.end(), c.first.begin(), c.first.end());
         spec.env["TVK_PASSWORD"] = kPassword;
         spec.watch = [&](pid_t pid, const std::string&) {
             std::string temporary = HeldTemporary(pid, dir.Path());
@@ -218,9 +223,9 @@ TEST(NoticeTest, EncryptingMoreThan4GiBIsNoticedUnlessQuiet)
         };
         RunResult run = RunTool(spec);
         EXPECT_EQ(run.signal, SIGTERM);
-        const bool noticed =
-            run.err.find("tvkcrypt: note: encrypting more than 4 GiB") != std::string::npos;
-        EXPECT_EQ(noticed, !quiet) << run.err;
+        const bool warned =
+            run.err.find("tvkcrypt: warning: encrypting more than 4 GiB") != std::string::npos;
+        EXPECT_EQ(warned, c.second) << run.err;
         EXPECT_EQ(dir.List(), std::vector<std::string>{"big"});
     }
 }
@@ -294,6 +299,57 @@ TEST(TargetTest, RootReplacingAnotherUsersFileLeavesItTheirs)
     EXPECT_EQ(ReadFile(dir / "theirs"), Library("text", kPassword, NPT_BlockCipher::ENCRYPT));
 }
 
+// --in-place writes into the file itself: same inode, so hard links see
+// the new content and the mode stays; a longer old file is cut to the
+// output's length, a shorter one grows; nothing else appears beside it.
+TEST(TargetTest, InPlaceKeepsTheFileAndCutsItToTheOutput)
+{
+    const std::string clear = PatternData(2 * B + 5, 9);  // two workers
+    const std::string expected = Library(clear, kPassword, NPT_BlockCipher::ENCRYPT);
+    for (std::size_t old_size : {std::size_t(0), std::size_t(10), 3 * B}) {
+        SCOPED_TRACE(old_size);
+        TempDir dir;
+        WriteFile(dir / "clear", clear);
+        WriteFile(dir / "target", PatternData(old_size, 5));
+        ASSERT_EQ(chmod((dir / "target").c_str(), 0640), 0);
+        ASSERT_EQ(link((dir / "target").c_str(), (dir / "link").c_str()), 0);
+        struct stat before, after;
+        ASSERT_EQ(stat((dir / "target").c_str(), &before), 0);
+
+        ExpectSuccess(RunWithPassword({"encrypt", dir / "clear", "-f", "--in-place", "-o", dir / "target"},
+                                      kPassword));
+        ASSERT_EQ(stat((dir / "target").c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(ModeOf(dir / "target"), 0640u);
+        EXPECT_TRUE(SameBytes(ReadFile(dir / "link"), expected));
+        EXPECT_EQ(dir.List(), (std::vector<std::string>{"clear", "link", "target"}));
+    }
+}
+
+// The case --in-place exists for: a file the user may write in a
+// directory they may not (run as nobody in a directory owned by root).
+TEST(TargetTest, InPlaceWorksWhereTheDirectoryIsNotWritable)
+{
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to run the tool as another user";
+    TempDir dir;
+    const std::string clear = PatternData(5000);
+    WriteFile(dir / "clear", clear);
+    WriteFile(dir / "target", "old");
+    ASSERT_EQ(chmod(dir.Path().c_str(), 0755), 0);
+    ASSERT_EQ(chmod((dir / "clear").c_str(), 0644), 0);
+    ASSERT_EQ(chmod((dir / "target").c_str(), 0666), 0);
+    RunSpec spec;
+    spec.args = {"encrypt", dir / "clear", "-f", "--in-place", "-o", dir / "target"};
+    spec.env["TVK_PASSWORD"] = kPassword;
+    spec.drop_root = true;
+    RunResult run = RunTool(spec);
+    if (run.exited && (run.exit_code == 126 || run.exit_code == 127)) {
+        GTEST_SKIP() << "the tool cannot be run as another user from here";
+    }
+    ExpectSuccess(run);
+    EXPECT_TRUE(SameBytes(ReadFile(dir / "target"), Library(clear, kPassword, NPT_BlockCipher::ENCRYPT)));
+}
+
 TEST(TargetTest, DevicesAreWrittenDirectlyWithoutForce)
 {
     TempDir dir;
@@ -314,14 +370,18 @@ TEST(PasswordSourceTest, FileFirstLineWinsOverTheEnvironment)
     const std::vector<std::string> files = {"from file", "from file\n", "from file\r\n",
                                             "from file\nsecond line\n"};
     for (const std::string& content : files) {
-        SCOPED_TRACE(content);
-        WriteFile(dir / "pw", content);
-        RunSpec spec;
-        spec.args = {"encrypt", "--password-file", dir / "pw", dir / "clear"};
-        spec.env["TVK_PASSWORD"] = "from environment";
-        RunResult run = RunTool(spec);
-        ExpectSuccess(run);
-        EXPECT_TRUE(SameBytes(run.out, expected));
+        // the same first line from a file and from standard input ("-")
+        for (bool from_stdin : {false, true}) {
+            SCOPED_TRACE(content + (from_stdin ? " on standard input" : " in a file"));
+            WriteFile(dir / "pw", content);
+            RunSpec spec;
+            spec.args = {"encrypt", "--password-file", from_stdin ? "-" : dir / "pw", dir / "clear"};
+            if (from_stdin) spec.stdin_data = content;
+            spec.env["TVK_PASSWORD"] = "from environment";
+            RunResult run = RunTool(spec);
+            ExpectSuccess(run);
+            EXPECT_TRUE(SameBytes(run.out, expected));
+        }
     }
     RunResult run = RunWithPassword({"encrypt", dir / "clear"}, "from file");
     ExpectSuccess(run);

@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ToolRunner.h"
@@ -125,6 +126,28 @@ INSTANTIATE_TEST_SUITE_P(
                     -1, "contains a zero byte"},
         FailureCase{"NoPasswordAndNoTerminal", {"encrypt", "@/clear", "-f", "-o", "@/target"},
                     nullptr, false, -1, "no password"},
+        // the temporary output needs the directory; the message says so
+        // and offers --in-place, which only needs the file
+        FailureCase{"UnwritableDirectory", {"encrypt", "@/clear", "-f", "-o", "@/target"},
+                    [](const TempDir& d) { chmod(d.Path().c_str(), 0755); }, true, -1,
+                    "the directory must be writable; --in-place writes into the existing file",
+                    true},
+        FailureCase{"InPlaceWithoutForce", {"encrypt", "@/clear", "--in-place", "-o", "@/target"},
+                    nullptr, true, -1, "already exists; use --force"},
+        FailureCase{"InPlaceMissingTarget",
+                    {"encrypt", "@/clear", "-f", "--in-place", "-o", "@/other"}, nullptr, true, -1,
+                    "/other' does not exist"},
+        FailureCase{"InPlaceIntoTheInput",
+                    {"encrypt", "@/target", "-f", "--in-place", "-o", "@/target"}, nullptr, true, -1,
+                    "cannot write into the input file itself"},
+        FailureCase{"InPlaceThroughALink",
+                    {"encrypt", "@/clear", "-f", "--in-place", "-o", "@/link"},
+                    [](const TempDir& d) { symlink((d / "target").c_str(), (d / "link").c_str()); },
+                    true, -1, "does not write through the symbolic link"},
+        FailureCase{"InPlaceIntoAnUnwritableFile",
+                    {"encrypt", "@/clear", "-f", "--in-place", "-o", "@/target"},
+                    [](const TempDir& d) { chmod(d.Path().c_str(), 0777); }, true, -1,
+                    "/target': permission denied", true},
         FailureCase{"OffsetPastTheEnd",
                     {"decrypt", "--offset", "3145729", "@/clear", "-f", "-o", "@/target"}, nullptr,
                     true, -1, "past the end"}),
@@ -293,6 +316,8 @@ TEST(UsageTest, ExitsTwoWithoutTouchingAnything)
         {{"decrypt", "--password", "secret", "@/in"}, refusal},
         {{"decrypt", "--password=secret", "@/in"}, refusal},
         {{"encrypt", "--passphrase", "secret", "@/in"}, refusal},
+        {{"encrypt", "--password-file", "-"}, "--password-file - reads standard input"},
+        {{"decrypt", "--password-file=-", "-"}, "--password-file - reads standard input"},
     };
     for (const UsageCase& c : cases) {
         TempDir dir;
@@ -323,6 +348,23 @@ TEST(UsageTest, HelpAndVersion)
     RunResult run = RunWithPassword({"--version"}, kPassword);
     EXPECT_EQ(run.exit_code, 0);
     EXPECT_EQ(run.out.rfind("tvkcrypt ", 0), 0u);
+}
+
+// A file name in a message never carries a raw control byte: a newline
+// would forge a second message line, an escape drives the terminal.
+TEST(MessageTest, FileNamesWithControlBytesShowEscaped)
+{
+    TempDir dir;
+    const std::vector<std::pair<std::string, std::string>> names = {
+        {"new\nline", "new\\nline"}, {"\x1b]0;title\x07", "\\x1b]0;title\\x07"}};
+    for (const auto& name : names) {
+        RunResult run = RunWithPassword({"encrypt", dir / name.first}, kPassword);
+        EXPECT_EQ(run.exit_code, 1);
+        const std::string shown = "$'" + dir.Path() + "/" + name.second + "': no such file";
+        EXPECT_NE(run.err.find(shown), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+        EXPECT_EQ(run.err.find('\x1b'), std::string::npos) << run.err;
+    }
 }
 
 }  // namespace

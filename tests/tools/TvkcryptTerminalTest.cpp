@@ -1,6 +1,8 @@
 // tvkcrypt on a pseudo-terminal: the password prompt without echo,
-// asked twice when encrypting; the progress bar on standard error; and
-// no encrypted bytes on a terminal.
+// asked twice when encrypting or decrypting over an existing file, and
+// shown even when standard output is a pipe; the progress bar on
+// standard error, as wide as the terminal; and no encrypted bytes on a
+// terminal.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -8,6 +10,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ToolRunner.h"
@@ -160,6 +163,142 @@ TEST(ProgressTest, ShownForSlowUnknownSizeInputUnlessQuiet)
             EXPECT_NE(result.screen.find("MiB/s"), std::string::npos) << result.screen;
         }
     }
+}
+
+// Decrypting over an existing file with --force: a mistyped password
+// would replace it with garbage, so it is asked twice; a new file, or
+// one the run may not replace, needs it once.
+TEST(PromptTwiceTest, DecryptingOverAnExistingFileConfirmsThePassword)
+{
+    struct Case {
+        const char* name;
+        bool target_exists;
+        std::vector<TerminalStep> steps;
+        int exit_code;
+    };
+    const std::vector<Case> cases = {
+        {"existing, matching", true,
+         {{"Password: ", "s3cret word\n"}, {"Repeat password: ", "s3cret word\n"}}, 0},
+        {"existing, mismatching", true,
+         {{"Password: ", "s3cret word\n"}, {"Repeat password: ", "wrong word\n"}}, 1},
+        {"new file", false, {{"Password: ", "s3cret word\n"}}, 0},
+    };
+    const std::string clear = PatternData(3000);
+    const std::string original = "the file before";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        WriteFile(dir / "enc", LibraryTransform(clear, "s3cret word"));
+        if (c.target_exists) WriteFile(dir / "out", original);
+        TerminalResult result =
+            RunOnTerminal({"decrypt", dir / "enc", "--force", "-o", dir / "out"}, {}, c.steps);
+        EXPECT_TRUE(result.all_steps_seen) << result.screen;
+        EXPECT_EQ(result.run.exit_code, c.exit_code) << result.screen;
+        EXPECT_EQ(result.screen.find("s3cret"), std::string::npos) << "echoed: " << result.screen;
+        if (c.exit_code == 0) {
+            EXPECT_EQ(ReadFile(dir / "out"), clear);
+            EXPECT_EQ(result.screen.find("Repeat") != std::string::npos, c.target_exists);
+        } else {
+            EXPECT_NE(result.screen.find("the passwords do not match"), std::string::npos);
+            EXPECT_EQ(ReadFile(dir / "out"), original);
+        }
+    }
+}
+
+// Reads a pipe to its end on a thread, pausing delay_ms after each MiB
+// when asked (a reader that keeps the tool busy for a while).
+class PipeReader
+{
+public:
+    explicit PipeReader(int delay_ms) {
+        if (pipe2(m_Fds, O_CLOEXEC) != 0) m_Fds[0] = m_Fds[1] = -1;
+        m_Thread = std::thread([this, delay_ms] {
+            char buffer[1 << 16];
+            ssize_t n;
+            while ((n = read(m_Fds[0], buffer, sizeof(buffer))) > 0) {
+                const std::size_t mib_before = m_Data.size() >> 20;
+                m_Data.append(buffer, static_cast<std::size_t>(n));
+                if (delay_ms > 0 && (m_Data.size() >> 20) != mib_before) {
+                    usleep(static_cast<useconds_t>(delay_ms) * 1000);
+                }
+            }
+        });
+    }
+    ~PipeReader() { Finish(); }
+    int WriteEnd() const { return m_Fds[1]; }
+    // Call once the writer is gone: returns everything read.
+    const std::string& Finish() {
+        if (m_Fds[1] >= 0) close(m_Fds[1]);
+        m_Fds[1] = -1;
+        if (m_Thread.joinable()) m_Thread.join();
+        if (m_Fds[0] >= 0) close(m_Fds[0]);
+        m_Fds[0] = -1;
+        return m_Data;
+    }
+
+private:
+    int m_Fds[2];
+    std::string m_Data;
+    std::thread m_Thread;
+};
+
+// "tvkcrypt decrypt f | less": the prompt goes to the terminal, not into
+// the pipe, and only the cleartext goes down the pipe.
+TEST(PipedOutputTest, ThePromptStillReachesTheTerminal)
+{
+    TempDir dir;
+    const std::string clear = PatternData(4000);
+    WriteFile(dir / "enc", LibraryTransform(clear, "s3cret word"));
+    PipeReader out(0);
+    TerminalResult result = RunOnTerminal({"decrypt", dir / "enc"}, {}, {{"Password: ", "s3cret word\n"}},
+                                          -1, nullptr, 30, out.WriteEnd());
+    EXPECT_TRUE(result.all_steps_seen) << result.screen;
+    EXPECT_EQ(result.run.exit_code, 0) << result.screen;
+    EXPECT_EQ(out.Finish(), clear);
+    EXPECT_EQ(result.screen.find("s3cret"), std::string::npos) << result.screen;
+}
+
+// The lines the bar drew: the text after each "\r" up to its "\033[K".
+std::vector<std::string>
+BarLines(const std::string& screen)
+{
+    std::vector<std::string> lines;
+    std::string::size_type at = 0;
+    while ((at = screen.find('\r', at)) != std::string::npos) {
+        std::string::size_type end = screen.find("\033[K", at);
+        if (end == std::string::npos) break;
+        if (end > at + 1) lines.push_back(screen.substr(at + 1, end - at - 1));
+        at = end;
+    }
+    return lines;
+}
+
+// A file of known size (the bar with its percentage) written to a slow
+// pipe: the bar fills a 40-column terminal, and once the terminal is
+// resized to 200 columns the next lines fill that.
+TEST(ProgressTest, FitsTheTerminalAndFollowsAResize)
+{
+    TempDir dir;
+    const off_t size = off_t(65) << 20;  // above the bar's 64 MiB threshold
+    int fd = open((dir / "big").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(ftruncate(fd, size), 0);
+    close(fd);
+    PipeReader out(40);
+    TerminalResult result = RunOnTerminal(
+        {"encrypt", dir / "big"}, {{"TVK_PASSWORD", "pw"}},
+        {{"encrypting", ""}, {"\033[K", "", 0, 200}}, -1, nullptr, 120, out.WriteEnd(), 40);
+    EXPECT_TRUE(result.all_steps_seen) << result.screen;
+    EXPECT_EQ(result.run.exit_code, 0) << result.screen;
+    EXPECT_EQ(out.Finish().size(), static_cast<std::size_t>(size));
+
+    const std::vector<std::string> lines = BarLines(result.screen);
+    ASSERT_GE(lines.size(), 2u) << result.screen;
+    EXPECT_EQ(lines.front().size(), 39u) << lines.front();
+    EXPECT_NE(lines.front().find('['), std::string::npos) << lines.front();
+    EXPECT_EQ(lines.back().size(), 199u) << lines.back();
+    EXPECT_NE(lines.back().find(" of 65.0 MiB  "), std::string::npos) << lines.back();
+    for (const std::string& line : lines) EXPECT_LE(line.size(), 199u) << line;
 }
 
 }  // namespace

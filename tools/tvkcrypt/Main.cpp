@@ -24,6 +24,7 @@
 #include "Password.h"
 #include "Platform.h"
 #include "Progress.h"
+#include "QuotedName.h"
 #include "Transform.h"
 
 #ifndef TVKCRYPT_VERSION
@@ -45,12 +46,6 @@ Failure(const std::string& message)
 {
     WriteToStandardError("tvkcrypt: " + message + "\n");
     return kExitFailure;
-}
-
-std::string
-Quoted(const std::string& name)
-{
-    return "'" + name + "'";
 }
 
 // The 16-byte key, in memory kept out of core dumps and swap, wiped when
@@ -108,6 +103,64 @@ SkipInput(const FileHandle& input, NPT_UInt64 count, NPT_UInt64& skipped, SysErr
     return skipped == count;
 }
 
+// Why the temporary output could not be made. A directory we may not
+// write is the common case: say that the temporary needs it, and offer
+// --in-place when there is a file to write into.
+std::string
+TemporaryFailure(const std::string& output_label, bool replacing, SysError error)
+{
+    if (error != EACCES && error != EPERM && error != EROFS) {
+        return "cannot create " + output_label + ": " + ErrorText(error);
+    }
+    std::string message = "cannot create a temporary file beside " + output_label + ": " +
+                          ErrorText(error) +
+                          "; the output is written to a temporary file in that directory "
+                          "first, so the directory must be writable";
+    if (replacing && error != EROFS) {
+        message += "; --in-place writes into the existing file directly, but not atomically";
+    }
+    return message;
+}
+
+// --in-place writes into a regular file that exists, and never into the
+// input itself: blocks would be overwritten before they are read.
+// Returns the exit status of a refusal, 0 when in-place writing may go.
+int
+InPlaceRefusal(const OutputPlace& place, const FileInfo& input_info, bool regular_input,
+               const std::string& output_label)
+{
+    switch (place.GetKind()) {
+        case OutputPlace::FILE:
+            break;
+        case OutputPlace::MISSING:
+            return Failure("--in-place writes into an existing file, and " + output_label +
+                           " does not exist");
+        case OutputPlace::LINK:
+            return Failure("--in-place does not write through the symbolic link " + output_label +
+                           " (see --follow-symlinks)");
+        default:
+            return Failure("--in-place writes into a regular file, and " + output_label +
+                           " is not one");
+    }
+    if (regular_input && input_info.SameFileAs(place.Found())) {
+        return Failure("--in-place cannot write into the input file itself, which it is still "
+                       "reading; use --force without --in-place");
+    }
+    return 0;
+}
+
+// Whether the prompt asks twice. Encrypting: always, a typo would lock
+// the data away. Decrypting over an existing file: a wrong password
+// would replace it with garbage, so ask twice unless a check file has
+// already confirmed the password.
+bool
+ConfirmPassword(const Options& options, bool replacing)
+{
+    if (options.command == Options::ENCRYPT) return true;
+    const bool password_confirmed_by_check_file = false;
+    return replacing && !password_confirmed_by_check_file;
+}
+
 int
 Run(const Options& options, const EnvironmentPassword& environment_password)
 {
@@ -122,7 +175,7 @@ Run(const Options& options, const EnvironmentPassword& environment_password)
         input = FileHandle::StandardInput();
         input_label = "standard input";
     } else {
-        input_label = Quoted(options.input);
+        input_label = QuotedName(options.input);
         SysError error = OpenForReading(options.input.c_str(), input);
         if (error) return Failure("cannot open " + input_label + ": " + ErrorText(error));
     }
@@ -147,7 +200,7 @@ Run(const Options& options, const EnvironmentPassword& environment_password)
     /*------------------------------------------------------------------
     |   output: checked before anything is created
     +-----------------------------------------------------------------*/
-    enum { TO_STDOUT, TO_TEMP_FILE, TO_DEVICE } output_kind = TO_STDOUT;
+    enum { TO_STDOUT, TO_TEMP_FILE, TO_DEVICE, IN_PLACE } output_kind = TO_STDOUT;
     std::string output_label = "standard output";
     OutputPlace place;
     bool replacing = false;  // something is at the output's name
@@ -164,7 +217,7 @@ Run(const Options& options, const EnvironmentPassword& environment_password)
                            "use -o FILE or redirect standard output");
         }
     } else {
-        output_label = Quoted(options.output);
+        output_label = QuotedName(options.output);
         if (SysError error = place.Locate(options.output, options.follow_symlinks)) {
             if (error == kNotOwned) {
                 return Failure("refusing to write through the symbolic link " + output_label + ": " +
@@ -180,7 +233,7 @@ Run(const Options& options, const EnvironmentPassword& environment_password)
                 if (!options.force) {
                     return Failure(output_label + " already exists; use --force to replace it");
                 }
-                output_kind = TO_TEMP_FILE;
+                output_kind = options.in_place ? IN_PLACE : TO_TEMP_FILE;
                 replacing = true;
                 break;
             case OutputPlace::STREAM:
@@ -194,6 +247,12 @@ Run(const Options& options, const EnvironmentPassword& environment_password)
             case OutputPlace::MISSING:
                 output_kind = TO_TEMP_FILE;
                 break;
+        }
+    }
+
+    if (options.in_place) {
+        if (int refusal = InPlaceRefusal(place, input_info, regular_input, output_label)) {
+            return refusal;
         }
     }
 
@@ -224,11 +283,20 @@ Run(const Options& options, const EnvironmentPassword& environment_password)
     |   handlers remove it if the prompt is interrupted)
     +-----------------------------------------------------------------*/
     TempOutput temp;
+    FileHandle in_place;
     if (output_kind == TO_TEMP_FILE) {
         if (SysError error = temp.Create(place)) {
-            return Failure("cannot create " + output_label + ": " + ErrorText(error));
+            return Failure(TemporaryFailure(output_label, replacing, error));
         }
         job.output = &temp.File();
+        job.output_positioned = true;
+    } else if (output_kind == IN_PLACE) {
+        // opened now, before the password is asked, so that a file we may
+        // not write shows at once; nothing in it changes yet
+        if (SysError error = place.OpenInPlace(in_place)) {
+            return Failure("cannot write " + output_label + ": " + ErrorText(error));
+        }
+        job.output = &in_place;
         job.output_positioned = true;
     }
 
@@ -239,7 +307,9 @@ Run(const Options& options, const EnvironmentPassword& environment_password)
     {
         SecretBuffer password(kMaxPasswordLength);
         std::string error;
-        if (!ObtainPassword(options.password_file, encrypt, environment_password, password, error)) {
+        if (!ObtainPassword(options.password_file, encrypt,
+                            ConfirmPassword(options, replacing), environment_password, password,
+                            error)) {
             return Failure(error);
         }
         if (!DeriveKey(password, key, error)) return Failure(error);
@@ -276,10 +346,13 @@ Run(const Options& options, const EnvironmentPassword& environment_password)
     const bool total_known = seekable;
     const bool large = !total_known || job.length >= kLargeJob;
     FileHandle standard_error(2, false);
-    Progress progress(encrypt ? "encrypting" : "decrypting",
-                      !options.quiet && large && IsTerminal(standard_error), !options.quiet,
-                      total_known, job.length, encrypt && !total_known);
-    if (encrypt && total_known && job.length > kKeyStreamPeriod) progress.Notice(kWrapNotice);
+    Progress::Shown shown;
+    shown.bar = options.quiet == 0 && large && IsTerminal(standard_error);
+    shown.notices = options.quiet == 0;
+    shown.warnings = options.quiet < 2;
+    Progress progress(encrypt ? "encrypting" : "decrypting", shown, total_known, job.length,
+                      encrypt && !total_known);
+    if (encrypt && total_known && job.length > kKeyStreamPeriod) progress.Warning(kWrapWarning);
     job.progress = &progress;
     job.workers = ProcessorCount() >= 2 && (!total_known || job.length >= 2 * kBlockSize) ? 2 : 1;
 
@@ -318,14 +391,18 @@ Run(const Options& options, const EnvironmentPassword& environment_password)
             std::string directory = options.output.substr(0, options.output.rfind('/') + 1);
             WriteToStandardError("tvkcrypt: warning: " + output_label +
                                  " is written, but a temporary name could not be removed: " +
-                                 ErrorText(temp.LeftoverError()) + "; remove '" + directory +
-                                 temp.Leftover() + "' yourself\n");
+                                 ErrorText(temp.LeftoverError()) + "; remove " +
+                                 QuotedName(directory + temp.Leftover()) + " yourself\n");
         }
         if (SysError error = temp.DirectorySyncError()) {
             WriteToStandardError("tvkcrypt: warning: " + output_label +
                                  " is written, but syncing its directory failed: " +
                                  ErrorText(error) + "; a crash now could undo the change\n");
         }
+    } else if (output_kind == IN_PLACE) {
+        SysError error = FinishInPlace(in_place, outcome.bytes_done);
+        if (!error) error = in_place.Close();
+        if (error) return Failure("cannot write " + output_label + ": " + ErrorText(error));
     } else if (output_kind == TO_DEVICE) {
         if (SysError error = device.Close()) {
             return Failure("cannot write " + output_label + ": " + ErrorText(error));

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "QuotedName.h"
+
 namespace tvkcrypt {
 
 static const char kPasswordRefusal[] =
@@ -30,10 +32,15 @@ HelpText()
         "  -f, --force             replace FILE if it already exists\n"
         "      --follow-symlinks   when FILE is a symbolic link, replace the file it\n"
         "                          points to instead of the link (see below)\n"
-        "      --password-file F   read the password from the first line of F\n"
+        "      --in-place          write into the existing FILE itself: works where\n"
+        "                          its directory is not writable, but is not atomic\n"
+        "                          (see below)\n"
+        "      --password-file F   read the password from the first line of F; '-'\n"
+        "                          reads it from standard input (not with data there)\n"
         "      --offset N          decrypt only: start at cleartext byte N\n"
         "      --length M          decrypt only: produce at most M bytes\n"
         "  -q, --quiet             no progress bar and no notices\n"
+        "  -qq, --quiet --quiet    no warnings about the data's safety either\n"
         "  -h, --help              show this help and exit\n"
         "  -V, --version           show the version and exit\n"
         "N and M are byte counts; a suffix K, M, G or T multiplies by 1024,\n"
@@ -41,9 +48,13 @@ HelpText()
         "on (a file is seeked, a pipe is read and discarded up to N).\n"
         "\n"
         "Password, taken from the first of:\n"
-        "  1. --password-file F (its first line, without the line ending);\n"
+        "  1. --password-file F (its first line, without the line ending; the\n"
+        "     first line of standard input for '-');\n"
         "  2. the environment variable TVK_PASSWORD, when set and not empty;\n"
-        "  3. a prompt on the terminal, without echo (twice when encrypting).\n"
+        "  3. a prompt on the terminal, without echo; asked twice when encrypting,\n"
+        "     and when decrypting with --force over an existing file.\n"
+        "The prompt goes to the terminal itself, so it shows even when standard\n"
+        "output is a pipe (tvkcrypt decrypt F | less).\n"
         "Passwords are never taken from the command line, which other users can\n"
         "see. With none of them (no terminal, as under cron) tvkcrypt fails\n"
         "with status 1. An empty password is refused for encrypting (it is\n"
@@ -59,16 +70,22 @@ HelpText()
         "  mode 0600. A FILE that is a device or a FIFO (such as /dev/null) is\n"
         "  written directly; a block device (a disk) only with --force.\n"
         "  A FILE that is a symbolic link is itself replaced by the output (as mv\n"
-        "  and sed -i do) and its target is left alone; with --follow-symlinks the\n"
+        "  does) and its target is left alone; with --follow-symlinks the\n"
         "  target is replaced instead, and only when both the link and the target\n"
         "  belong to the user running tvkcrypt. A link to a device or FIFO (such\n"
         "  as /dev/stdout) is written through.\n"
         "  INPUT and FILE may be the same file (with --force): it is replaced only\n"
         "  after all of it has been read. Encrypted output is not written to a\n"
         "  terminal, and standard output may not be the input file itself.\n"
+        "  The directory must be writable for the temporary file. --in-place (with\n"
+        "  --force) writes into an existing regular FILE instead (opened without\n"
+        "  truncating it, cut to the output's length at the end): it keeps its inode,\n"
+        "  links and owner, but it is not atomic: a failure or interruption leaves\n"
+        "  FILE partly written, and FILE may not be INPUT.\n"
         "\n"
         "The key stream of this format repeats every 4 GiB; encrypting more than\n"
-        "that weakens the encryption, and tvkcrypt says so.\n"
+        "that weakens the encryption, and tvkcrypt warns (even with -q; -qq\n"
+        "hides the warning).\n"
         "\n"
         "Exit status: 0 success, 1 failure, 2 usage error.\n";
 }
@@ -169,7 +186,7 @@ Parser::SetCount(const std::string& name, const std::string& value, bool& has, N
 {
     if (!SetOnce(has, name)) return false;
     if (!ParseByteCount(value, count)) {
-        return Fail("invalid byte count '" + value + "' for '" + name + "'");
+        return Fail("invalid byte count " + QuotedName(value) + " for '" + name + "'");
     }
     return true;
 }
@@ -207,7 +224,11 @@ Parser::LongOption(const std::string& arg)
         return no_value();
     }
     if (name == "--quiet") {
-        m_Options.quiet = true;
+        ++m_Options.quiet;
+        return no_value();
+    }
+    if (name == "--in-place") {
+        m_Options.in_place = true;
         return no_value();
     }
     if (name == "--output") {
@@ -229,7 +250,7 @@ Parser::LongOption(const std::string& arg)
     }
     // --password, --password=..., --passphrase, --pass ...
     if (name.compare(0, 6, "--pass") == 0) return Fail(kPasswordRefusal);
-    return Fail("unknown option '" + name + "'");
+    return Fail("unknown option " + QuotedName(name));
 }
 
 bool
@@ -241,7 +262,7 @@ Parser::ShortOptions(const std::string& arg)
             case 'h': m_Options.action = Options::SHOW_HELP; break;
             case 'V': m_Options.action = Options::SHOW_VERSION; break;
             case 'f': m_Options.force = true; break;
-            case 'q': m_Options.quiet = true; break;
+            case 'q': ++m_Options.quiet; break;
             case 'p': return Fail(kPasswordRefusal);
             case 'o': {
                 std::string value;
@@ -281,15 +302,22 @@ Parser::Run()
     } else if (command == "decrypt") {
         m_Options.command = Options::DECRYPT;
     } else {
-        return Fail("unknown command '" + command + "': use encrypt or decrypt");
+        return Fail("unknown command " + QuotedName(command) + ": use encrypt or decrypt");
     }
-    if (m_Operands.size() > 2) return Fail("unexpected argument '" + m_Operands[2] + "'");
+    if (m_Operands.size() > 2) return Fail("unexpected argument " + QuotedName(m_Operands[2]));
     if (m_Operands.size() == 2) {
         if (m_Operands[1].empty()) return Fail("empty input file name");
         m_Options.input = m_Operands[1];
     }
     if (m_Options.command == Options::ENCRYPT && (m_Options.has_offset || m_Options.has_length)) {
         return Fail("--offset and --length work with decrypt only");
+    }
+    if (m_Options.password_file == "-" && m_Options.input == "-") {
+        return Fail("--password-file - reads standard input, which already carries the data; "
+                    "give the data as a file");
+    }
+    if (m_Options.in_place && m_Options.output == "-") {
+        return Fail("--in-place needs an output file (-o FILE)");
     }
     return true;
 }

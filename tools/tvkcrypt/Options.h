@@ -24,10 +24,11 @@ struct Options {
     Command     command = NONE;
     std::string input = "-";        // "-" is standard input
     std::string output = "-";       // "-" is standard output
-    std::string password_file;      // empty: not given
+    std::string password_file;      // empty: not given; "-": standard input
     bool        force = false;
     bool        follow_symlinks = false;  // write through a link at the output
-    bool        quiet = false;
+    bool        in_place = false;   // write into the existing -o file directly
+    unsigned    quiet = 0;          // 1: no bar, no notices; 2: no warnings either
     bool        has_offset = false;
     NPT_UInt64  offset = 0;
     bool        has_length = false;

@@ -9,6 +9,7 @@
 
 #include "NptWipe.h"
 #include "Platform.h"
+#include "QuotedName.h"
 
 namespace tvkcrypt {
 
@@ -68,19 +69,29 @@ Acceptable(const SecretBuffer& password, const std::string& source, bool encrypt
     return true;
 }
 
+// path "-" is standard input.
 static bool
 FromFile(const std::string& path, bool encrypting, SecretBuffer& password, std::string& error)
 {
     FileHandle file;
-    SysError failure = OpenForReading(path.c_str(), file);
+    std::string label;  // "password file 'x'" or "standard input"
+    SysError failure = 0;
+    if (path == "-") {
+        file = FileHandle::StandardInput();
+        label = "standard input";
+    } else {
+        label = "password file " + QuotedName(path);
+        failure = OpenForReading(path.c_str(), file);
+    }
     if (failure) {
-        error = "cannot open password file '" + path + "': " + ErrorText(failure);
+        error = "cannot open " + label + ": " + ErrorText(failure);
         return false;
     }
     FileInfo info;
-    if (StatHandle(file, info) == 0 && info.kind == FileInfo::REGULAR && (info.mode & 0044) != 0) {
-        WriteToStandardError("tvkcrypt: warning: password file '" + path +
-                             "' can be read by its group or by other users; "
+    if (path != "-" && StatHandle(file, info) == 0 && info.kind == FileInfo::REGULAR &&
+        (info.mode & 0044) != 0) {
+        WriteToStandardError("tvkcrypt: warning: " + label +
+                             " can be read by its group or by other users; "
                              "make it private with chmod 600\n");
     }
     // read until the first line ending, the end of the file, or one byte
@@ -92,7 +103,7 @@ FromFile(const std::string& path, bool encrypting, SecretBuffer& password, std::
         std::size_t got = 0;
         failure = ReadSome(file, line.Data() + length, line.Capacity() - length, got);
         if (failure) {
-            error = "cannot read password file '" + path + "': " + ErrorText(failure);
+            error = "cannot read " + label + ": " + ErrorText(failure);
             return false;
         }
         if (got == 0) break;
@@ -103,12 +114,12 @@ FromFile(const std::string& path, bool encrypting, SecretBuffer& password, std::
     if (newline != nullptr) length = static_cast<std::size_t>(newline - line.Data());
     if (length > 0 && line.Data()[length - 1] == '\r') --length;
     if (length > kMaxPasswordLength) {
-        error = "the password in '" + path + "'" + kTooLong;
+        error = "the password in " + label + kTooLong;
         return false;
     }
     std::memcpy(password.Data(), line.Data(), length);
     password.SetSize(length);
-    return Acceptable(password, "in '" + path + "'", encrypting, error);
+    return Acceptable(password, "in " + label, encrypting, error);
 }
 
 void
@@ -171,7 +182,7 @@ Ask(Terminal& terminal, const char* prompt, bool encrypting, SecretBuffer& passw
 }
 
 static bool
-FromTerminal(bool encrypting, SecretBuffer& password, std::string& error)
+FromTerminal(bool encrypting, bool confirm, SecretBuffer& password, std::string& error)
 {
     Terminal terminal;
     if (terminal.Open() != 0) {
@@ -180,7 +191,7 @@ FromTerminal(bool encrypting, SecretBuffer& password, std::string& error)
         return false;
     }
     if (!Ask(terminal, "Password: ", encrypting, password, error)) return false;
-    if (encrypting) {
+    if (confirm) {
         SecretBuffer again(password.Capacity());
         if (!Ask(terminal, "Repeat password: ", encrypting, again, error)) return false;
         if (!again.Equals(password)) {
@@ -192,7 +203,7 @@ FromTerminal(bool encrypting, SecretBuffer& password, std::string& error)
 }
 
 bool
-ObtainPassword(const std::string& password_file, bool encrypting,
+ObtainPassword(const std::string& password_file, bool encrypting, bool confirm,
                const EnvironmentPassword& environment, SecretBuffer& password, std::string& error)
 {
     password.Clear();
@@ -202,7 +213,7 @@ ObtainPassword(const std::string& password_file, bool encrypting,
     } else if (environment.present || environment.too_long) {
         ok = FromEnvironment(environment, password, error);
     } else {
-        ok = FromTerminal(encrypting, password, error);
+        ok = FromTerminal(encrypting, confirm, password, error);
     }
     if (!ok) password.Clear();
     return ok;

@@ -13,10 +13,13 @@
 | is used later.
 |
 | ObtainPassword takes the password from the first available source:
-|   1. the first line of the file named by --password-file;
+|   1. the first line of the file named by --password-file ("-" is
+|      standard input);
 |   2. the environment variable TVK_PASSWORD, when set and not empty;
 |   3. a prompt on the controlling terminal without echo, asked twice
-|      when encrypting.
+|      when the caller wants the password confirmed (when encrypting,
+|      and when decrypting over an existing file with nothing else to
+|      confirm the password).
 | It refuses passwords with a zero byte (the key would silently be
 | derived from the bytes before it), and empty passwords when
 | encrypting. Decrypting accepts an empty password from a file or the
@@ -71,7 +74,8 @@ void TakeEnvironmentPassword(EnvironmentPassword& password);
 // kMaxPasswordLength), or false with a message for the user in error.
 // A password file that others can read gets a warning on standard
 // error.
-bool ObtainPassword(const std::string& password_file, bool encrypting,
+// confirm: ask twice at the prompt and fail when the two differ.
+bool ObtainPassword(const std::string& password_file, bool encrypting, bool confirm,
                     const EnvironmentPassword& environment, SecretBuffer& password,
                     std::string& error);
 

@@ -6,7 +6,8 @@
 | is in the platform folder (runtime/files/posix/TvkToolPlatform.cpp on
 | POSIX), beside the library's own. It covers opening and inspecting files, large reads and writes,
 | the temporary output file that replaces its target only on success,
-| signal handling, and the terminal prompt without echo. The rest of
+| writing an existing file in place, signal handling, the terminal
+| prompt without echo and the terminal's width. The rest of
 | the tool is plain C++ on top of it.
 |
 | Failures come back as errno values (SysError, 0 = success); the tool
@@ -146,6 +147,11 @@ public:
     // anything. kTargetChanged when a regular file or a directory is
     // found there now.
     SysError OpenStream(FileHandle& file) const;
+    // Opens the FILE found for writing in place, without creating or
+    // truncating anything and without following a link at the name.
+    // kTargetChanged when something other than that very file is there
+    // now; otherwise the errors of open(2).
+    SysError OpenInPlace(FileHandle& file) const;
 
 private:
     friend class TempOutput;
@@ -213,6 +219,11 @@ private:
     SysError    m_LeftoverError = 0;
 };
 
+// Ends writing a file in place: cuts it to size bytes (what was written
+// over a longer file goes) and syncs it. Errors: those of ftruncate(2)
+// and fsync(2).
+SysError FinishInPlace(const FileHandle& file, NPT_UInt64 size);
+
 /*----------------------------------------------------------------------
 |   secrets
 +---------------------------------------------------------------------*/
@@ -265,6 +276,15 @@ public:
 private:
     FileHandle m_Tty;
 };
+
+// Width in columns of the terminal that file is, 0 when it is not a
+// terminal or does not say.
+unsigned TerminalColumns(const FileHandle& file);
+// From now on, notes each resize of the controlling terminal (SIGWINCH;
+// the handler only sets a flag). TerminalResized says whether one came
+// since the last call, and clears the note.
+void WatchTerminalSize();
+bool TerminalResized();
 
 // Seconds on a monotonic clock.
 double MonotonicSeconds();

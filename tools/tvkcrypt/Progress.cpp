@@ -1,5 +1,5 @@
 /*****************************************************************
-| Progress.cpp - progress bar and notices.
+| Progress.cpp - progress bar, notices and warnings.
 ****************************************************************/
 #include "Progress.h"
 
@@ -9,46 +9,97 @@
 
 namespace tvkcrypt {
 
-const char kWrapNotice[] =
+const char kWrapWarning[] =
     "encrypting more than 4 GiB: the key stream of this format repeats every 4 GiB, "
     "so data 4 GiB apart is encrypted with the same key stream";
 
 static const NPT_UInt64 kKeyStreamPeriod = NPT_UInt64(1) << 32;
 static const double     kFirstDrawDelay = 0.5;
 static const double     kRedrawInterval = 0.2;
+// used when standard error does not tell its width
+static const unsigned   kDefaultColumns = 80;
+// narrower than this, a bar says too little to be worth its room
+static const std::size_t kMinBarWidth = 10;
 
-Progress::Progress(const char* verb, bool bar, bool notices, bool total_known, NPT_UInt64 total,
-                   bool wrap_notice)
-    : m_Verb(verb), m_Bar(bar), m_Notices(notices), m_TotalKnown(total_known), m_Total(total),
-      m_WrapNotice(wrap_notice), m_Start(MonotonicSeconds())
+Progress::Progress(const char* verb, const Shown& shown, bool total_known, NPT_UInt64 total,
+                   bool wrap_warning)
+    : m_Verb(verb), m_Shown(shown), m_TotalKnown(total_known), m_Total(total),
+      m_WrapWarning(wrap_warning), m_Start(MonotonicSeconds())
 {
+    if (m_Shown.bar) WatchTerminalSize();
 }
 
 std::string
 Progress::FormatBytes(NPT_UInt64 bytes)
 {
-    static const char* const units[] = {"B", "KiB", "MiB", "GiB", "TiB", "PiB"};
+    static const char* const units[] = {"B", "KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};
+    const unsigned last = sizeof(units) / sizeof(units[0]) - 1;
+    if (bytes < 1024) return std::to_string(bytes) + " B";
     double value = static_cast<double>(bytes);
     unsigned unit = 0;
-    while (value >= 1024.0 && unit + 1 < sizeof(units) / sizeof(units[0])) {
+    while (value >= 1024.0 && unit < last) {
+        value /= 1024.0;
+        ++unit;
+    }
+    // 1023.96 MiB would print as "1024.0 MiB": that is "1.0 GiB"
+    if (value >= 1023.95 && unit < last) {
         value /= 1024.0;
         ++unit;
     }
     char text[32];
-    if (unit == 0) {
-        std::snprintf(text, sizeof(text), "%llu B", static_cast<unsigned long long>(bytes));
-    } else {
-        std::snprintf(text, sizeof(text), "%.1f %s", value, units[unit]);
-    }
+    std::snprintf(text, sizeof(text), "%.1f %s", value, units[unit]);
     return text;
+}
+
+std::string
+Progress::Line(const std::string& verb, bool total_known, NPT_UInt64 total, NPT_UInt64 done,
+               double rate, unsigned columns)
+{
+    const std::size_t width = columns > 1 ? columns - 1 : 0;
+    const std::string speed = "  " + FormatBytes(static_cast<NPT_UInt64>(rate)) + "/s";
+    std::string line;
+    if (total_known && total > 0) {
+        if (done > total) done = total;
+        const double fraction = static_cast<double>(done) / static_cast<double>(total);
+        char percent[16];
+        std::snprintf(percent, sizeof(percent), "%3u%%", static_cast<unsigned>(fraction * 100));
+        const std::string head = verb + " " + percent + " ";
+        const std::string amounts = " " + FormatBytes(done) + " of " + FormatBytes(total);
+        // the widest layout that leaves the bar its minimum width
+        const std::string tails[] = {amounts + speed, amounts, " " + FormatBytes(done), ""};
+        for (const std::string& tail : tails) {
+            const std::size_t fixed = head.size() + 2 + tail.size();
+            if (fixed + kMinBarWidth > width) continue;
+            const std::size_t bar = width - fixed;
+            const std::size_t filled = static_cast<std::size_t>(fraction * static_cast<double>(bar));
+            return head + "[" + std::string(filled, '#') + std::string(bar - filled, '.') + "]" + tail;
+        }
+        line = verb + " " + percent;
+    } else {
+        line = verb + " " + FormatBytes(done);
+        if (line.size() + speed.size() <= width) line += speed;
+    }
+    if (line.size() > width) line.resize(width);
+    return line;
+}
+
+void
+Progress::Say(const char* kind, const std::string& text)
+{
+    Erase();
+    WriteToStandardError(std::string("tvkcrypt: ") + kind + ": " + text + "\n");
 }
 
 void
 Progress::Notice(const std::string& text)
 {
-    if (!m_Notices) return;
-    Erase();
-    WriteToStandardError("tvkcrypt: note: " + text + "\n");
+    if (m_Shown.notices) Say("note", text);
+}
+
+void
+Progress::Warning(const std::string& text)
+{
+    if (m_Shown.warnings) Say("warning", text);
 }
 
 void
@@ -56,11 +107,11 @@ Progress::Advance(NPT_UInt64 bytes)
 {
     NPT_UInt64 before = m_Done;
     m_Done += bytes;
-    if (m_WrapNotice && before <= kKeyStreamPeriod && m_Done > kKeyStreamPeriod) {
-        m_WrapNotice = false;
-        Notice(kWrapNotice);
+    if (m_WrapWarning && before <= kKeyStreamPeriod && m_Done > kKeyStreamPeriod) {
+        m_WrapWarning = false;
+        Warning(kWrapWarning);
     }
-    if (!m_Bar) return;
+    if (!m_Shown.bar) return;
     double now = MonotonicSeconds();
     if (now - m_Start < kFirstDrawDelay || now - m_LastDraw < kRedrawInterval) return;
     Draw(now);
@@ -69,40 +120,33 @@ Progress::Advance(NPT_UInt64 bytes)
 void
 Progress::Draw(double now)
 {
+    // the width is read once, then again after each resize
+    if (m_Columns == 0 || TerminalResized()) {
+        FileHandle standard_error(2, false);
+        m_Columns = TerminalColumns(standard_error);
+        if (m_Columns == 0) m_Columns = kDefaultColumns;
+    }
     double elapsed = now - m_Start;
     double rate = elapsed > 0 ? static_cast<double>(m_Done) / elapsed : 0;
-    std::string line = "\r" + m_Verb + " ";
-    if (m_TotalKnown && m_Total > 0) {
-        const unsigned width = 24;
-        NPT_UInt64 done = m_Done < m_Total ? m_Done : m_Total;
-        unsigned filled = static_cast<unsigned>(static_cast<double>(done) * width / static_cast<double>(m_Total));
-        unsigned percent = static_cast<unsigned>(static_cast<double>(done) * 100 / static_cast<double>(m_Total));
-        char head[16];
-        std::snprintf(head, sizeof(head), "%3u%% [", percent);
-        line += head + std::string(filled, '#') + std::string(width - filled, '.') + "] " +
-                FormatBytes(done) + " of " + FormatBytes(m_Total);
-    } else {
-        line += FormatBytes(m_Done);
-    }
-    line += "  " + FormatBytes(static_cast<NPT_UInt64>(rate)) + "/s\033[K";
-    WriteToStandardError(line);
+    WriteToStandardError("\r" + Line(m_Verb, m_TotalKnown, m_Total, m_Done, rate, m_Columns) +
+                         "\033[K");
     m_LastDraw = now;
-    m_Shown = true;
+    m_Drawn = true;
 }
 
 void
 Progress::Erase()
 {
-    if (!m_Shown) return;
+    if (!m_Drawn) return;
     WriteToStandardError("\r\033[K");
-    m_Shown = false;
+    m_Drawn = false;
 }
 
 void
 Progress::Finish()
 {
     Erase();
-    m_Bar = false;
+    m_Shown.bar = false;
 }
 
 }  // namespace tvkcrypt

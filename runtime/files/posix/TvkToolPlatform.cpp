@@ -28,6 +28,7 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <termios.h>
 #include <unistd.h>
@@ -536,6 +537,37 @@ OutputPlace::OpenStream(FileHandle& file) const
     return 0;
 }
 
+SysError
+OutputPlace::OpenInPlace(FileHandle& file) const
+{
+    int fd = NPT_PlatformCall("tool.open-in-place", [&] {
+        return openat(m_Directory.Fd(), m_Name.c_str(), O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    });
+    if (fd < 0) {
+        // O_NOFOLLOW met a link: the name was swapped since it was checked
+        return errno == ELOOP ? kTargetChanged : errno;
+    }
+    FileHandle opened(fd, true);
+    FileInfo info;
+    if (SysError error = StatHandle(opened, info)) return error;
+    if (info.kind != FileInfo::REGULAR || !info.SameFileAs(m_Found)) return kTargetChanged;
+    file = std::move(opened);
+    return 0;
+}
+
+SysError
+FinishInPlace(const FileHandle& file, NPT_UInt64 size)
+{
+    if (size > static_cast<NPT_UInt64>(INT64_MAX)) return EFBIG;
+    if (NPT_PlatformCall("tool.ftruncate", [&] {
+            return ftruncate(file.Fd(), static_cast<off_t>(size));
+        }) != 0) {
+        return errno;
+    }
+    if (NPT_PlatformCall("tool.fsync", [&] { return fsync(file.Fd()); }) != 0) return errno;
+    return 0;
+}
+
 /*----------------------------------------------------------------------
 |   TempOutput
 +---------------------------------------------------------------------*/
@@ -941,6 +973,45 @@ Terminal::ReadSecretLine(const char* prompt, char* buffer, std::size_t capacity,
     }
     Write("\n");
     return error;
+}
+
+/*----------------------------------------------------------------------
+|   terminal width
++---------------------------------------------------------------------*/
+static std::atomic<bool> g_TerminalResized{false};
+
+extern "C" void
+TvkcryptOnWindowChange(int)
+{
+    g_TerminalResized.store(true);
+}
+
+unsigned
+TerminalColumns(const FileHandle& file)
+{
+    struct winsize size;
+    std::memset(&size, 0, sizeof(size));
+    if (NPT_PlatformCall("tool.ioctl-winsize", [&] { return ioctl(file.Fd(), TIOCGWINSZ, &size); }) != 0) {
+        return 0;
+    }
+    return size.ws_col;
+}
+
+void
+WatchTerminalSize()
+{
+    struct sigaction action;
+    std::memset(&action, 0, sizeof(action));
+    action.sa_handler = TvkcryptOnWindowChange;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGWINCH, &action, nullptr);
+}
+
+bool
+TerminalResized()
+{
+    return g_TerminalResized.exchange(false);
 }
 
 /*----------------------------------------------------------------------

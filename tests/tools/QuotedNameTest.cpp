@@ -1,0 +1,92 @@
+// QuotedName: what a file name looks like in a message. Plain names stay
+// readable; anything that could forge a line or drive the terminal is
+// escaped; and the result, pasted into bash, names the same file.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "QuotedName.h"
+#include "ToolRunner.h"
+
+namespace tvkcrypt_test {
+namespace {
+
+using tvkcrypt::QuotedName;
+
+struct QuoteCase {
+    const char* what;
+    std::string name;
+    std::string quoted;
+};
+
+TEST(QuotedNameTest, EscapesWhatTheTerminalWouldObeyAndKeepsTheRest)
+{
+    const std::vector<QuoteCase> cases = {
+        {"plain", "report.pdf", "'report.pdf'"},
+        {"path with spaces", "my dir/a b.txt", "'my dir/a b.txt'"},
+        {"empty", "", "''"},
+        {"backslash stays literal in single quotes", "a\\b", "'a\\b'"},
+        {"valid UTF-8 kept", "r\xC3\xA9sum\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x94\x91",
+         "'r\xC3\xA9sum\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x94\x91'"},
+        {"newline", "a\nb", "$'a\\nb'"},
+        {"tab and carriage return", "a\tb\r", "$'a\\tb\\r'"},
+        {"escape sequence", "\x1b[31mred", "$'\\x1b[31mred'"},
+        {"DEL", "x\x7f", "$'x\\x7f'"},
+        {"single quote", "it's", "$'it\\'s'"},
+        {"backslash once escaping starts", "a\\b\n", "$'a\\\\b\\n'"},
+        {"hex digits after an escape", "\x01" "ab", "$'\\x01ab'"},
+        {"C1 control U+009B", "a\xC2\x9B" "b", "$'a\\xc2\\x9bb'"},
+        {"U+00A0 is not a control", "a\xC2\xA0", "'a\xC2\xA0'"},
+        {"stray continuation byte", "a\x80", "$'a\\x80'"},
+        {"Latin-1 byte", "caf\xE9", "$'caf\\xe9'"},
+        {"cut-short sequence at the end", "a\xE2\x82", "$'a\\xe2\\x82'"},
+        {"overlong slash", "\xC0\xAF", "$'\\xc0\\xaf'"},
+        {"overlong three bytes", "\xE0\x80\xAF", "$'\\xe0\\x80\\xaf'"},
+        {"surrogate", "\xED\xA0\x80", "$'\\xed\\xa0\\x80'"},
+        {"past U+10FFFF", "\xF4\x90\x80\x80", "$'\\xf4\\x90\\x80\\x80'"},
+        {"highest code point", "\xF4\x8F\xBF\xBF", "'\xF4\x8F\xBF\xBF'"},
+    };
+    for (const QuoteCase& c : cases) {
+        EXPECT_EQ(QuotedName(c.name), c.quoted) << c.what;
+    }
+}
+
+// Every byte value, alone and between letters: no control byte gets
+// through raw, and bash reads the quoted form back as the original.
+TEST(QuotedNameTest, BashReadsEveryByteBack)
+{
+    std::string script;
+    std::vector<std::string> names;
+    for (int byte = 1; byte < 256; ++byte) {
+        std::string name = "a" + std::string(1, static_cast<char>(byte)) + "1";
+        std::string quoted = QuotedName(name);
+        for (char c : quoted) {
+            unsigned char u = static_cast<unsigned char>(c);
+            ASSERT_FALSE(u < 0x20 || u == 0x7F) << "raw control byte for " << byte;
+        }
+        names.push_back(name);
+        script += "printf '%s\\0' " + quoted + "\n";
+    }
+    // popen's /bin/sh may not know $'...': bash runs a script file
+    TempDir dir;
+    WriteFile(dir / "script", script);
+    FILE* shell = popen(("bash " + dir / "script").c_str(), "r");
+    ASSERT_NE(shell, nullptr);
+    std::string output;
+    char buffer[4096];
+    std::size_t got;
+    while ((got = fread(buffer, 1, sizeof(buffer), shell)) > 0) output.append(buffer, got);
+    ASSERT_EQ(pclose(shell), 0);
+    std::vector<std::string> read_back;
+    std::string::size_type start = 0, end;
+    while ((end = output.find('\0', start)) != std::string::npos) {
+        read_back.push_back(output.substr(start, end - start));
+        start = end + 1;
+    }
+    EXPECT_EQ(read_back, names);
+}
+
+}  // namespace
+}  // namespace tvkcrypt_test
