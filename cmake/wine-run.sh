@@ -20,15 +20,24 @@ else
     loader=$(command -v wine)
 fi
 
-if [ ! -f "$prefix/system.reg" ]; then
-    mkdir -p "$(dirname "$prefix")"
-    (
-        flock 9
-        if [ ! -f "$prefix/system.reg" ]; then
-            "$loader" wineboot -i >/dev/null 2>&1 || true
-            wineserver -w || true
-        fi
-    ) 9>"$prefix.lock"
-fi
+mkdir -p "$(dirname "$prefix")"
+(
+    # One program at a time sets things up; the others wait here.
+    flock 9
+    if [ ! -f "$prefix/system.reg" ]; then
+        "$loader" wineboot -i </dev/null >/dev/null 2>&1 9>&- || true
+        wineserver -w 9>&- || true
+    fi
+    # Keep one wine server for the whole run: a server that exits between
+    # two programs makes the next one fail to connect. It lingers 30
+    # seconds after its last program ends; a second start only finds it
+    # running (exit 2). A new server's session helpers are started here,
+    # away from our output: started by a test program, they would hold
+    # CTest's output pipe open until the server ends.
+    # (Nothing started here may keep the lock: 9>&-.)
+    if wineserver -p30 </dev/null >/dev/null 2>&1 9>&-; then
+        "$loader" wineboot </dev/null >/dev/null 2>&1 9>&- || true
+    fi
+) 9>"$prefix.lock"
 
 exec "$loader" "$@"
