@@ -38,8 +38,11 @@
 #include "NptDigest.h"
 #include "NptBasicDigest.h"
 #include "NptSha1.h"
+#include "NptSha256.h"
 #include "NptMd5.h"
 #include "NptHmac.h"
+#include "NptHmacSha256Key.h"
+#include "NptPbkdf2.h"
 
 // encryption layer
 #include "TvkStreamCipher.h"

@@ -1,118 +1,110 @@
 #!/usr/bin/env bash
-# Runs every benchmark program (bench/bench_*.cpp) and OpenSSL's speed test
-# in one go, on the same machine, and prints throughput ratios.
+# The library's speed against OpenSSL's AES-128-CTR, measured in one run
+# on the same machine: every row runs its two sides interleaved
+# (A B A B ...) and prints the median and the range of the paired ratios
+# with the load average before/after, or "load too high" instead of a
+# figure (see bench_lib.sh for the rules and the environment knobs).
 #
 #   bench/run_benchmarks.sh [build-dir]
 #
 # Without a build directory, build-bench/ under the repository root is
-# configured as a Release build. The bench programs are (re)built in
-# either case. Environment knobs: BENCH_MIN_TIME (seconds per benchmark,
-# default 0.5), BENCH_REPETITIONS (default 3; medians are used),
-# BENCH_OPENSSL_SECONDS (default 2).
+# configured as a Release build; the bench programs are (re)built either
+# way. OpenSSL's development files must be installed for the baselines
+# (libssl-dev; the script installs it when run as root).
 #
-# To add a benchmark, add a bench/bench_<name>.cpp program; to report on
-# it, add a line to RATIOS below.
+# Optional: BENCH_BASELINE_DIR=<build dir of an older revision, built
+# with this revision's bench/ sources> adds rows that compare with that
+# revision's figures, measured in the same run.
+# BENCH_FILE_MIB (default 512) sizes the file for the file form rows.
+#
+# To add a comparison, add one bench_row or time_row call below.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
-BUILD_DIR=${1:-$ROOT/build-bench}
-MIN_TIME=${BENCH_MIN_TIME:-0.5}
-REPETITIONS=${BENCH_REPETITIONS:-3}
-OPENSSL_SECONDS=${BENCH_OPENSSL_SECONDS:-2}
-
-# Block size for `openssl speed`, in bytes.
-OPENSSL_BLOCK=16384
-
-# One ratio per line: label|numerator|denominator. Each side is either a
-# benchmark name as the programs report it, or openssl:<cipher> for the
-# rate of `openssl speed -evp <cipher>` on OPENSSL_BLOCK-byte blocks.
-RATIOS=(
-  "CTR ProcessBuffer 16 KiB / OpenSSL AES-128-CTR 16 KiB|BM_CtrProcessBuffer/16384|openssl:aes-128-ctr"
-  "CTR ProcessBuffer 16 KiB / memcpy 16 KiB|BM_CtrProcessBuffer/16384|BM_Memcpy/16384"
-  "CTR ProcessBuffer 1 MiB / memcpy 1 MiB|BM_CtrProcessBuffer/1048576|BM_Memcpy/1048576"
-  "Buffer form encrypt 64 MiB / OpenSSL AES-128-CTR 16 KiB|BM_BufferFormEncrypt/reused_output:1|openssl:aes-128-ctr"
-  "Buffer form decrypt 64 MiB / OpenSSL AES-128-CTR 16 KiB|BM_BufferFormDecrypt/reused_output:1|openssl:aes-128-ctr"
-  "Buffer form encrypt 64 MiB, new output / OpenSSL 16 KiB|BM_BufferFormEncrypt/reused_output:0|openssl:aes-128-ctr"
-  "Decrypting stream 64 KiB reads / OpenSSL 16 KiB|BM_DecryptingStreamRead/65536|openssl:aes-128-ctr"
-  "Decrypting stream 16-byte reads / OpenSSL 16 KiB|BM_DecryptingStreamRead/16|openssl:aes-128-ctr"
-  "Seek + 4 KiB read on 64 MiB / OpenSSL 16 KiB|BM_DecryptingStreamRandomAccess|openssl:aes-128-ctr"
-)
+BENCH_BUILD_DIR=${1:-$ROOT/build-bench}
+FILE_MIB=${BENCH_FILE_MIB:-512}
+# shellcheck source=bench_lib.sh
+source "$ROOT/bench/bench_lib.sh"
+# shellcheck source=../scripts/common.sh
+source "$ROOT/scripts/common.sh"
+tvk_require_packages libbenchmark-dev libssl-dev openssl
 
 # --- build ----------------------------------------------------------------
-programs=()
-for source in "$ROOT"/bench/bench_*.cpp; do
-  programs+=("$(basename "$source" .cpp)")
-done
-
-if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
-  cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release \
+if [ ! -f "$BENCH_BUILD_DIR/CMakeCache.txt" ]; then
+  cmake -S "$ROOT" -B "$BENCH_BUILD_DIR" -DCMAKE_BUILD_TYPE=Release \
     -DTVK_BUILD_TESTS=OFF -DTVK_BUILD_TOOLS=OFF -DTVK_BUILD_MANAGED=OFF >/dev/null
 else
-  cmake -S "$ROOT" -B "$BUILD_DIR" >/dev/null   # picks up new bench programs
+  cmake -S "$ROOT" -B "$BENCH_BUILD_DIR" >/dev/null   # picks up new bench programs
 fi
-built=()
-for program in "${programs[@]}"; do
-  if cmake --build "$BUILD_DIR" -j2 --target "$program" >"$BUILD_DIR/$program.build.log" 2>&1; then
-    built+=("$program")
-  else
-    echo "warning: $program did not build (see $BUILD_DIR/$program.build.log); skipped" >&2
+for source in "$ROOT"/bench/*.cpp; do
+  program=$(basename "$source" .cpp)
+  if ! cmake --build "$BENCH_BUILD_DIR" -j2 --target "$program" >"$BENCH_BUILD_DIR/$program.build.log" 2>&1; then
+    echo "warning: $program did not build (see $BENCH_BUILD_DIR/$program.build.log)" >&2
   fi
 done
 
-# --- run ------------------------------------------------------------------
-declare -A RATE   # name -> bytes per second
-work=$(mktemp -d)
+work=$(mktemp -d /dev/shm/tvk-bench.XXXXXX 2>/dev/null || mktemp -d)
 trap 'rm -rf "$work"' EXIT
+head -c $((FILE_MIB << 20)) /dev/urandom >"$work/in"
+export TVK_PASSWORD=bench-password
+# the key the file form derives: the first 16 bytes of SHA-1(password)
+key=$(printf %s "$TVK_PASSWORD" | sha1sum | cut -c1-32)
+iv=00000000000000000000000000000000
+file_form=$BENCH_BUILD_DIR/bench/tvk_file_form
 
-for program in "${built[@]}"; do
-  echo "== $program"
-  "$BUILD_DIR/bench/$program" \
-    --benchmark_min_time="$MIN_TIME" \
-    --benchmark_repetitions="$REPETITIONS" \
-    --benchmark_report_aggregates_only=true \
-    --benchmark_out="$work/$program.csv" --benchmark_out_format=csv
-  # rows: "name_median",iterations,real,cpu,unit,bytes_per_second,...
-  while IFS=, read -r name rate; do
-    RATE[$name]=$rate
-  done < <(awk -F, '/_median"?,/ { gsub(/"/, "", $1); sub(/_median$/, "", $1);
-                                   if ($6 != "") print $1 "," $6 }' "$work/$program.csv")
-done
-
-openssl_ciphers=$(printf '%s\n' "${RATIOS[@]}" | tr '|' '\n' | sed -n 's/^openssl://p' | sort -u)
-for cipher in $openssl_ciphers; do
-  echo "== openssl speed -evp $cipher ($OPENSSL_BLOCK-byte blocks)"
-  openssl version
-  if ! openssl speed -evp "$cipher" -seconds "$OPENSSL_SECONDS" -bytes "$OPENSSL_BLOCK" -mr \
-         >"$work/openssl.txt" 2>/dev/null; then
-    # older releases have no -bytes: take the matching column of the default sizes
-    openssl speed -evp "$cipher" -seconds "$OPENSSL_SECONDS" -mr >"$work/openssl.txt" 2>/dev/null
-  fi
-  # +H:<size>:<size>...  and  +F:<n>:<name>:<rate>:<rate>... (bytes per second)
-  rate=$(awk -F: -v want="$OPENSSL_BLOCK" '
-      /^\+H:/ { for (i = 2; i <= NF; i++) if ($i == want) column = i + 2 }
-      /^\+F:/ && column { print $column }' "$work/openssl.txt")
-  if [ -z "$rate" ]; then
-    echo "no $OPENSSL_BLOCK-byte figure from openssl speed for $cipher" >&2
-    exit 1
-  fi
-  RATE[openssl:$cipher]=$rate
-  awk -v r="$rate" 'BEGIN { printf "%s: %.3f GB/s\n", "'"$cipher"'", r / 1e9 }'
-done
-
-# --- report -----------------------------------------------------------------
+bench_header "tvkcrypto library vs OpenSSL $(openssl version | cut -d' ' -f2) AES-128-CTR"
+echo "throughput ratios (above 1: the library is faster), time ratios (below 1: the library is faster)"
 echo
-echo "== Ratios (throughput, >1 means the numerator is faster)"
-status=0
-for line in "${RATIOS[@]}"; do
-  IFS='|' read -r label numerator denominator <<<"$line"
-  n=${RATE[$numerator]:-}
-  d=${RATE[$denominator]:-}
-  if [ -z "$n" ] || [ -z "$d" ]; then
-    echo "$label: no figure for $numerator or $denominator" >&2
-    status=1
-    continue
-  fi
-  awk -v l="$label" -v n="$n" -v d="$d" \
-    'BEGIN { printf "%-58s %6.2f   (%.2f / %.2f GB/s)\n", l, n / d, n / 1e9, d / 1e9 }'
-done
-exit $status
+
+# --- rows -------------------------------------------------------------------
+P=bench_password
+bench_row "ProcessBuffer 16 KiB / EVP 16 KiB"               ">=5"   bench_ctr BM_CtrProcessBuffer/16384    bench_ctr BM_EvpAes128Ctr/16384
+bench_row "ProcessBuffer 1 MiB / EVP 1 MiB"                 ">=2.5" bench_ctr BM_CtrProcessBuffer/1048576  bench_ctr BM_EvpAes128Ctr/1048576
+bench_row "ProcessBuffer 64 MiB / EVP 64 MiB"               ">=1.4" bench_ctr BM_CtrProcessBuffer/67108864 bench_ctr BM_EvpAes128Ctr/67108864
+bench_row "  AES-NI stand-in, 16 KiB / EVP (estimate)"      ">=5"   bench_ctr BM_CtrProcessBufferHwAesEstimate/16384    bench_ctr BM_EvpAes128Ctr/16384
+bench_row "  AES-NI stand-in, 1 MiB / EVP (estimate)"       ">=2.5" bench_ctr BM_CtrProcessBufferHwAesEstimate/1048576  bench_ctr BM_EvpAes128Ctr/1048576
+bench_row "  AES-NI stand-in, 64 MiB / EVP (estimate)"      ">=1.4" bench_ctr BM_CtrProcessBufferHwAesEstimate/67108864 bench_ctr BM_EvpAes128Ctr/67108864
+bench_row "  memcpy 64 MiB / EVP 64 MiB (the memory's limit)" "-"   bench_ctr BM_Memcpy/67108864 bench_ctr BM_EvpAes128Ctr/67108864
+bench_row "Buffer form encrypt 64 MiB / EVP 64 MiB"         ">=1.2" $P BM_BufferFormEncrypt/reused_output:1 $P BM_EvpBuffer
+bench_row "Buffer form decrypt 64 MiB / EVP 64 MiB"         ">=1.2" $P BM_BufferFormDecrypt/reused_output:1 $P BM_EvpBuffer
+bench_row "Encrypting stream, memory, 64 KiB reads / EVP"   ">=0.8" $P BM_EncryptingStreamRead/request:65536/source:0/aes_ni:0 $P BM_EvpStreamRead/65536
+bench_row "Decrypting stream, memory, 64 KiB reads / EVP"   ">=0.8" $P BM_DecryptingStreamRead/request:65536/source:0/aes_ni:0 $P BM_EvpStreamRead/65536
+bench_row "Decrypting stream, caller's stream, 64 KiB / EVP" "-"    $P BM_DecryptingStreamRead/request:65536/source:2/aes_ni:0 $P BM_EvpStreamRead/65536
+bench_row "Random Seek + 4 KiB read, memory / EVP"          ">=0.8" $P BM_DecryptingStreamRandomAccess/source:0/aes_ni:0 $P BM_EvpRandomAccess
+time_row  "File form ${FILE_MIB} MiB, time / openssl enc"   "<=1.5" \
+  "'$file_form' encrypt '$work/in' '$work/out'" \
+  "openssl enc -aes-128-ctr -K $key -iv $iv -in '$work/in' -out '$work/out'"
+
+if [[ -n ${BENCH_BASELINE_DIR:-} ]]; then
+  # The same measurements of an older revision, built with this
+  # revision's bench sources; callers' own streams are read slice by
+  # slice in both, so these rows show what changed on that path.
+  O=$BENCH_BASELINE_DIR/bench/bench_password
+  for direction in Encrypting Decrypting; do
+    bench_row "$direction stream, caller's stream / older build"           ">=1.5" \
+      $P BM_${direction}StreamRead/request:65536/source:2/aes_ni:0 $O BM_${direction}StreamRead/request:65536/source:2/aes_ni:0
+    bench_row "  with the AES-NI stand-in / older build (estimate)"        ">=1.5" \
+      $P BM_${direction}StreamRead/request:65536/source:2/aes_ni:1 $O BM_${direction}StreamRead/request:65536/source:2/aes_ni:0
+    bench_row "  caller's class derived from the memory stream / older"    ">=1.5" \
+      $P BM_${direction}StreamRead/request:65536/source:1/aes_ni:0 $O BM_${direction}StreamRead/request:65536/source:1/aes_ni:0
+  done
+fi
+
+
+# AES implementations (bench_aes forces each one in turn)
+A=bench_aes
+bench_row "AES-128 single blocks, AES-NI / EVP ECB"           ">=0.8" $A BM_AesBlock_x86 $A BM_OpenSslBlock
+bench_row "AES-128 64-block batches, AES-NI / EVP ECB"        "-"     $A BM_AesBlocks_x86 $A BM_OpenSslBlocks
+bench_row "AES-128 CBC encrypt 1 MiB, AES-NI / EVP"           ">=0.8" $A BM_AesCbcEncrypt_x86 $A BM_OpenSslCbcEncrypt
+bench_row "AES-128 CBC decrypt 1 MiB, AES-NI / EVP"           ">=0.8" $A BM_AesCbcDecrypt_x86 $A BM_OpenSslCbcDecrypt
+bench_row "AES-128 single blocks, portable / old table code"  ">=0.2" $A BM_AesBlock_portable $A BM_AesBlock_table
+bench_row "AES-128 64-block batches, portable / old table"    "-"     $A BM_AesBlocks_portable $A BM_AesBlocks_table
+
+# digests and the check file
+C=bench_check
+bench_row "SHA-256 1 MiB / OpenSSL SHA-256"                   "-"     $C BM_Sha256 $C BM_OpenSslSha256
+bench_row "HMAC-SHA-256 1 MiB / OpenSSL HMAC-SHA-256"         "-"     $C BM_HmacSha256 $C BM_OpenSslHmacSha256
+bench_row "HMAC-SHA-256 pair 2x512 KiB / OpenSSL HMAC 1 MiB"  "-"     $C BM_HmacSha256Pair $C BM_OpenSslHmacSha256
+bench_row "Check-file verify 1 MiB / key stream decrypt 1 MiB" "-"    $C BM_CheckFileVerifyBlocks $C BM_CtrDecrypt
+
+bench_summary

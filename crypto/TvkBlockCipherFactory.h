@@ -16,7 +16,7 @@
 #include "NptResults.h"
 #include "NptTypes.h"
 
-class TVK_BlockCipherFactory
+class NPT_EXPORT TVK_BlockCipherFactory
 {
 public:
     virtual ~TVK_BlockCipherFactory() {}
@@ -30,7 +30,7 @@ public:
                               NPT_BlockCipher*&          cipher) = 0;
 };
 
-class TVK_DefaultBlockCipherFactory : public TVK_BlockCipherFactory
+class NPT_EXPORT TVK_DefaultBlockCipherFactory : public TVK_BlockCipherFactory
 {
 public:
     static TVK_DefaultBlockCipherFactory Instance;

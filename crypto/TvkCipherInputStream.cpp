@@ -6,8 +6,11 @@
 
 #include <cstring>
 #include <new>
+#include <typeinfo>
 
 #include "NptBlockCipher.h"
+#include "NptMemoryStream.h"
+#include "NptStdcFile.h"
 #include "TvkBlockCipherFactory.h"
 #include "TvkStreamCipher.h"
 
@@ -71,8 +74,32 @@ TVK_CipherInputStream::TVK_CipherInputStream(NPT_Reference<NPT_InputStream>& sou
       m_StreamCipher(stream_cipher),
       m_Buffer(),
       m_BufferFullness(0),
-      m_BufferOffset(0)
+      m_BufferOffset(0),
+      m_SourceKind(KindOf(m_Source.AsPointer()))
 {
+}
+
+/*----------------------------------------------------------------------
+|   TVK_CipherInputStream::KindOf
+|
+|   Only the library's own memory and file input streams, of exactly
+|   these classes, are read in spans: a class derived from them may
+|   count or check its Read calls, and gets the slices.
++---------------------------------------------------------------------*/
+TVK_CipherInputStream::SourceKind
+TVK_CipherInputStream::KindOf(NPT_InputStream* source)
+{
+    if (source == nullptr) return SOURCE_SLICED;
+    const std::type_info& type = typeid(*source);
+    if (type == typeid(NPT_MemoryStream)) return SOURCE_MEMORY;
+    if (type == typeid(NPT_StdcFileInputStream)) return SOURCE_SPANS;
+    return SOURCE_SLICED;
+}
+
+void
+TVK_CipherInputStream::UseSlicesOnly()
+{
+    m_SourceKind = SOURCE_SLICED;
 }
 
 /*----------------------------------------------------------------------
@@ -149,16 +176,54 @@ TVK_CipherInputStream::Read(void* buffer, NPT_Size bytes_to_read, NPT_Size* byte
         return processed;
     };
 
-    NPT_Result result = NPT_SUCCESS;
+    // read once: the source's Read could, as far as the compiler knows,
+    // change any member
+    const SourceKind kind   = m_SourceKind;
+    NPT_Result       result = NPT_SUCCESS;
     while (bytes_to_read > 0) {
         NPT_Size got = 0;
         if (bytes_to_read >= TVK_CIPHER_INPUT_STREAM_SLICE_SIZE) {
-            result = source->Read(out, TVK_CIPHER_INPUT_STREAM_SLICE_SIZE, &got);
+            // Every whole slice the caller has room for: one slice at a
+            // time from a source of unknown kind; from the library's own
+            // streams all of them in one span, which ends where the
+            // slices would have ended and leaves the source where they
+            // would have left it.
+            NPT_Size want = TVK_CIPHER_INPUT_STREAM_SLICE_SIZE;
+            if (kind != SOURCE_SLICED) {
+                want = bytes_to_read - bytes_to_read % TVK_CIPHER_INPUT_STREAM_SLICE_SIZE;
+            }
+            if (kind == SOURCE_MEMORY) {
+                // transformed straight from the memory stream's block into
+                // the caller's buffer: no copy in between
+                const NPT_Byte* data = nullptr;
+                got = static_cast<NPT_MemoryStream*>(source)->ReadInPlace(data, want);
+                if (got == 0) {
+                    result = NPT_ERROR_END_OF_STREAM;
+                    break;
+                }
+                bool last = m_SourcePosition + got >= m_Size;
+                result = cipher->ProcessBuffer(data, got, out, nullptr, last);
+                if (result != NPT_SUCCESS) {
+                    // as for a run: nothing untransformed left behind, nothing
+                    // counted, read again next time
+                    std::memset(out, 0, got);
+                    cipher->SetStreamOffset(m_SourcePosition);
+                    break;
+                }
+                m_SourcePosition += got;
+                m_Position       += got;
+                total            += got;
+                out              += got;
+                run               = out;
+                bytes_to_read    -= got;
+                continue;
+            }
+            result = source->Read(out, want, &got);
             if (result != NPT_SUCCESS) break;
             // A source that breaks its contract: more than asked would run
             // past the caller's buffer, and success with nothing would
             // never end this loop.
-            if (got == 0 || got > TVK_CIPHER_INPUT_STREAM_SLICE_SIZE) {
+            if (got == 0 || got > want) {
                 result = NPT_ERROR_INTERNAL;
                 break;
             }

@@ -16,6 +16,15 @@
 | the block buffer, and by a starting offset an encrypting stream may
 | be given.
 |
+| Shortcuts for the library's own sources (of exactly those classes;
+| anything derived from them counts as a source of unknown kind): an
+| NPT_MemoryStream is read in place, its bytes transformed straight into
+| the caller's buffer, and an NPT_StdcFileInputStream is read with one
+| request for all the whole slices a Read wants. Both end where the
+| slices would have ended, so positions, results and failure codes are
+| those of slice-by-slice reading. Any other source sees only 16-byte
+| requests.
+|
 | Only the two streams derive from this class; it supplies Read, Tell,
 | GetSize, GetAvailable and the destructor, they supply Create and
 | Seek. Ownership: the stream shares its source through an
@@ -33,7 +42,7 @@
 class TVK_StreamCipher;
 class TVK_BlockCipherFactory;
 
-class TVK_CipherInputStream : public NPT_InputStream
+class NPT_EXPORT TVK_CipherInputStream : public NPT_InputStream
 {
 public:
     // Deletes the cipher, then gives up this stream's share of the source.
@@ -67,6 +76,11 @@ public:
     // GetSize - Tell. Never fails.
     NPT_Result GetAvailable(NPT_LargeSize& available) override;
 
+    // From now on reads the source slice by slice whatever its kind, as a
+    // source of unknown kind is read; for tests and benchmarks that
+    // compare the shortcuts with the general path.
+    void UseSlicesOnly();
+
 protected:
     // What both Create functions do before building their stream: checks
     // the arguments, takes the size (*given_size, or else the source's
@@ -94,6 +108,10 @@ protected:
                           TVK_StreamCipher*               stream_cipher,
                           NPT_LargeSize                   size);
 
+    // How the source is read: slice by slice, in spans, or in place.
+    enum SourceKind { SOURCE_SLICED, SOURCE_SPANS, SOURCE_MEMORY };
+    static SourceKind KindOf(NPT_InputStream* source);
+
     // The size of both the source data and the transformed data: the
     // transformation keeps every byte in place.
     NPT_LargeSize                  m_Size;
@@ -107,6 +125,7 @@ protected:
     NPT_UInt8                      m_Buffer[32];
     NPT_Size                       m_BufferFullness;
     NPT_Size                       m_BufferOffset;
+    SourceKind                     m_SourceKind;
 };
 
 #endif // TVK_CIPHER_INPUT_STREAM_H

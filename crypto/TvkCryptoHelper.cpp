@@ -14,6 +14,7 @@
 #include "TvkBlockCipherFactory.h"
 #include "TvkDecryptingStream.h"
 #include "TvkEncryptingStream.h"
+#include "TvkStreamCipher.h"
 
 namespace {
 
@@ -126,7 +127,20 @@ TVK_CryptoHelper::EncryptDecryptWithPassword(const char*                password
     // up front, instead of by repeated doubling, which would copy the
     // output and briefly hold half as much again. A buffer that cannot
     // grow refuses; its writes then fail as they would have anyway.
-    output.Reserve(input_size);
+    NPT_Result reserved = output.Reserve(input_size);
+
+    // With room for the whole result, and the input either elsewhere or
+    // exactly in its place, the key stream goes straight from the input
+    // onto the output: what the streams and the copy would do, in one
+    // pass over the data, without the copy's transfer block.
+    if (reserved == NPT_SUCCESS && input_size > 0) {
+        NPT_UInt8*       to   = output.UseData();
+        const NPT_UInt8* from = input;
+        bool apart = from + input_size <= to || to + input_size <= from;
+        if (apart || from == to) {
+            return TransformBuffer(password, direction, input, input_size, output);
+        }
+    }
 
     // The input is borrowed where it lies: read in place, never copied.
     NPT_DataBuffer input_buffer(input, input_size, false);
@@ -142,6 +156,39 @@ TVK_CryptoHelper::EncryptDecryptWithPassword(const char*                password
     // Released in reverse order on return: the output stream, the input
     // stream, then the borrowed input buffer (which frees nothing).
     return EncryptDecryptWithPassword(password, direction, input_reference, output_reference);
+}
+
+/*----------------------------------------------------------------------
+|   TVK_CryptoHelper::TransformBuffer
+|
+|   The buffer form once output has room for input_size bytes: the key
+|   stream from offset 0, XORed from input onto output's block. Encrypting
+|   and decrypting are the same transformation, so direction plays no
+|   part beyond what the streams would do with it.
++---------------------------------------------------------------------*/
+NPT_Result
+TVK_CryptoHelper::TransformBuffer(const char*                password,
+                                   NPT_BlockCipher::Direction /* direction */,
+                                   const NPT_UInt8*           input,
+                                   NPT_Size                   input_size,
+                                   NPT_DataBuffer&            output)
+{
+    KeyBuffer key;
+    NPT_CHECK(GenerateKey(password, key.Buffer()));
+
+    NPT_BlockCipher* block_cipher = nullptr;
+    NPT_CHECK(TVK_DefaultBlockCipherFactory::Instance.Create(NPT_BlockCipher::AES_128,
+                                                             NPT_BlockCipher::ENCRYPT,
+                                                             key.Buffer().GetData(),
+                                                             KEY_SIZE,
+                                                             block_cipher));
+    TVK_CtrStreamCipher cipher(block_cipher, EXPANSION_FACTOR);
+    NPT_Size   done   = input_size;
+    NPT_Result result = cipher.ProcessBuffer(input, input_size, output.UseData(), &done, true);
+    // As the copy would have written them: the bytes transformed are in
+    // output, and the data size covers them (it is never lowered).
+    if (done > output.GetDataSize()) output.SetDataSize(done);
+    return result;
 }
 
 /*----------------------------------------------------------------------

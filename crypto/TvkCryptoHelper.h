@@ -25,7 +25,7 @@
 #include "NptBlockCipher.h"
 #include "NptStreams.h"
 
-class TVK_CryptoHelper
+class NPT_EXPORT TVK_CryptoHelper
 {
 public:
     TVK_CryptoHelper() = delete;
@@ -102,6 +102,14 @@ public:
                                                  NPT_BlockCipher::Direction direction,
                                                  const char*                filein,
                                                  const char*                fileout);
+
+private:
+    // The buffer form's one-pass run, once output has room for the result.
+    static NPT_Result TransformBuffer(const char*                password,
+                                       NPT_BlockCipher::Direction direction,
+                                       const NPT_UInt8*           input,
+                                       NPT_Size                   input_size,
+                                       NPT_DataBuffer&            output);
 };
 
 #endif // TVK_CRYPTO_HELPER_H

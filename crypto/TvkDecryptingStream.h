@@ -12,7 +12,8 @@
 | stream can be repositioned anywhere from 0 to its size; a Seek costs
 | one key-stream refresh (one AES block) and one source Seek. Reading
 | goes through the pipeline of TvkCipherInputStream.h: slices of at
-| most 16 bytes, a block buffer for bytes the caller has no room for,
+| most 16 bytes (spans, from the library's own memory and file streams),
+| a block buffer for bytes the caller has no room for,
 | and the source repositioned to this stream's own position at every
 | Read. Memory use is constant.
 |
@@ -31,7 +32,7 @@
 
 class TVK_BlockCipherFactory;
 
-class TVK_DecryptingStream : public TVK_CipherInputStream
+class NPT_EXPORT TVK_DecryptingStream : public TVK_CipherInputStream
 {
 public:
     // Makes decrypting_stream empty, then builds a stream that decrypts

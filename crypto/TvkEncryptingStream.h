@@ -13,8 +13,9 @@
 | encryption and decryption are the same transformation.
 |
 | The stream reads its source through the pipeline of
-| TvkCipherInputStream.h: slices of at most 16 bytes, each encrypted at
-| its true offset, a block buffer for bytes the caller has no room for,
+| TvkCipherInputStream.h: slices of at most 16 bytes (spans, from the
+| library's own memory and file streams), each encrypted at its true
+| offset, a block buffer for bytes the caller has no room for,
 | and the source repositioned at every Read. The stream cannot be
 | repositioned itself: Seek only accepts the current position.
 |
@@ -33,7 +34,7 @@
 
 class TVK_BlockCipherFactory;
 
-class TVK_EncryptingStream : public TVK_CipherInputStream
+class NPT_EXPORT TVK_EncryptingStream : public TVK_CipherInputStream
 {
 public:
     // Makes encrypting_stream empty, then builds a stream that encrypts

@@ -15,11 +15,17 @@
 | all-zero initial counter block.
 |
 | Since a chunk's key stream is one block repeated, the cipher keeps just
-| that block and XORs it onto the data 16 bytes at a time.
+| that block and XORs it onto the data in the widest registers the
+| processor offers (16, 32 or 64 bytes, chosen at run time; 8-byte words
+| where there are no vector registers). A call that covers several
+| chunks makes the blocks of up to BATCH_CHUNKS of them with one
+| NPT_BlockCipher::ProcessBlocks call, which hardware AES pipelines.
 |
 | Ownership: the cipher owns its block cipher and deletes it. The key
-| block is wiped when the cipher is destroyed.
-| Threads: an instance is used by one thread at a time.
+| blocks are wiped when the cipher is destroyed.
+| Threads: an instance is used by one thread at a time. The XOR width is
+| one setting for the whole process (SelectXorWidth); every width gives
+| the same bytes.
 ****************************************************************/
 #ifndef TVK_STREAM_CIPHER_H
 #define TVK_STREAM_CIPHER_H
@@ -28,7 +34,7 @@
 #include "NptResults.h"
 #include "NptTypes.h"
 
-class TVK_StreamCipher
+class NPT_EXPORT TVK_StreamCipher
 {
 public:
     virtual ~TVK_StreamCipher() {}
@@ -44,10 +50,32 @@ public:
     virtual const NPT_UInt8* GetIV() = 0;
 };
 
-class TVK_CtrStreamCipher : public TVK_StreamCipher
+class NPT_EXPORT TVK_CtrStreamCipher : public TVK_StreamCipher
 {
 public:
     static const NPT_UInt8 MAX_EXPANSION_FACTOR = 8;
+    // Chunks whose key blocks one ProcessBlocks call makes at most.
+    static const NPT_Size BATCH_CHUNKS = 32;
+
+    // Register width, in bytes, of the XOR of key stream onto data.
+    enum XorWidth {
+        XOR_WIDTH_AUTO     = 0,   // the widest this processor supports
+        XOR_WIDTH_PORTABLE = 8,   // plain 64-bit words, any processor
+        XOR_WIDTH_SSE2     = 16,
+        XOR_WIDTH_AVX2     = 32,
+        XOR_WIDTH_AVX512   = 64
+    };
+    // Whether this build on this processor can XOR at width (AUTO and
+    // PORTABLE always can).
+    static bool IsXorWidthSupported(XorWidth width);
+    // Makes every cipher of the process XOR at width from now on; meant
+    // for tests and benchmarks, which compare the widths. Any thread may
+    // call it at any time: every width gives the same bytes, and a call
+    // of ProcessBuffer already under way may finish at the old one.
+    //   width not supported here   NPT_ERROR_NOT_SUPPORTED, nothing changes
+    static NPT_Result SelectXorWidth(XorWidth width);
+    // The width in use (never AUTO).
+    static XorWidth GetXorWidth();
 
     // Takes ownership of block_cipher (null is accepted: ProcessBuffer
     // then fails). An expansion_factor above 8 is taken as 8. The cipher
@@ -90,6 +118,9 @@ public:
 
 private:
     NPT_Result UpdateKeyStream();
+    // Processes count bytes (at most BATCH_CHUNKS chunks) starting on a
+    // chunk boundary, with all their key blocks made in one call.
+    NPT_Result ProcessChunks(const NPT_UInt8* in, NPT_UInt8* out, NPT_Size count);
 
     NPT_UInt32       m_StreamOffset;
     // K(c) of the chunk holding m_StreamOffset, twice in a row, so that
@@ -102,6 +133,8 @@ private:
     // false until the chunk of the current offset has been computed
     // successfully; forces a recomputation after a block-cipher failure
     bool             m_KeyStreamValid;
+    // K(c) of the chunks of one batch
+    NPT_UInt8        m_BatchKeys[BATCH_CHUNKS * 16];
 };
 
 #endif // TVK_STREAM_CIPHER_H

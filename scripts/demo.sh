@@ -4,7 +4,9 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-tvk_require_packages cmake g++ make libgtest-dev libgmock-dev
+# the tool alone: no test framework, no Mono (tests switch themselves off
+# when GoogleTest is missing; only test.sh installs what the tests need)
+tvk_require_packages cmake g++ make
 
 cd "$TVK_ROOT"
 tvk_build default tvkcrypt

@@ -1,200 +1,155 @@
 /*****************************************************************
-| NptAes.cpp - table-driven AES (FIPS-197).
+| NptAes.cpp - the AES block cipher classes and the choice of the
+| implementation they run on.
 |
-| Encryption uses one round table Te (SubBytes and MixColumns of one
-| byte position) and reaches the other three positions by rotating its
-| entries by 8, 16 and 24 bits; the last round and the key expansion use
-| Te4, the S-box byte replicated into all four bytes of a word.
-| Decryption mirrors this with Td (InvSubBytes and InvMixColumns) and
-| Td4 (the inverse S-box replicated), over the round keys of the
-| equivalent inverse cipher. The tables are computed at compile time
-| from the field arithmetic of GF(2^8), so they are constant data.
+| The best engine is detected once, on first use (a function-local
+| static, so concurrent first calls are safe). A forced choice is kept in
+| an atomic so that tests can switch while other threads build ciphers.
 ****************************************************************/
 #include "NptAes.h"
 
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "NptAesEngine.h"
 #include "NptWipe.h"
 
 namespace {
 
-struct AesTables {
-    NPT_UInt32 te[256];
-    NPT_UInt32 te4[256];
-    NPT_UInt32 td[256];
-    NPT_UInt32 td4[256];
-};
-
-constexpr NPT_UInt8 Xtime(NPT_UInt8 x)
+const NPT_AesEngine* DetectBestEngine()
 {
-    return static_cast<NPT_UInt8>((x << 1) ^ ((x & 0x80) ? 0x1b : 0x00));
+    if (const NPT_AesEngine* x86 = NPT_AesX86Engine()) return x86;
+    if (const NPT_AesEngine* arm = NPT_AesArmEngine()) return arm;
+    return &NPT_AesPortableEngine();
 }
 
-constexpr NPT_UInt8 Multiply(NPT_UInt8 a, NPT_UInt8 b)
+const NPT_AesEngine* BestEngine()
 {
-    NPT_UInt8 product = 0;
-    while (b) {
-        if (b & 1) product ^= a;
-        a = Xtime(a);
-        b >>= 1;
+    static const NPT_AesEngine* const best = DetectBestEngine();
+    return best;
+}
+
+// null: no choice forced, use the best
+std::atomic<const NPT_AesEngine*> g_ForcedEngine{nullptr};
+
+const NPT_AesEngine* EngineFor(NPT_AesImplementation implementation)
+{
+    switch (implementation) {
+        case NPT_AES_IMPL_AUTO:         return BestEngine();
+        case NPT_AES_IMPL_HARDWARE_X86: return NPT_AesX86Engine();
+        case NPT_AES_IMPL_HARDWARE_ARM: return NPT_AesArmEngine();
+        case NPT_AES_IMPL_PORTABLE:     return &NPT_AesPortableEngine();
     }
-    return product;
+    return nullptr;
 }
 
-constexpr NPT_UInt8 RotateByteLeft(NPT_UInt8 x, unsigned int n)
+const NPT_AesEngine* CurrentEngine()
 {
-    return static_cast<NPT_UInt8>((x << n) | (x >> (8 - n)));
-}
-
-constexpr NPT_UInt32 Word(NPT_UInt8 b0, NPT_UInt8 b1, NPT_UInt8 b2, NPT_UInt8 b3)
-{
-    return (NPT_UInt32(b0) << 24) | (NPT_UInt32(b1) << 16) |
-           (NPT_UInt32(b2) << 8) | NPT_UInt32(b3);
-}
-
-constexpr AesTables MakeTables()
-{
-    AesTables tables{};
-
-    // powers and logarithms of the generator 3, to invert field elements
-    NPT_UInt8 power[256] = {};
-    NPT_UInt8 log[256] = {};
-    NPT_UInt8 x = 1;
-    for (unsigned int i = 0; i < 255; ++i) {
-        power[i] = x;
-        log[x] = static_cast<NPT_UInt8>(i);
-        x = static_cast<NPT_UInt8>(x ^ Xtime(x));
-    }
-
-    NPT_UInt8 sbox[256] = {};
-    NPT_UInt8 inverse_sbox[256] = {};
-    for (unsigned int a = 0; a < 256; ++a) {
-        NPT_UInt8 inverse = a ? power[(255 - log[a]) % 255] : 0;
-        NPT_UInt8 s = static_cast<NPT_UInt8>(
-            inverse ^ RotateByteLeft(inverse, 1) ^ RotateByteLeft(inverse, 2) ^
-            RotateByteLeft(inverse, 3) ^ RotateByteLeft(inverse, 4) ^ 0x63);
-        sbox[a] = s;
-        inverse_sbox[s] = static_cast<NPT_UInt8>(a);
-    }
-
-    for (unsigned int a = 0; a < 256; ++a) {
-        NPT_UInt8 s = sbox[a];
-        NPT_UInt8 si = inverse_sbox[a];
-        tables.te[a] = Word(Multiply(s, 2), s, s, Multiply(s, 3));
-        tables.te4[a] = Word(s, s, s, s);
-        tables.td[a] = Word(Multiply(si, 0x0e), Multiply(si, 0x09),
-                            Multiply(si, 0x0d), Multiply(si, 0x0b));
-        tables.td4[a] = Word(si, si, si, si);
-    }
-    return tables;
-}
-
-constexpr AesTables kTables = MakeTables();
-
-constexpr NPT_UInt32 kRoundConstants[10] = {
-    0x01000000, 0x02000000, 0x04000000, 0x08000000, 0x10000000,
-    0x20000000, 0x40000000, 0x80000000, 0x1b000000, 0x36000000};
-
-inline NPT_UInt32 RotateRight(NPT_UInt32 w, unsigned int n)
-{
-    return (w >> n) | (w << (32 - n));
-}
-
-inline NPT_UInt32 LoadBe(const NPT_UInt8* p)
-{
-    return (NPT_UInt32(p[0]) << 24) | (NPT_UInt32(p[1]) << 16) |
-           (NPT_UInt32(p[2]) << 8) | NPT_UInt32(p[3]);
-}
-
-inline void StoreBe(NPT_UInt8* p, NPT_UInt32 w)
-{
-    p[0] = static_cast<NPT_UInt8>(w >> 24);
-    p[1] = static_cast<NPT_UInt8>(w >> 16);
-    p[2] = static_cast<NPT_UInt8>(w >> 8);
-    p[3] = static_cast<NPT_UInt8>(w);
-}
-
-inline NPT_UInt32 SubWord(NPT_UInt32 w)
-{
-    const NPT_UInt32* te4 = kTables.te4;
-    return (te4[w >> 24] & 0xff000000) ^ (te4[(w >> 16) & 0xff] & 0x00ff0000) ^
-           (te4[(w >> 8) & 0xff] & 0x0000ff00) ^ (te4[w & 0xff] & 0x000000ff);
-}
-
-// One column of MixColumns(SubBytes(ShiftRows(state))), bytes taken from
-// the four words in the given order.
-inline NPT_UInt32 EncryptColumn(NPT_UInt32 a, NPT_UInt32 b, NPT_UInt32 c, NPT_UInt32 d)
-{
-    const NPT_UInt32* te = kTables.te;
-    // paired, so the four lookups combine in two levels, not a chain
-    return (te[a >> 24] ^ RotateRight(te[(b >> 16) & 0xff], 8)) ^
-           (RotateRight(te[(c >> 8) & 0xff], 16) ^ RotateRight(te[d & 0xff], 24));
-}
-
-inline NPT_UInt32 DecryptColumn(NPT_UInt32 a, NPT_UInt32 b, NPT_UInt32 c, NPT_UInt32 d)
-{
-    const NPT_UInt32* td = kTables.td;
-    return (td[a >> 24] ^ RotateRight(td[(b >> 16) & 0xff], 8)) ^
-           (RotateRight(td[(c >> 8) & 0xff], 16) ^ RotateRight(td[d & 0xff], 24));
-}
-
-inline NPT_UInt32 LastColumn(const NPT_UInt32* table,
-                             NPT_UInt32 a, NPT_UInt32 b, NPT_UInt32 c, NPT_UInt32 d)
-{
-    return (table[a >> 24] & 0xff000000) ^ (table[(b >> 16) & 0xff] & 0x00ff0000) ^
-           (table[(c >> 8) & 0xff] & 0x0000ff00) ^ (table[d & 0xff] & 0x000000ff);
-}
-
-// InvMixColumns of one round-key word: Td applied to the S-box image of
-// each byte cancels the InvSubBytes that Td folds in.
-inline NPT_UInt32 InvMixColumn(NPT_UInt32 w)
-{
-    const NPT_UInt32* te4 = kTables.te4;
-    return DecryptColumn(te4[w >> 24], te4[(w >> 16) & 0xff],
-                         te4[(w >> 8) & 0xff], te4[w & 0xff]);
+    const NPT_AesEngine* forced = g_ForcedEngine.load(std::memory_order_acquire);
+    return forced ? forced : BestEngine();
 }
 
 } // namespace
 
 /*----------------------------------------------------------------------
+|   NPT_AesEngine
++---------------------------------------------------------------------*/
+void NPT_AesEngine::EncryptCbc(const NPT_UInt8* schedule,
+                               NPT_UInt32       round_count,
+                               NPT_UInt8*       chain,
+                               const NPT_UInt8* input,
+                               NPT_UInt8*       output,
+                               NPT_Size         count) const
+{
+    for (std::size_t offset = 0; count > 0; --count, offset += 16) {
+        for (unsigned int i = 0; i < 16; ++i) chain[i] ^= input[offset + i];
+        Encrypt(schedule, round_count, chain, output + offset, 1);
+        std::memcpy(chain, output + offset, 16);
+    }
+}
+
+void NPT_AesEngine::DecryptCbc(const NPT_UInt8* schedule,
+                               NPT_UInt32       round_count,
+                               NPT_UInt8*       chain,
+                               const NPT_UInt8* input,
+                               NPT_UInt8*       output,
+                               NPT_Size         count) const
+{
+    NPT_UInt8 saved[8 * 16];
+    for (std::size_t offset = 0; count > 0;) {
+        const NPT_Size blocks = count < 8 ? count : 8;
+        std::memcpy(saved, input + offset, 16 * blocks);
+        Decrypt(schedule, round_count, saved, output + offset, blocks);
+        for (NPT_Size b = 0; b < blocks; ++b) {
+            const NPT_UInt8* previous = b == 0 ? chain : saved + 16 * (b - 1);
+            for (unsigned int i = 0; i < 16; ++i) output[offset + 16 * b + i] ^= previous[i];
+        }
+        std::memcpy(chain, saved + 16 * (blocks - 1), 16);
+        offset += 16 * blocks;
+        count -= blocks;
+    }
+}
+
+/*----------------------------------------------------------------------
+|   implementation choice
++---------------------------------------------------------------------*/
+NPT_Result NPT_AesSelectImplementation(NPT_AesImplementation implementation)
+{
+    if (implementation < NPT_AES_IMPL_AUTO || implementation > NPT_AES_IMPL_PORTABLE) {
+        return NPT_ERROR_INVALID_PARAMETERS;
+    }
+    const NPT_AesEngine* engine = EngineFor(implementation);
+    if (engine == nullptr) return NPT_ERROR_NOT_SUPPORTED;
+    g_ForcedEngine.store(implementation == NPT_AES_IMPL_AUTO ? nullptr : engine,
+                         std::memory_order_release);
+    return NPT_SUCCESS;
+}
+
+NPT_AesImplementation NPT_AesGetImplementation()
+{
+    return CurrentEngine()->GetImplementation();
+}
+
+bool NPT_AesIsImplementationSupported(NPT_AesImplementation implementation)
+{
+    if (implementation < NPT_AES_IMPL_AUTO || implementation > NPT_AES_IMPL_PORTABLE) return false;
+    return EngineFor(implementation) != nullptr;
+}
+
+const char* NPT_AesImplementationName(NPT_AesImplementation implementation)
+{
+    switch (implementation) {
+        case NPT_AES_IMPL_AUTO:         return "auto";
+        case NPT_AES_IMPL_HARDWARE_X86: return "x86-aesni";
+        case NPT_AES_IMPL_HARDWARE_ARM: return "armv8-ce";
+        case NPT_AES_IMPL_PORTABLE:     return "portable";
+    }
+    return "unknown";
+}
+
+/*----------------------------------------------------------------------
 |   NPT_AesBlockCipher
 +---------------------------------------------------------------------*/
 NPT_AesBlockCipher::NPT_AesBlockCipher(const NPT_UInt8* key, NPT_Size key_size)
-    : m_EncryptionKeys(), m_DecryptionKeys(), m_RoundCount(0)
+    : m_Engine(CurrentEngine()), m_RoundCount(0), m_Schedule()
 {
     if (key == nullptr || (key_size != 16 && key_size != 24 && key_size != 32)) {
         return; // no schedule: ProcessBlock refuses to run
     }
-    const unsigned int key_words = key_size / 4;
     m_RoundCount = (key_size / 8) * 2 + 6;
-    const unsigned int total_words = 4 * (m_RoundCount + 1);
-
-    // FIPS-197 key expansion
-    NPT_UInt32* ek = m_EncryptionKeys;
-    for (unsigned int i = 0; i < key_words; ++i) ek[i] = LoadBe(key + 4 * i);
-    for (unsigned int i = key_words; i < total_words; ++i) {
-        NPT_UInt32 temp = ek[i - 1];
-        if (i % key_words == 0) {
-            temp = SubWord(RotateRight(temp, 24)) ^ kRoundConstants[i / key_words - 1];
-        } else if (key_words > 6 && i % key_words == 4) {
-            temp = SubWord(temp);
-        }
-        ek[i] = ek[i - key_words] ^ temp;
-    }
-
-    // equivalent inverse cipher: round keys in reverse round order, with
-    // InvMixColumns on all but the first and the last
-    NPT_UInt32* dk = m_DecryptionKeys;
-    for (unsigned int round = 0; round <= m_RoundCount; ++round) {
-        for (unsigned int j = 0; j < 4; ++j) {
-            NPT_UInt32 w = ek[4 * (m_RoundCount - round) + j];
-            dk[4 * round + j] = (round == 0 || round == m_RoundCount) ? w : InvMixColumn(w);
-        }
-    }
+    m_Engine->ExpandKey(key, key_size, m_RoundCount, m_Schedule);
 }
 
 NPT_AesBlockCipher::~NPT_AesBlockCipher()
 {
-    NPT_WipeMemory(m_EncryptionKeys, sizeof(m_EncryptionKeys));
-    NPT_WipeMemory(m_DecryptionKeys, sizeof(m_DecryptionKeys));
+    NPT_WipeMemory(m_Schedule, sizeof(m_Schedule));
+}
+
+NPT_AesImplementation NPT_AesBlockCipher::GetImplementation() const
+{
+    return m_Engine->GetImplementation();
 }
 
 NPT_Result NPT_AesBlockCipher::ProcessBlock(const NPT_UInt8*, NPT_UInt8*)
@@ -205,76 +160,55 @@ NPT_Result NPT_AesBlockCipher::ProcessBlock(const NPT_UInt8*, NPT_UInt8*)
 /*----------------------------------------------------------------------
 |   NPT_AesBlockEncrypter and NPT_AesBlockDecrypter
 +---------------------------------------------------------------------*/
-namespace {
-
-// The two directions run the same rounds over their own round keys; a
-// policy gives the column function of the middle rounds and of the last
-// round. Each is called with the state words in the encryption order
-// (the column's own word first, then the next ones); decryption takes the
-// words the other way round, as its ShiftRows goes right. Everything is
-// inlined, so each direction compiles to the same code as a hand-written
-// loop.
-struct EncryptRounds {
-    static NPT_UInt32 Column(NPT_UInt32 a, NPT_UInt32 b, NPT_UInt32 c, NPT_UInt32 d)
-    {
-        return EncryptColumn(a, b, c, d);
-    }
-    static NPT_UInt32 Last(NPT_UInt32 a, NPT_UInt32 b, NPT_UInt32 c, NPT_UInt32 d)
-    {
-        return LastColumn(kTables.te4, a, b, c, d);
-    }
-};
-
-struct DecryptRounds {
-    static NPT_UInt32 Column(NPT_UInt32 a, NPT_UInt32 b, NPT_UInt32 c, NPT_UInt32 d)
-    {
-        return DecryptColumn(a, d, c, b);
-    }
-    static NPT_UInt32 Last(NPT_UInt32 a, NPT_UInt32 b, NPT_UInt32 c, NPT_UInt32 d)
-    {
-        return LastColumn(kTables.td4, a, d, c, b);
-    }
-};
-
-template <class Rounds>
-inline void RunRounds(const NPT_UInt32* rk, NPT_UInt32 round_count,
-                      const NPT_UInt8* input, NPT_UInt8* output)
-{
-    NPT_UInt32 s0 = LoadBe(input) ^ rk[0];
-    NPT_UInt32 s1 = LoadBe(input + 4) ^ rk[1];
-    NPT_UInt32 s2 = LoadBe(input + 8) ^ rk[2];
-    NPT_UInt32 s3 = LoadBe(input + 12) ^ rk[3];
-
-    for (NPT_UInt32 round = 1; round < round_count; ++round) {
-        rk += 4;
-        NPT_UInt32 t0 = Rounds::Column(s0, s1, s2, s3) ^ rk[0];
-        NPT_UInt32 t1 = Rounds::Column(s1, s2, s3, s0) ^ rk[1];
-        NPT_UInt32 t2 = Rounds::Column(s2, s3, s0, s1) ^ rk[2];
-        NPT_UInt32 t3 = Rounds::Column(s3, s0, s1, s2) ^ rk[3];
-        s0 = t0; s1 = t1; s2 = t2; s3 = t3;
-    }
-
-    rk += 4;
-    StoreBe(output,      Rounds::Last(s0, s1, s2, s3) ^ rk[0]);
-    StoreBe(output + 4,  Rounds::Last(s1, s2, s3, s0) ^ rk[1]);
-    StoreBe(output + 8,  Rounds::Last(s2, s3, s0, s1) ^ rk[2]);
-    StoreBe(output + 12, Rounds::Last(s3, s0, s1, s2) ^ rk[3]);
-}
-
-} // namespace
-
 NPT_Result NPT_AesBlockEncrypter::ProcessBlock(const NPT_UInt8* input, NPT_UInt8* output)
 {
-    if (m_RoundCount == 0) return NPT_ERROR_INVALID_PARAMETERS;
-    if (input == nullptr || output == nullptr) return NPT_ERROR_INVALID_PARAMETERS;
-    RunRounds<EncryptRounds>(m_EncryptionKeys, m_RoundCount, input, output);
+    if (!CanProcess(input, output, 1)) return NPT_ERROR_INVALID_PARAMETERS;
+    m_Engine->Encrypt(m_Schedule, m_RoundCount, input, output, 1);
+    return NPT_SUCCESS;
+}
+
+NPT_Result NPT_AesBlockEncrypter::ProcessBlocks(const NPT_UInt8* input, NPT_UInt8* output, NPT_Size count)
+{
+    if (!CanProcess(input, output, count)) return NPT_ERROR_INVALID_PARAMETERS;
+    if (count) m_Engine->Encrypt(m_Schedule, m_RoundCount, input, output, count);
+    return NPT_SUCCESS;
+}
+
+NPT_Result NPT_AesBlockEncrypter::EncryptCbcBlocks(NPT_UInt8*       chain,
+                                                   const NPT_UInt8* input,
+                                                   NPT_UInt8*       output,
+                                                   NPT_Size         count)
+{
+    if (!CanProcess(input, output, count) || chain == nullptr) return NPT_ERROR_INVALID_PARAMETERS;
+    if (count) m_Engine->EncryptCbc(m_Schedule, m_RoundCount, chain, input, output, count);
+    return NPT_SUCCESS;
+}
+
+NPT_Result NPT_AesBlockDecrypter::DecryptCbcBlocks(NPT_UInt8*       chain,
+                                                   const NPT_UInt8* input,
+                                                   NPT_UInt8*       output,
+                                                   NPT_Size         count)
+{
+    if (!CanProcess(input, output, count) || chain == nullptr) return NPT_ERROR_INVALID_PARAMETERS;
+    const std::uintptr_t in = reinterpret_cast<std::uintptr_t>(input);
+    const std::uintptr_t out = reinterpret_cast<std::uintptr_t>(output);
+    if (out > in && out < in + std::uintptr_t(count) * 16) {
+        return NPT_BlockCipher::DecryptCbcBlocks(chain, input, output, count);
+    }
+    if (count) m_Engine->DecryptCbc(m_Schedule, m_RoundCount, chain, input, output, count);
     return NPT_SUCCESS;
 }
 
 NPT_Result NPT_AesBlockDecrypter::ProcessBlock(const NPT_UInt8* input, NPT_UInt8* output)
 {
-    if (m_RoundCount == 0) return NPT_ERROR_INVALID_PARAMETERS;
-    if (input == nullptr || output == nullptr) return NPT_ERROR_INVALID_PARAMETERS;
-    RunRounds<DecryptRounds>(m_DecryptionKeys, m_RoundCount, input, output);
+    if (!CanProcess(input, output, 1)) return NPT_ERROR_INVALID_PARAMETERS;
+    m_Engine->Decrypt(m_Schedule, m_RoundCount, input, output, 1);
+    return NPT_SUCCESS;
+}
+
+NPT_Result NPT_AesBlockDecrypter::ProcessBlocks(const NPT_UInt8* input, NPT_UInt8* output, NPT_Size count)
+{
+    if (!CanProcess(input, output, count)) return NPT_ERROR_INVALID_PARAMETERS;
+    if (count) m_Engine->Decrypt(m_Schedule, m_RoundCount, input, output, count);
     return NPT_SUCCESS;
 }

@@ -1,6 +1,6 @@
 /*****************************************************************
 | NptBasicDigest.cpp - block staging and message padding shared by
-| SHA-1 and MD5.
+| SHA-1, SHA-256 and MD5.
 ****************************************************************/
 #include "NptBasicDigest.h"
 
@@ -27,11 +27,12 @@ NPT_Result NPT_BasicDigest::Update(const NPT_UInt8* data, NPT_Size data_size)
 
     while (data_size > 0) {
         if (m_PendingCount == 0 && data_size >= BLOCK_SIZE) {
-            // whole block, nothing pending: compress in place
-            CompressBlock(data);
-            m_BitCount += 8 * BLOCK_SIZE;
-            data += BLOCK_SIZE;
-            data_size -= BLOCK_SIZE;
+            // whole blocks, nothing pending: compress them in place
+            NPT_Size block_count = data_size / BLOCK_SIZE;
+            CompressBlocks(data, block_count);
+            m_BitCount += 8 * NPT_UInt64(BLOCK_SIZE) * block_count;
+            data += block_count * BLOCK_SIZE;
+            data_size -= block_count * BLOCK_SIZE;
             continue;
         }
         NPT_Size count = BLOCK_SIZE - m_PendingCount;
@@ -47,6 +48,11 @@ NPT_Result NPT_BasicDigest::Update(const NPT_UInt8* data, NPT_Size data_size)
         }
     }
     return NPT_SUCCESS;
+}
+
+void NPT_BasicDigest::CompressBlocks(const NPT_UInt8* blocks, NPT_Size block_count)
+{
+    for (NPT_Size i = 0; i < block_count; ++i) CompressBlock(blocks + i * BLOCK_SIZE);
 }
 
 NPT_Result NPT_BasicDigest::FinishDigest(NPT_UInt32*     state,

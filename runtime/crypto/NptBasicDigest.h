@@ -1,9 +1,10 @@
 /*****************************************************************
 | NptBasicDigest.h - NPT_BasicDigest, the 64-byte block machinery
-| shared by the Merkle-Damgard digests SHA-1 and MD5.
+| shared by the Merkle-Damgard digests SHA-1, SHA-256 and MD5.
 |
 | Update stages partial blocks in a 64-byte buffer and compresses whole
-| blocks straight from the caller's bytes when nothing is pending.
+| blocks straight from the caller's bytes when nothing is pending, a
+| whole run of them in one CompressBlocks call.
 | FinishDigest appends the 0x80 marker, zero fill and the 64-bit message
 | bit count, compresses the last block(s) and writes the state words.
 | A subclass supplies CompressBlock and its state words.
@@ -17,7 +18,7 @@
 
 #include "NptDigest.h"
 
-class NPT_BasicDigest : public NPT_Digest
+class NPT_EXPORT NPT_BasicDigest : public NPT_Digest
 {
 public:
     static const NPT_Size BLOCK_SIZE = 64;
@@ -35,6 +36,12 @@ public:
 protected:
     // Folds one 64-byte block into the state words.
     virtual void CompressBlock(const NPT_UInt8* block) = 0;
+
+    // Folds block_count consecutive 64-byte blocks, in order. Update
+    // hands whole runs of blocks here, so that a digest can keep its
+    // state in registers across them; this default compresses them one
+    // by one.
+    virtual void CompressBlocks(const NPT_UInt8* blocks, NPT_Size block_count);
 
     // Pads the message, compresses the end, and writes word_count state
     // words (big- or little-endian) into digest, replacing its content.

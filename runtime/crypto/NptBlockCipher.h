@@ -14,7 +14,7 @@
 #include "NptResults.h"
 #include "NptDataBuffer.h"
 
-class NPT_BlockCipher
+class NPT_EXPORT NPT_BlockCipher
 {
 public:
     enum Algorithm : NPT_Int32 {
@@ -63,6 +63,28 @@ public:
                                   NPT_Size         input_size,
                                   const NPT_UInt8* iv,
                                   NPT_DataBuffer&  output);
+
+protected:
+    // The chained step of CBC encryption over count whole blocks: each
+    // input block XOR chain is encrypted into output and becomes the new
+    // chain (chain holds the last ciphertext block afterwards). input
+    // may equal output. The default XORs and calls ProcessBlock per
+    // block and stops at its first failure; ciphers that can keep their
+    // round keys in registers across blocks override it.
+    virtual NPT_Result EncryptCbcBlocks(NPT_UInt8*       chain,
+                                        const NPT_UInt8* input,
+                                        NPT_UInt8*       output,
+                                        NPT_Size         count);
+    // The chained step of CBC decryption: output block i is the
+    // decryption of input block i XOR the input block before it (chain
+    // for the first); chain holds the last input block afterwards. output
+    // may overlap input in any way. The default decrypts batches with
+    // ProcessBlocks (copying a batch first when the two overlap) and stops
+    // at its first failure, leaving the blocks already written.
+    virtual NPT_Result DecryptCbcBlocks(NPT_UInt8*       chain,
+                                        const NPT_UInt8* input,
+                                        NPT_UInt8*       output,
+                                        NPT_Size         count);
 };
 
 #endif // NPT_BLOCK_CIPHER_H

@@ -5,6 +5,7 @@
 
 #include "NptMd5.h"
 #include "NptSha1.h"
+#include "NptSha256.h"
 
 NPT_Result NPT_Digest::Create(Algorithm algorithm, NPT_Digest*& digest)
 {
@@ -14,6 +15,9 @@ NPT_Result NPT_Digest::Create(Algorithm algorithm, NPT_Digest*& digest)
             return NPT_SUCCESS;
         case MD5:
             digest = new NPT_Md5Digest();
+            return NPT_SUCCESS;
+        case SHA256:
+            digest = new NPT_Sha256Digest();
             return NPT_SUCCESS;
     }
     return NPT_ERROR_NOT_SUPPORTED;

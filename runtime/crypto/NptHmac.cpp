@@ -82,7 +82,8 @@ NPT_Result NPT_Hmac::Create(NPT_Digest::Algorithm algorithm,
                             NPT_Size              key_size,
                             NPT_Digest*&          digest)
 {
-    if (algorithm != NPT_Digest::SHA1 && algorithm != NPT_Digest::MD5) {
+    if (algorithm != NPT_Digest::SHA1 && algorithm != NPT_Digest::MD5 &&
+        algorithm != NPT_Digest::SHA256) {
         return NPT_ERROR_NOT_SUPPORTED;
     }
     if (key == nullptr && key_size != 0) return NPT_ERROR_INVALID_PARAMETERS;

@@ -1,5 +1,6 @@
 /*****************************************************************
-| NptHmac.h - NPT_HmacDigest, HMAC (RFC 2104) over SHA-1 or MD5.
+| NptHmac.h - NPT_HmacDigest, HMAC (RFC 2104) over SHA-1, MD5 or
+| SHA-256.
 |
 | Built by NPT_Hmac::Create (NptDigest.h). It owns an inner and an outer
 | digest that have already absorbed the key pads; Update feeds the inner
@@ -13,10 +14,10 @@
 
 #include "NptDigest.h"
 
-class NPT_HmacDigest : public NPT_Digest
+class NPT_EXPORT NPT_HmacDigest : public NPT_Digest
 {
 public:
-    // algorithm must be SHA1 or MD5 (NPT_Hmac::Create checks it); key may
+    // algorithm must be SHA1, MD5 or SHA256 (NPT_Hmac::Create checks it); key may
     // be null only when key_size is 0.
     NPT_HmacDigest(NPT_Digest::Algorithm algorithm, const NPT_UInt8* key, NPT_Size key_size);
     ~NPT_HmacDigest() override;

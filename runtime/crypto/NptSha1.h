@@ -9,7 +9,7 @@
 
 #include "NptBasicDigest.h"
 
-class NPT_Sha1Digest : public NPT_BasicDigest
+class NPT_EXPORT NPT_Sha1Digest : public NPT_BasicDigest
 {
 public:
     static const NPT_Size DIGEST_SIZE = 20;

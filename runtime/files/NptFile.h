@@ -58,14 +58,14 @@ const NPT_FileOpenMode NPT_FILE_OPEN_MODE_UNBUFFERED = 0x10;
 const NPT_FileOpenMode NPT_FILE_OPEN_MODE_APPEND     = 0x20;
 
 // The reserved names of the standard streams.
-extern const char* const NPT_FILE_STANDARD_INPUT;   // "@STDIN"
-extern const char* const NPT_FILE_STANDARD_OUTPUT;  // "@STDOUT"
-extern const char* const NPT_FILE_STANDARD_ERROR;   // "@STDERR"
+extern NPT_EXPORT const char* const NPT_FILE_STANDARD_INPUT;   // "@STDIN"
+extern NPT_EXPORT const char* const NPT_FILE_STANDARD_OUTPUT;  // "@STDOUT"
+extern NPT_EXPORT const char* const NPT_FILE_STANDARD_ERROR;   // "@STDERR"
 
 /*----------------------------------------------------------------------
 |   NPT_TimeStamp: a signed 64-bit count of nanoseconds
 +---------------------------------------------------------------------*/
-class NPT_TimeStamp
+class NPT_EXPORT NPT_TimeStamp
 {
 public:
     NPT_TimeStamp() : m_NanoSeconds(0) {}
@@ -90,7 +90,7 @@ private:
 /*----------------------------------------------------------------------
 |   NPT_FileInfo: what GetInfo reports about a path
 +---------------------------------------------------------------------*/
-struct NPT_FileInfo
+struct NPT_EXPORT NPT_FileInfo
 {
     enum FileType : NPT_UInt32 {
         FILE_TYPE_NONE      = 0,  // not determined (a cleared record)
@@ -116,7 +116,7 @@ struct NPT_FileInfo
 /*----------------------------------------------------------------------
 |   NPT_FileInterface: an openable file
 +---------------------------------------------------------------------*/
-class NPT_FileInterface
+class NPT_EXPORT NPT_FileInterface
 {
 public:
     // The mode bits under their short names, e.g. NPT_File::OPEN_MODE_READ.
@@ -140,7 +140,7 @@ class NPT_StdcFile;
 /*----------------------------------------------------------------------
 |   NPT_File
 +---------------------------------------------------------------------*/
-class NPT_File : public NPT_FileInterface
+class NPT_EXPORT NPT_File : public NPT_FileInterface
 {
 public:
     // The path separator of this platform: "/" on POSIX, "\\" on Windows.

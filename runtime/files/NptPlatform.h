@@ -24,11 +24,14 @@
 |
 | Nothing here keeps state between calls, apart from the standard
 | streams being switched to binary mode once on Windows; every function
-| may be called from any thread.
+| may be called from any thread. On POSIX every system call passes
+| through the fault switch of posix/NptPlatformFault.h, which test builds
+| use to make any of them fail.
 ****************************************************************/
 #ifndef NPT_PLATFORM_H
 #define NPT_PLATFORM_H
 
+#include <cstddef>
 #include <cstdio>
 
 #include "NptTypes.h"
@@ -114,6 +117,18 @@ bool NPT_PlatformIsTerminal(std::FILE* file);
 int NPT_PlatformSeek(std::FILE* file, NPT_Position position);
 // The stream's position, or a negative value on failure.
 NPT_Int64 NPT_PlatformTell(std::FILE* file);
+
+// fread of up to size bytes: the count read, 0 at the end of the file
+// (feof) or on an error (errno). Asks again when a signal interrupted it
+// before any byte came.
+std::size_t NPT_PlatformReadFile(std::FILE* file, void* buffer, std::size_t size);
+// fwrite of up to size bytes: the count taken, which may be fewer than
+// size; 0 with errno (and usually ferror) on an error.
+std::size_t NPT_PlatformWriteFile(std::FILE* file, const void* data, std::size_t size);
+// fflush, again when interrupted: 0, or EOF with errno.
+int NPT_PlatformFlushFile(std::FILE* file);
+// fclose: the stream is gone either way; 0, or EOF with errno.
+int NPT_PlatformCloseFile(std::FILE* file);
 
 /*----------------------------------------------------------------------
 |   file information

@@ -21,7 +21,7 @@ NPT_StdcFileRecord::~NPT_StdcFileRecord()
     if (m_File != nullptr && !IsStandardStream()) {
         // A failure here can no longer be reported; Flush reports it to
         // callers that need to know.
-        std::fclose(m_File);
+        NPT_PlatformCloseFile(m_File);
     }
     // The FILE used this buffer until it was closed.
     delete[] m_Buffer;
@@ -75,7 +75,7 @@ NPT_Result NPT_StdcFileInputStream::Read(void* buffer, NPT_Size bytes_to_read, N
 
     std::FILE* file = m_Record->GetFile();
     errno = 0;
-    size_t count = std::fread(buffer, 1, bytes_to_read, file);
+    size_t count = NPT_PlatformReadFile(file, buffer, bytes_to_read);
     if (count > 0) {
         if (bytes_read) *bytes_read = static_cast<NPT_Size>(count);
         return NPT_SUCCESS;
@@ -124,7 +124,7 @@ NPT_Result NPT_StdcFileOutputStream::Write(const void* data, NPT_Size bytes_to_w
     if (data == nullptr) return NPT_ERROR_INVALID_PARAMETERS;
 
     std::FILE* file  = m_Record->GetFile();
-    size_t     count = std::fwrite(data, 1, bytes_to_write, file);
+    size_t     count = NPT_PlatformWriteFile(file, data, bytes_to_write);
     // When handing its buffer to the file fails, the C library drops the
     // buffered bytes and may still count the new ones as taken; its error
     // indicator is then the only trace of the loss, and it stays set.
@@ -149,7 +149,7 @@ NPT_Result NPT_StdcFileOutputStream::Flush()
     // lost data: say so instead of reporting success, also when it was
     // lost by an earlier write that overflowed the buffer.
     std::FILE* file = m_Record->GetFile();
-    if (std::fflush(file) != 0 || std::ferror(file)) return NPT_ERROR_WRITE_FAILED;
+    if (NPT_PlatformFlushFile(file) != 0 || std::ferror(file)) return NPT_ERROR_WRITE_FAILED;
     return NPT_SUCCESS;
 }
 

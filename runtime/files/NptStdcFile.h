@@ -28,7 +28,7 @@
 /*----------------------------------------------------------------------
 |   NPT_StdcFileRecord: one open file
 +---------------------------------------------------------------------*/
-class NPT_StdcFileRecord
+class NPT_EXPORT NPT_StdcFileRecord
 {
 public:
     // Takes over file (may be a standard stream, which is never closed)
@@ -56,7 +56,7 @@ typedef NPT_Reference<NPT_StdcFileRecord> NPT_StdcFileRecordReference;
 /*----------------------------------------------------------------------
 |   NPT_StdcFileStream: a stream's share of the open file
 +---------------------------------------------------------------------*/
-class NPT_StdcFileStream
+class NPT_EXPORT NPT_StdcFileStream
 {
 public:
     explicit NPT_StdcFileStream(const NPT_StdcFileRecordReference& record) : m_Record(record) {}
@@ -77,7 +77,7 @@ protected:
 /*----------------------------------------------------------------------
 |   NPT_StdcFileInputStream
 +---------------------------------------------------------------------*/
-class NPT_StdcFileInputStream : public NPT_InputStream, public NPT_StdcFileStream
+class NPT_EXPORT NPT_StdcFileInputStream : public NPT_InputStream, public NPT_StdcFileStream
 {
 public:
     explicit NPT_StdcFileInputStream(const NPT_StdcFileRecordReference& record)
@@ -106,7 +106,7 @@ public:
 /*----------------------------------------------------------------------
 |   NPT_StdcFileOutputStream
 +---------------------------------------------------------------------*/
-class NPT_StdcFileOutputStream : public NPT_OutputStream, public NPT_StdcFileStream
+class NPT_EXPORT NPT_StdcFileOutputStream : public NPT_OutputStream, public NPT_StdcFileStream
 {
 public:
     explicit NPT_StdcFileOutputStream(const NPT_StdcFileRecordReference& record)
@@ -134,7 +134,7 @@ public:
 /*----------------------------------------------------------------------
 |   NPT_StdcFile
 +---------------------------------------------------------------------*/
-class NPT_StdcFile : public NPT_FileInterface
+class NPT_EXPORT NPT_StdcFile : public NPT_FileInterface
 {
 public:
     // delegator names the path to open; it must outlive this object.

@@ -23,7 +23,7 @@
 #include "NptTypes.h"
 #include "NptResults.h"
 
-class NPT_DataBuffer
+class NPT_EXPORT NPT_DataBuffer
 {
 public:
     // owning, no block

@@ -22,12 +22,12 @@
 //                                      keeps the new data size and the
 //                                      bytes decoded before it
 //   bytes cannot take the data size    the buffer's SetDataSize error
-NPT_Result NPT_BytesFromHex(const char* text, NPT_DataBuffer& bytes);
+NPT_EXPORT NPT_Result NPT_BytesFromHex(const char* text, NPT_DataBuffer& bytes);
 
 // Two hex digits per byte (A..F when uppercase, a..f otherwise), with
 // separator (may be null) between neighbours. Null data or size 0 give
 // the empty string.
-NPT_String NPT_HexFromBytes(const NPT_Byte* data,
+NPT_EXPORT NPT_String NPT_HexFromBytes(const NPT_Byte* data,
                             NPT_Size        size,
                             const char*     separator = nullptr,
                             bool            uppercase = false);

@@ -73,13 +73,13 @@ const NPT_Result NPT_ERROR_BASE_ERRNO            = -22000;
 |                     recorded on that platform keep their meaning;
 |                     unlisted numbers give NPT_FAILURE.
 +---------------------------------------------------------------------*/
-NPT_Result NPT_MapStdcErrno(int error);
-NPT_Result NPT_MapErrno(int error);
-NPT_Result NPT_MapWin32Error(NPT_UInt32 error);
+NPT_EXPORT NPT_Result NPT_MapStdcErrno(int error);
+NPT_EXPORT NPT_Result NPT_MapErrno(int error);
+NPT_EXPORT NPT_Result NPT_MapWin32Error(NPT_UInt32 error);
 
 // Symbolic name of a result code, e.g. "NPT_ERROR_NO_SUCH_FILE".
 // Codes of the errno family give "NPT_ERROR_ERRNO"; any other unknown
 // code gives "NPT_ERROR_UNKNOWN". The text is static; never null.
-const char* NPT_ResultText(NPT_Result result);
+NPT_EXPORT const char* NPT_ResultText(NPT_Result result);
 
 #endif // NPT_RESULTS_H

@@ -16,7 +16,7 @@
 #include "NptList.h"
 #include "NptStrings.h"
 
-class NPT_StringMap
+class NPT_EXPORT NPT_StringMap
 {
 public:
     class Entry
@@ -63,6 +63,6 @@ private:
 //   text null                               NPT_ERROR_INVALID_PARAMETERS
 //   malformed list (pairs stored before the error stay in map)
 //                                           NPT_ERROR_INVALID_SYNTAX
-NPT_Result NPT_ParseParameterList(const char* text, NPT_StringMap& map);
+NPT_EXPORT NPT_Result NPT_ParseParameterList(const char* text, NPT_StringMap& map);
 
 #endif // NPT_STRING_MAP_H

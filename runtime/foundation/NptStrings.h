@@ -40,7 +40,7 @@
 #define NPT_PRINTF_LIKE(fmt, args)
 #endif
 
-class NPT_String
+class NPT_EXPORT NPT_String
 {
 public:
     // Header of a string's heap block; the characters follow it.
@@ -185,11 +185,11 @@ private:
     char* m_Chars;
 };
 
-bool operator==(const NPT_String& a, const NPT_String& b);
-bool operator==(const NPT_String& a, const char* b);
-bool operator==(const char* a, const NPT_String& b);
-bool operator!=(const NPT_String& a, const NPT_String& b);
-bool operator!=(const NPT_String& a, const char* b);
-bool operator!=(const char* a, const NPT_String& b);
+NPT_EXPORT bool operator==(const NPT_String& a, const NPT_String& b);
+NPT_EXPORT bool operator==(const NPT_String& a, const char* b);
+NPT_EXPORT bool operator==(const char* a, const NPT_String& b);
+NPT_EXPORT bool operator!=(const NPT_String& a, const NPT_String& b);
+NPT_EXPORT bool operator!=(const NPT_String& a, const char* b);
+NPT_EXPORT bool operator!=(const char* a, const NPT_String& b);
 
 #endif // NPT_STRINGS_H

@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+#include "NptExport.h"
+
 typedef std::int8_t   NPT_Int8;
 typedef std::uint8_t  NPT_UInt8;
 typedef std::int16_t  NPT_Int16;

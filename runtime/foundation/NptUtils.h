@@ -24,44 +24,44 @@
 #include "NptResults.h"
 
 // byte order
-NPT_UInt64 NPT_Int64FromBytesBe(const unsigned char* bytes);
-NPT_UInt32 NPT_Int32FromBytesBe(const unsigned char* bytes);
-NPT_UInt32 NPT_Int24FromBytesBe(const unsigned char* bytes);
-NPT_UInt16 NPT_Int16FromBytesBe(const unsigned char* bytes);
-NPT_UInt64 NPT_Int64FromBytesLe(const unsigned char* bytes);
-NPT_UInt32 NPT_Int32FromBytesLe(const unsigned char* bytes);
-NPT_UInt32 NPT_Int24FromBytesLe(const unsigned char* bytes);
-NPT_UInt16 NPT_Int16FromBytesLe(const unsigned char* bytes);
-void NPT_BytesFromInt64Be(unsigned char* bytes, NPT_UInt64 value);
-void NPT_BytesFromInt32Be(unsigned char* bytes, NPT_UInt32 value);
-void NPT_BytesFromInt24Be(unsigned char* bytes, NPT_UInt32 value);
-void NPT_BytesFromInt16Be(unsigned char* bytes, NPT_UInt16 value);
-void NPT_BytesFromInt64Le(unsigned char* bytes, NPT_UInt64 value);
-void NPT_BytesFromInt32Le(unsigned char* bytes, NPT_UInt32 value);
-void NPT_BytesFromInt24Le(unsigned char* bytes, NPT_UInt32 value);
-void NPT_BytesFromInt16Le(unsigned char* bytes, NPT_UInt16 value);
+NPT_EXPORT NPT_UInt64 NPT_Int64FromBytesBe(const unsigned char* bytes);
+NPT_EXPORT NPT_UInt32 NPT_Int32FromBytesBe(const unsigned char* bytes);
+NPT_EXPORT NPT_UInt32 NPT_Int24FromBytesBe(const unsigned char* bytes);
+NPT_EXPORT NPT_UInt16 NPT_Int16FromBytesBe(const unsigned char* bytes);
+NPT_EXPORT NPT_UInt64 NPT_Int64FromBytesLe(const unsigned char* bytes);
+NPT_EXPORT NPT_UInt32 NPT_Int32FromBytesLe(const unsigned char* bytes);
+NPT_EXPORT NPT_UInt32 NPT_Int24FromBytesLe(const unsigned char* bytes);
+NPT_EXPORT NPT_UInt16 NPT_Int16FromBytesLe(const unsigned char* bytes);
+NPT_EXPORT void NPT_BytesFromInt64Be(unsigned char* bytes, NPT_UInt64 value);
+NPT_EXPORT void NPT_BytesFromInt32Be(unsigned char* bytes, NPT_UInt32 value);
+NPT_EXPORT void NPT_BytesFromInt24Be(unsigned char* bytes, NPT_UInt32 value);
+NPT_EXPORT void NPT_BytesFromInt16Be(unsigned char* bytes, NPT_UInt16 value);
+NPT_EXPORT void NPT_BytesFromInt64Le(unsigned char* bytes, NPT_UInt64 value);
+NPT_EXPORT void NPT_BytesFromInt32Le(unsigned char* bytes, NPT_UInt32 value);
+NPT_EXPORT void NPT_BytesFromInt24Le(unsigned char* bytes, NPT_UInt32 value);
+NPT_EXPORT void NPT_BytesFromInt16Le(unsigned char* bytes, NPT_UInt16 value);
 
 // hexadecimal digits
 // nibble must be 0..15
-char       NPT_HexFromNibble(unsigned int nibble, bool uppercase = false);
+NPT_EXPORT char       NPT_HexFromNibble(unsigned int nibble, bool uppercase = false);
 // 0..15 for a hex digit of either case, -1 for anything else
-int        NPT_NibbleFromHex(int c);
+NPT_EXPORT int        NPT_NibbleFromHex(int c);
 // two digits, high nibble first, into out[0] and out[1]; no terminator
-void       NPT_HexFromByte(NPT_UInt8 byte, char* out, bool uppercase = false);
+NPT_EXPORT void       NPT_HexFromByte(NPT_UInt8 byte, char* out, bool uppercase = false);
 // decodes text[0], text[1]; a non-digit gives NPT_ERROR_INVALID_SYNTAX
 // and leaves byte unchanged
-NPT_Result NPT_ByteFromHex(const char* text, NPT_UInt8& byte);
+NPT_EXPORT NPT_Result NPT_ByteFromHex(const char* text, NPT_UInt8& byte);
 
 // number parsing
-NPT_Result NPT_ParseSigned64(const char* text, NPT_Int64& value,
+NPT_EXPORT NPT_Result NPT_ParseSigned64(const char* text, NPT_Int64& value,
                              bool relaxed = true, NPT_Size* chars_used = nullptr);
-NPT_Result NPT_ParseUnsigned64(const char* text, NPT_UInt64& value,
+NPT_EXPORT NPT_Result NPT_ParseUnsigned64(const char* text, NPT_UInt64& value,
                                bool relaxed = true, NPT_Size* chars_used = nullptr);
-NPT_Result NPT_ParseSigned32(const char* text, NPT_Int32& value,
+NPT_EXPORT NPT_Result NPT_ParseSigned32(const char* text, NPT_Int32& value,
                              bool relaxed = true, NPT_Size* chars_used = nullptr);
-NPT_Result NPT_ParseUnsigned32(const char* text, NPT_UInt32& value,
+NPT_EXPORT NPT_Result NPT_ParseUnsigned32(const char* text, NPT_UInt32& value,
                                bool relaxed = true, NPT_Size* chars_used = nullptr);
-NPT_Result NPT_ParseFloat32(const char* text, NPT_Float& value, bool relaxed = true);
+NPT_EXPORT NPT_Result NPT_ParseFloat32(const char* text, NPT_Float& value, bool relaxed = true);
 
 // Formats format with args and calls function(context, text) once with
 // the result. Tries a 1024-byte local buffer, then heap buffers of
@@ -69,7 +69,7 @@ NPT_Result NPT_ParseFloat32(const char* text, NPT_Float& value, bool relaxed = t
 // is passed truncated. If a heap buffer cannot be had, function is not
 // called.
 typedef void (*NPT_FormatOutputFunction)(void* context, const char* text);
-void NPT_FormatToCallback(NPT_FormatOutputFunction function,
+NPT_EXPORT void NPT_FormatToCallback(NPT_FormatOutputFunction function,
                           void*                    context,
                           const char*              format,
                           va_list                  args);

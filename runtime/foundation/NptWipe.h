@@ -11,6 +11,8 @@
 
 #include <cstddef>
 
-void NPT_WipeMemory(void* memory, std::size_t size);
+#include "NptExport.h"
+
+NPT_EXPORT void NPT_WipeMemory(void* memory, std::size_t size);
 
 #endif // NPT_WIPE_H

@@ -18,7 +18,7 @@
 
 #include "NptStreams.h"
 
-class NPT_DelegatingInputStream : public NPT_InputStream
+class NPT_EXPORT NPT_DelegatingInputStream : public NPT_InputStream
 {
 public:
     // Returns InputSeek(position).
@@ -31,7 +31,7 @@ public:
     virtual NPT_Result InputTell(NPT_Position& position) = 0;
 };
 
-class NPT_DelegatingOutputStream : public NPT_OutputStream
+class NPT_EXPORT NPT_DelegatingOutputStream : public NPT_OutputStream
 {
 public:
     // Returns OutputSeek(position).

@@ -110,6 +110,21 @@ NPT_MemoryStream::Read(void* buffer, NPT_Size bytes_to_read, NPT_Size* bytes_rea
     return NPT_SUCCESS;
 }
 
+NPT_Size
+NPT_MemoryStream::ReadInPlace(const NPT_Byte*& data, NPT_Size bytes_to_read)
+{
+    data = nullptr;
+    const NPT_Size data_size = m_Buffer->GetDataSize();
+    // a data size lowered behind the stream's back reads as the end
+    if (m_ReadOffset >= data_size) return 0;
+    NPT_Size left  = data_size - m_ReadOffset;
+    NPT_Size count = bytes_to_read < left ? bytes_to_read : left;
+    if (count == 0) return 0;
+    data = m_Buffer->GetData() + m_ReadOffset;
+    m_ReadOffset += count;
+    return count;
+}
+
 NPT_Result
 NPT_MemoryStream::InputSeek(NPT_Position position)
 {

@@ -29,7 +29,7 @@
 #include "NptDataBuffer.h"
 #include "NptDelegatingStreams.h"
 
-class NPT_MemoryStream : public NPT_DelegatingInputStream,
+class NPT_EXPORT NPT_MemoryStream : public NPT_DelegatingInputStream,
                          public NPT_DelegatingOutputStream
 {
 public:
@@ -52,6 +52,12 @@ public:
     NPT_Result Read(void*     buffer,
                     NPT_Size  bytes_to_read,
                     NPT_Size* bytes_read = nullptr) override;
+    // Read without a copy: sets data to the next bytes the input side
+    // holds and returns their count (at most bytes_to_read; 0 at the
+    // end, data then null), moving the reading position past them as
+    // Read would. The bytes stay where they are until the buffer is
+    // written or resized; the caller must be done with them by then.
+    NPT_Size ReadInPlace(const NPT_Byte*& data, NPT_Size bytes_to_read);
     // Position 0 .. data size (inclusive); beyond it
     // NPT_ERROR_OUT_OF_RANGE, position kept.
     NPT_Result InputSeek(NPT_Position position) override;

@@ -33,7 +33,7 @@ const NPT_Size NPT_STREAM_COPY_CHUNK_SIZE = 0x10000;
 //   NPT_ERROR_INTERNAL       a stream broke its contract: a Write that
 //                            succeeded without taking a byte, or a
 //                            count larger than asked
-NPT_Result NPT_StreamToStreamCopy(NPT_InputStream&  from,
+NPT_EXPORT NPT_Result NPT_StreamToStreamCopy(NPT_InputStream&  from,
                                   NPT_OutputStream& to,
                                   NPT_Position      offset        = 0,
                                   NPT_LargeSize     size          = 0,

@@ -34,7 +34,7 @@
 // Load never gathers more than this many bytes (1 GiB).
 const NPT_Size NPT_INPUT_STREAM_LOAD_MAX_SIZE = 0x40000000;
 
-class NPT_InputStream
+class NPT_EXPORT NPT_InputStream
 {
 public:
     virtual ~NPT_InputStream() {}
@@ -66,7 +66,7 @@ public:
 
 typedef NPT_Reference<NPT_InputStream> NPT_InputStreamReference;
 
-class NPT_OutputStream
+class NPT_EXPORT NPT_OutputStream
 {
 public:
     virtual ~NPT_OutputStream() {}

@@ -14,7 +14,7 @@
 #include "NptStreams.h"
 #include "NptStrings.h"
 
-class NPT_StringOutputStream : public NPT_OutputStream
+class NPT_EXPORT NPT_StringOutputStream : public NPT_OutputStream
 {
 public:
     // An owned, empty string with room for initial_capacity bytes.

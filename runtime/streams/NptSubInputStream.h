@@ -14,7 +14,7 @@
 
 #include "NptStreams.h"
 
-class NPT_SubInputStream : public NPT_InputStream
+class NPT_EXPORT NPT_SubInputStream : public NPT_InputStream
 {
 public:
     // Takes a further share of source; the window position starts at 0.

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <thread>
 #include <vector>
@@ -269,6 +270,47 @@ TEST(PasswordStreamForm, FailuresDuringTheCopyPassThroughAndKeepWhatWasWritten)
     unseekable.source->seek_result = NPT_ERROR_NOT_SUPPORTED;
     EXPECT_EQ(unseekable.Run(kPassword, NPT_BlockCipher::ENCRYPT), NPT_ERROR_NOT_SUPPORTED);
     EXPECT_EQ(unseekable.sink->write_calls, 0);
+}
+
+// The buffer form runs in one pass when the output has room for the
+// whole result; it must give what the streams and the copy give (the
+// stream form over fakes), around chunk and copy-block sizes, into an
+// empty output, one holding more or fewer bytes, the input's own block,
+// and a block the input overlaps (which takes the streams).
+TEST(PasswordBufferForm, OnePassRunEqualsTheStreamForm)
+{
+    enum Layout { EMPTY, LONGER, SHORTER, SAME_BLOCK, OVERLAPPING };
+    for (size_t size : {1, 15, 16, 17, 1023, 1024, 1025, 65536, 65537, 200005}) {
+        const Bytes input = MakePattern(size, 27);
+        StreamRun reference(input);
+        ASSERT_EQ(reference.Run(kPassword, NPT_BlockCipher::DECRYPT), NPT_SUCCESS);
+        const Bytes& transformed = reference.sink->Written();
+
+        for (Layout layout : {EMPTY, LONGER, SHORTER, SAME_BLOCK, OVERLAPPING}) {
+            SCOPED_TRACE(std::to_string(size) + " layout " + std::to_string(layout));
+            NPT_DataBuffer output;
+            Bytes old = MakePattern(layout == LONGER ? size + 100 : size / 2, 28);
+            Bytes expected = transformed;
+            const NPT_UInt8* from = input.data();
+            if (layout == LONGER || layout == SHORTER) {
+                ASSERT_EQ(output.SetData(old.data(), static_cast<NPT_Size>(old.size())), NPT_SUCCESS);
+                if (old.size() > size) expected.insert(expected.end(), old.begin() + size, old.end());
+            } else if (layout == SAME_BLOCK) {
+                ASSERT_EQ(output.SetData(input.data(), static_cast<NPT_Size>(size)), NPT_SUCCESS);
+                from = output.GetData();
+            } else if (layout == OVERLAPPING) {
+                Bytes shifted(size + 8, 0xAB);
+                std::copy(input.begin(), input.end(), shifted.begin() + 8);
+                ASSERT_EQ(output.SetData(shifted.data(), static_cast<NPT_Size>(shifted.size())), NPT_SUCCESS);
+                from = output.GetData() + 8;
+                expected.insert(expected.end(), shifted.begin() + size, shifted.end());
+            }
+            ASSERT_EQ(TVK_CryptoHelper::EncryptDecryptWithPassword(
+                          kPassword, NPT_BlockCipher::DECRYPT, from, static_cast<NPT_Size>(size), output),
+                      NPT_SUCCESS);
+            EXPECT_EQ(BytesOf(output), expected);
+        }
+    }
 }
 
 } // namespace

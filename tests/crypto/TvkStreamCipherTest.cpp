@@ -1,11 +1,13 @@
 // The counter-mode key stream: standard AES-CTR vectors for expansion
-// factor 0, a byte-wise reference model for every factor, split
-// processing, positioning, wrap-around at 2^32, and the failure paths.
+// factor 0, a byte-wise reference model for every factor and every XOR
+// width this processor has, split processing, positioning, wrap-around
+// at 2^32, batches of chunks, and the failure paths.
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "NptAes.h"
@@ -20,20 +22,55 @@ namespace {
 
 const Bytes kKey = FromHex("000102030405060708090a0b0c0d0e0f");
 
-// AES-128 encrypter that counts its calls and can be told to fail.
+// AES-128 encrypter that counts its calls and can be told to fail: on
+// every block, or on the counter blocks of chunk fail_from and later.
 class CountingAes : public NPT_AesBlockEncrypter {
 public:
-    explicit CountingAes(const Bytes& key, int* calls, bool fail = false)
-        : NPT_AesBlockEncrypter(key.data(), 16), calls_(calls), fail_(fail) {}
+    explicit CountingAes(const Bytes& key, int* calls, bool fail = false, int fail_from = -1)
+        : NPT_AesBlockEncrypter(key.data(), 16), calls_(calls), fail_(fail), fail_from_(fail_from) {}
     NPT_Result ProcessBlock(const NPT_UInt8* in, NPT_UInt8* out) override
     {
         ++*calls_;
-        return fail_ ? NPT_ERROR_OUT_OF_RESOURCES : NPT_AesBlockEncrypter::ProcessBlock(in, out);
+        const int chunk = (in[13] << 16) | (in[14] << 8) | in[15];
+        if (fail_ || (fail_from_ >= 0 && chunk >= fail_from_)) return NPT_ERROR_OUT_OF_RESOURCES;
+        return NPT_AesBlockEncrypter::ProcessBlock(in, out);
     }
 private:
     int* calls_;
     bool fail_;
+    int  fail_from_;
 };
+
+// Counts the batched calls and the blocks in them, as a hardware AES
+// that pipelines would receive them.
+class BatchCountingAes : public NPT_AesBlockEncrypter {
+public:
+    explicit BatchCountingAes(std::vector<NPT_Size>* batches)
+        : NPT_AesBlockEncrypter(kKey.data(), 16), batches_(batches) {}
+    NPT_Result ProcessBlocks(const NPT_UInt8* in, NPT_UInt8* out, NPT_Size count) override
+    {
+        batches_->push_back(count);
+        return NPT_AesBlockEncrypter::ProcessBlocks(in, out, count);
+    }
+private:
+    std::vector<NPT_Size>* batches_;
+};
+
+// Selects an XOR width for the life of a test and goes back to the
+// widest afterwards; skips the test where the processor lacks the width.
+class XorWidthScope {
+public:
+    explicit XorWidthScope(TVK_CtrStreamCipher::XorWidth width)
+        : supported_(TVK_CtrStreamCipher::SelectXorWidth(width) == NPT_SUCCESS) {}
+    ~XorWidthScope() { TVK_CtrStreamCipher::SelectXorWidth(TVK_CtrStreamCipher::XOR_WIDTH_AUTO); }
+    bool supported() const { return supported_; }
+private:
+    bool supported_;
+};
+
+const TVK_CtrStreamCipher::XorWidth kWidths[] = {
+    TVK_CtrStreamCipher::XOR_WIDTH_PORTABLE, TVK_CtrStreamCipher::XOR_WIDTH_SSE2,
+    TVK_CtrStreamCipher::XOR_WIDTH_AVX2, TVK_CtrStreamCipher::XOR_WIDTH_AVX512};
 
 // The key stream straight from its definition, one byte at a time.
 NPT_UInt8 ReferenceKeyByte(NPT_UInt64 offset, unsigned int factor)
@@ -122,11 +159,21 @@ TEST(CtrStreamCipherTest, FactorZeroEqualsStandardAesCtr)
 /*----------------------------------------------------------------------
 |   every factor against the byte-wise reference, whole and split
 +---------------------------------------------------------------------*/
-class CtrFactorTest : public ::testing::TestWithParam<int> {};
+class CtrFactorTest
+    : public ::testing::TestWithParam<std::tuple<int, TVK_CtrStreamCipher::XorWidth>>
+{
+protected:
+    void SetUp() override
+    {
+        width_ = std::make_unique<XorWidthScope>(std::get<1>(GetParam()));
+        if (!width_->supported()) GTEST_SKIP() << "XOR width not available here";
+    }
+    std::unique_ptr<XorWidthScope> width_;
+};
 
 TEST_P(CtrFactorTest, SplitProcessingAtAnyBoundaryMatchesReference)
 {
-    const unsigned int factor = static_cast<unsigned int>(GetParam());
+    const unsigned int factor = static_cast<unsigned int>(std::get<0>(GetParam()));
     const Bytes in = RandomBytes(9000, factor);
     const Bytes expected = Reference(in, 0, factor);
 
@@ -152,7 +199,7 @@ TEST_P(CtrFactorTest, SplitProcessingAtAnyBoundaryMatchesReference)
 
 TEST_P(CtrFactorTest, SetStreamOffsetOnAndOffChunkBoundaries)
 {
-    const unsigned int factor = static_cast<unsigned int>(GetParam());
+    const unsigned int factor = static_cast<unsigned int>(std::get<0>(GetParam()));
     const Bytes in = RandomBytes(300, factor + 7);
     for (NPT_UInt64 offset : {0ull, 1ull, 16ull, 1000ull, 1024ull, 4096ull, 5000ull, 123457ull}) {
         auto cipher = MakeCipher(static_cast<NPT_UInt8>(factor));
@@ -163,7 +210,123 @@ TEST_P(CtrFactorTest, SetStreamOffsetOnAndOffChunkBoundaries)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Factors, CtrFactorTest, ::testing::Values(0, 1, 4, 6, 8, 9, 255));
+INSTANTIATE_TEST_SUITE_P(
+    Factors, CtrFactorTest,
+    ::testing::Combine(::testing::Values(0, 1, 4, 6, 8, 9, 255), ::testing::ValuesIn(kWidths)),
+    [](const ::testing::TestParamInfo<CtrFactorTest::ParamType>& info) {
+        return "Factor" + std::to_string(std::get<0>(info.param)) + "_Width" +
+               std::to_string(static_cast<int>(std::get<1>(info.param)));
+    });
+
+// Every start offset within a 64-byte register and every length up to a
+// few registers past a chunk boundary, at the streams' factor: the wide
+// loops, their narrower tails and the batch edges all meet here.
+class CtrWidthTest : public ::testing::TestWithParam<TVK_CtrStreamCipher::XorWidth>
+{
+protected:
+    void SetUp() override
+    {
+        width_ = std::make_unique<XorWidthScope>(GetParam());
+        if (!width_->supported()) GTEST_SKIP() << "XOR width not available here";
+    }
+    std::unique_ptr<XorWidthScope> width_;
+};
+
+TEST_P(CtrWidthTest, EveryAlignmentAndLengthAroundChunkEdges)
+{
+    const NPT_UInt8 factor = 6;
+    const Bytes in = RandomBytes(3 * 1024 + 600, 77);
+    const Bytes expected = Reference(in, 0, factor);
+    for (NPT_UInt64 start : {0ull, 1ull, 15ull, 16ull, 33ull, 63ull, 64ull, 1000ull, 1023ull}) {
+        for (size_t length = 0; length < in.size() - start; length += (length < 300 ? 1 : 97)) {
+            auto cipher = MakeCipher(factor);
+            ASSERT_EQ(NPT_SUCCESS, cipher->SetStreamOffset(start));
+            Bytes part(in.begin() + start, in.begin() + start + length);
+            // through an output one byte off the input's alignment
+            Bytes out(length + 1);
+            ASSERT_EQ(NPT_SUCCESS, cipher->ProcessBuffer(part.data(), static_cast<NPT_Size>(length),
+                                                         out.data() + 1, nullptr, false));
+            ASSERT_EQ(Bytes(expected.begin() + start, expected.begin() + start + length),
+                      Bytes(out.begin() + 1, out.end()))
+                << "start " << start << " length " << length;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Widths, CtrWidthTest, ::testing::ValuesIn(kWidths),
+                         [](const ::testing::TestParamInfo<CtrWidthTest::ParamType>& info) {
+                             return "Width" + std::to_string(static_cast<int>(info.param));
+                         });
+
+TEST(CtrStreamCipherTest, XorWidthSelection)
+{
+    EXPECT_TRUE(TVK_CtrStreamCipher::IsXorWidthSupported(TVK_CtrStreamCipher::XOR_WIDTH_PORTABLE));
+    EXPECT_EQ(NPT_ERROR_NOT_SUPPORTED,
+              TVK_CtrStreamCipher::SelectXorWidth(static_cast<TVK_CtrStreamCipher::XorWidth>(48)));
+    {
+        XorWidthScope portable(TVK_CtrStreamCipher::XOR_WIDTH_PORTABLE);
+        ASSERT_TRUE(portable.supported());
+        EXPECT_EQ(TVK_CtrStreamCipher::XOR_WIDTH_PORTABLE, TVK_CtrStreamCipher::GetXorWidth());
+    }
+    // the automatic choice is the widest one available
+    TVK_CtrStreamCipher::XorWidth widest = TVK_CtrStreamCipher::XOR_WIDTH_PORTABLE;
+    for (auto width : kWidths) {
+        if (TVK_CtrStreamCipher::IsXorWidthSupported(width)) widest = width;
+    }
+    EXPECT_EQ(widest, TVK_CtrStreamCipher::GetXorWidth());
+}
+
+/*----------------------------------------------------------------------
+|   batches of chunks
++---------------------------------------------------------------------*/
+TEST(CtrStreamCipherTest, ChunksOfOneCallShareOneBatchedBlockCipherCall)
+{
+    std::vector<NPT_Size> batches;
+    TVK_CtrStreamCipher cipher(new BatchCountingAes(&batches), 6);
+    const Bytes in = RandomBytes((TVK_CtrStreamCipher::BATCH_CHUNKS + 1) * 1024 + 2600, 5);
+    ASSERT_EQ(NPT_SUCCESS, cipher.SetStreamOffset(100));  // one block, not batched
+    Bytes part(in.begin() + 100, in.end());
+    EXPECT_EQ(Reference(part, 100, 6), Process(cipher, part));
+    // the rest of chunk 0 on its own, then a full batch, then the last 3
+    // chunks (the last one partial) together
+    EXPECT_EQ((std::vector<NPT_Size>{TVK_CtrStreamCipher::BATCH_CHUNKS, 3}), batches);
+    // a piece within one chunk needs no batch
+    Process(cipher, Bytes(1000));
+    EXPECT_EQ(2u, batches.size());
+}
+
+TEST(CtrStreamCipherTest, BatchesCrossTheWrapAt2To32)
+{
+    const Bytes in = RandomBytes(40000, 10);
+    for (NPT_UInt64 start : {0x100000000ull - 3072, 0x100000000ull - 3000}) {
+        auto cipher = MakeCipher(6);
+        ASSERT_EQ(NPT_SUCCESS, cipher->SetStreamOffset(start));
+        EXPECT_EQ(Reference(in, start, 6), Process(*cipher, in)) << start;
+        EXPECT_EQ((start + in.size()) & 0xFFFFFFFFu, cipher->GetStreamOffset());
+    }
+}
+
+// A block cipher that starts failing in the middle of a batch: the
+// chunks before the failing one are delivered, counted and passed by
+// the offset, exactly as if each chunk had been made on its own.
+TEST(CtrStreamCipherTest, FailureInsideABatchKeepsTheChunksBeforeIt)
+{
+    const Bytes in = RandomBytes(10 * 1024 + 300, 12);
+    for (int fail_from : {0, 1, 4, 10}) {
+        int calls = 0;
+        TVK_CtrStreamCipher cipher(new CountingAes(kKey, &calls, false, fail_from), 6);
+        Bytes out(in.size(), 0xEE);
+        NPT_Size out_size = static_cast<NPT_Size>(out.size());
+        EXPECT_EQ(NPT_ERROR_OUT_OF_RESOURCES,
+                  cipher.ProcessBuffer(in.data(), static_cast<NPT_Size>(in.size()), out.data(),
+                                       &out_size, false));
+        const size_t good = size_t(fail_from) * 1024;
+        ASSERT_EQ(good, out_size) << fail_from;
+        EXPECT_EQ(good, cipher.GetStreamOffset());
+        EXPECT_EQ(Reference(Bytes(in.begin(), in.begin() + good), 0, 6),
+                  Bytes(out.begin(), out.begin() + good));
+    }
+}
 
 /*----------------------------------------------------------------------
 |   properties of the streams' factor 6

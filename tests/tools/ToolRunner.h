@@ -370,6 +370,24 @@ ListDirectory(const std::string& path)
     return names;
 }
 
+// The temporary output that a running tool holds open in dir: the
+// /proc path of its descriptor (which stat and open follow even to an
+// unnamed file), or "" while it has none.
+inline std::string
+HeldTemporary(pid_t pid, const std::string& dir)
+{
+    const std::string fds = "/proc/" + std::to_string(pid) + "/fd";
+    for (const std::string& fd : ListDirectory(fds)) {
+        char target[4096];
+        ssize_t n = readlink((fds + "/" + fd).c_str(), target, sizeof(target) - 1);
+        if (n <= 0) continue;
+        std::string path(target, static_cast<std::size_t>(n));
+        // unnamed: "DIR/#INODE (deleted)"; named: "DIR/.NAME.tvkcrypt-XXXXXX"
+        if (path.rfind(dir + "/#", 0) == 0 || path.rfind(dir + "/.", 0) == 0) return fds + "/" + fd;
+    }
+    return std::string();
+}
+
 class TempDir
 {
 public:

@@ -248,9 +248,7 @@ TEST_P(InterruptTest, RemovesTheTemporaryAndKeepsTheTarget)
     bool temp_seen = false;
     const int signal_number = GetParam();
     spec.watch = [&](pid_t pid, const std::string&) {
-        for (const std::string& name : dir.List()) {
-            if (name.rfind(".target.tvkcrypt-", 0) == 0) temp_seen = true;
-        }
+        temp_seen = !HeldTemporary(pid, dir.Path()).empty();
         if (temp_seen) kill(pid, signal_number);
         return temp_seen;
     };

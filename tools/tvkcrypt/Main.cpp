@@ -11,6 +11,7 @@
 ****************************************************************/
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -52,18 +53,21 @@ Quoted(const std::string& name)
     return "'" + name + "'";
 }
 
-// The 16-byte key, wiped when it goes out of scope.
+// The 16-byte key, in memory kept out of core dumps and swap, wiped when
+// it goes out of scope (and by the transform once its ciphers hold it).
 class Key
 {
 public:
-    Key() { std::memset(m_Bytes, 0, sizeof(m_Bytes)); }
-    ~Key() { NPT_WipeMemory(m_Bytes, sizeof(m_Bytes)); }
+    Key() : m_Bytes(static_cast<NPT_UInt8*>(AllocateSecretMemory(TVK_CryptoHelper::KEY_SIZE))) {
+        if (m_Bytes == nullptr) throw std::bad_alloc();
+    }
+    ~Key() { FreeSecretMemory(m_Bytes, TVK_CryptoHelper::KEY_SIZE); }
     Key(const Key&) = delete;
     Key& operator=(const Key&) = delete;
     NPT_UInt8* Bytes() { return m_Bytes; }
 
 private:
-    NPT_UInt8 m_Bytes[TVK_CryptoHelper::KEY_SIZE];
+    NPT_UInt8* m_Bytes;
 };
 
 bool
@@ -105,7 +109,7 @@ SkipInput(const FileHandle& input, NPT_UInt64 count, NPT_UInt64& skipped, SysErr
 }
 
 int
-Run(const Options& options)
+Run(const Options& options, const EnvironmentPassword& environment_password)
 {
     const bool encrypt = options.command == Options::ENCRYPT;
 
@@ -145,10 +149,8 @@ Run(const Options& options)
     +-----------------------------------------------------------------*/
     enum { TO_STDOUT, TO_TEMP_FILE, TO_DEVICE } output_kind = TO_STDOUT;
     std::string output_label = "standard output";
-    std::string target;
-    unsigned target_mode = 0600;
-    FileInfo replaced;  // the existing target, when there is one
-    bool replacing = false;
+    OutputPlace place;
+    bool replacing = false;  // something is at the output's name
     if (options.output == "-") {
         FileHandle out = FileHandle::StandardOutput();
         FileInfo out_info;
@@ -163,36 +165,35 @@ Run(const Options& options)
         }
     } else {
         output_label = Quoted(options.output);
-        FileInfo out_info;
-        SysError error = StatPath(options.output.c_str(), out_info);
-        if (error == 0) {
-            if (out_info.kind == FileInfo::DIRECTORY) {
-                return Failure("cannot write " + output_label + ": " + ErrorText(EISDIR));
+        if (SysError error = place.Locate(options.output, options.follow_symlinks)) {
+            if (error == kNotOwned) {
+                return Failure("refusing to write through the symbolic link " + output_label + ": " +
+                               ErrorText(error));
             }
-            if (out_info.kind == FileInfo::REGULAR) {
+            return Failure("cannot write " + output_label + ": " + ErrorText(error));
+        }
+        switch (place.GetKind()) {
+            case OutputPlace::DIRECTORY:
+                return Failure("cannot write " + output_label + ": " + ErrorText(EISDIR));
+            case OutputPlace::FILE:
+            case OutputPlace::LINK:
                 if (!options.force) {
                     return Failure(output_label + " already exists; use --force to replace it");
                 }
                 output_kind = TO_TEMP_FILE;
-                // replace the file a symbolic link points to, not the link
-                target = ResolvePath(options.output);
-                target_mode = out_info.mode;
-                replaced = out_info;
                 replacing = true;
-            } else {
+                break;
+            case OutputPlace::STREAM:
                 // a disk or partition holds data just as a file does;
                 // FIFOs and character devices (/dev/null) are streams
-                if (out_info.block_device && !options.force) {
-                    return Failure(output_label +
-                                   " is a block device; use --force to write over it");
+                if (place.Found().block_device && !options.force) {
+                    return Failure(output_label + " is a block device; use --force to write over it");
                 }
                 output_kind = TO_DEVICE;
-            }
-        } else if (error == ENOENT) {
-            output_kind = TO_TEMP_FILE;
-            target = options.output;
-        } else {
-            return Failure("cannot write " + output_label + ": " + ErrorText(error));
+                break;
+            case OutputPlace::MISSING:
+                output_kind = TO_TEMP_FILE;
+                break;
         }
     }
 
@@ -224,7 +225,7 @@ Run(const Options& options)
     +-----------------------------------------------------------------*/
     TempOutput temp;
     if (output_kind == TO_TEMP_FILE) {
-        if (SysError error = temp.Create(target)) {
+        if (SysError error = temp.Create(place)) {
             return Failure("cannot create " + output_label + ": " + ErrorText(error));
         }
         job.output = &temp.File();
@@ -238,7 +239,9 @@ Run(const Options& options)
     {
         SecretBuffer password(kMaxPasswordLength);
         std::string error;
-        if (!ObtainPassword(options.password_file, encrypt, password, error)) return Failure(error);
+        if (!ObtainPassword(options.password_file, encrypt, environment_password, password, error)) {
+            return Failure(error);
+        }
         if (!DeriveKey(password, key, error)) return Failure(error);
     }
     job.key = key.Bytes();
@@ -249,7 +252,7 @@ Run(const Options& options)
     FileHandle device;
     FileHandle standard_output = FileHandle::StandardOutput();
     if (output_kind == TO_DEVICE) {
-        if (SysError error = OpenExistingForWriting(options.output.c_str(), device)) {
+        if (SysError error = place.OpenStream(device)) {
             return Failure("cannot open " + output_label + ": " + ErrorText(error));
         }
         job.output = &device;
@@ -302,7 +305,7 @@ Run(const Options& options)
     |   finish: only now does the target change
     +-----------------------------------------------------------------*/
     if (output_kind == TO_TEMP_FILE) {
-        if (SysError error = temp.Commit(target_mode, replacing ? &replaced : nullptr)) {
+        if (SysError error = temp.Commit(0600, replacing)) {
             if (error == EEXIST && !replacing) {
                 // created by someone else while we worked
                 return Failure(output_label + " already exists; use --force to replace it");
@@ -311,6 +314,13 @@ Run(const Options& options)
         }
         // the target is replaced and complete: a warning, not a failure,
         // since exit 1 would say the target was left as it was
+        if (!temp.Leftover().empty()) {
+            std::string directory = options.output.substr(0, options.output.rfind('/') + 1);
+            WriteToStandardError("tvkcrypt: warning: " + output_label +
+                                 " is written, but a temporary name could not be removed: " +
+                                 ErrorText(temp.LeftoverError()) + "; remove '" + directory +
+                                 temp.Leftover() + "' yourself\n");
+        }
         if (SysError error = temp.DirectorySyncError()) {
             WriteToStandardError("tvkcrypt: warning: " + output_label +
                                  " is written, but syncing its directory failed: " +
@@ -333,6 +343,16 @@ int
 main(int argc, char** argv)
 {
     using namespace tvkcrypt;
+    // secrets first: no core dump may hold them, and the password leaves
+    // the environment before anything else runs
+    DisableCoreDumps();
+    std::unique_ptr<EnvironmentPassword> environment_password;
+    try {
+        environment_password.reset(new EnvironmentPassword);
+    } catch (const std::bad_alloc&) {
+        return Failure(ErrorText(ENOMEM));
+    }
+    TakeEnvironmentPassword(*environment_password);
     GuardStandardDescriptors();
     InstallSignalHandlers();
     Options options;
@@ -354,7 +374,7 @@ main(int argc, char** argv)
     // out of memory: unwind, so that the temporary output goes and the
     // terminal gets its echo back
     try {
-        return Run(options);
+        return Run(options, *environment_password);
     } catch (const std::bad_alloc&) {
         return Failure(ErrorText(ENOMEM));
     }

@@ -28,6 +28,8 @@ HelpText()
         "Options:\n"
         "  -o, --output FILE       write to FILE instead of standard output\n"
         "  -f, --force             replace FILE if it already exists\n"
+        "      --follow-symlinks   when FILE is a symbolic link, replace the file it\n"
+        "                          points to instead of the link (see below)\n"
         "      --password-file F   read the password from the first line of F\n"
         "      --offset N          decrypt only: start at cleartext byte N\n"
         "      --length M          decrypt only: produce at most M bytes\n"
@@ -49,12 +51,18 @@ HelpText()
         "at the prompt). End of input (Ctrl-D) at the prompt gives up.\n"
         "\n"
         "Output files:\n"
-        "  The result is written to a temporary file in FILE's directory, synced,\n"
+        "  The result is written to an unnamed temporary file in FILE's directory\n"
+        "  (a hidden named one where the file system has no unnamed files), synced,\n"
         "  and renamed over FILE only when everything succeeded; on any failure or\n"
         "  interruption FILE is left as it was. An existing FILE keeps its\n"
         "  permissions (and owner, where allowed); a new one is created with\n"
         "  mode 0600. A FILE that is a device or a FIFO (such as /dev/null) is\n"
         "  written directly; a block device (a disk) only with --force.\n"
+        "  A FILE that is a symbolic link is itself replaced by the output (as mv\n"
+        "  and sed -i do) and its target is left alone; with --follow-symlinks the\n"
+        "  target is replaced instead, and only when both the link and the target\n"
+        "  belong to the user running tvkcrypt. A link to a device or FIFO (such\n"
+        "  as /dev/stdout) is written through.\n"
         "  INPUT and FILE may be the same file (with --force): it is replaced only\n"
         "  after all of it has been read. Encrypted output is not written to a\n"
         "  terminal, and standard output may not be the input file itself.\n"
@@ -192,6 +200,10 @@ Parser::LongOption(const std::string& arg)
     }
     if (name == "--force") {
         m_Options.force = true;
+        return no_value();
+    }
+    if (name == "--follow-symlinks") {
+        m_Options.follow_symlinks = true;
         return no_value();
     }
     if (name == "--quiet") {

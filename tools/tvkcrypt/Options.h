@@ -26,6 +26,7 @@ struct Options {
     std::string output = "-";       // "-" is standard output
     std::string password_file;      // empty: not given
     bool        force = false;
+    bool        follow_symlinks = false;  // write through a link at the output
     bool        quiet = false;
     bool        has_offset = false;
     NPT_UInt64  offset = 0;

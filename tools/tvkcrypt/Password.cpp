@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "NptWipe.h"
 #include "Platform.h"
@@ -15,15 +16,14 @@ namespace tvkcrypt {
 |   SecretBuffer
 +---------------------------------------------------------------------*/
 SecretBuffer::SecretBuffer(std::size_t capacity)
-    : m_Data(new char[capacity + 1]), m_Capacity(capacity)
+    : m_Data(static_cast<char*>(AllocateSecretMemory(capacity + 1))), m_Capacity(capacity)
 {
-    std::memset(m_Data, 0, capacity + 1);
+    if (m_Data == nullptr) throw std::bad_alloc();
 }
 
 SecretBuffer::~SecretBuffer()
 {
-    NPT_WipeMemory(m_Data, m_Capacity + 1);
-    delete[] m_Data;
+    FreeSecretMemory(m_Data, m_Capacity + 1);
 }
 
 void
@@ -77,6 +77,12 @@ FromFile(const std::string& path, bool encrypting, SecretBuffer& password, std::
         error = "cannot open password file '" + path + "': " + ErrorText(failure);
         return false;
     }
+    FileInfo info;
+    if (StatHandle(file, info) == 0 && info.kind == FileInfo::REGULAR && (info.mode & 0044) != 0) {
+        WriteToStandardError("tvkcrypt: warning: password file '" + path +
+                             "' can be read by its group or by other users; "
+                             "make it private with chmod 600\n");
+    }
     // read until the first line ending, the end of the file, or one byte
     // more than the longest password with its "\r"
     SecretBuffer line(kMaxPasswordLength + 2);
@@ -105,16 +111,36 @@ FromFile(const std::string& path, bool encrypting, SecretBuffer& password, std::
     return Acceptable(password, "in '" + path + "'", encrypting, error);
 }
 
-static bool
-FromEnvironment(const char* value, SecretBuffer& password, std::string& error)
+void
+TakeEnvironmentPassword(EnvironmentPassword& password)
 {
+    static const char kName[] = "TVK_PASSWORD";
+    password.value.Clear();
+    password.present = false;
+    password.too_long = false;
+    char* value = std::getenv(kName);
+    if (value == nullptr) return;
     std::size_t length = std::strlen(value);
     if (length > kMaxPasswordLength) {
+        password.too_long = true;
+    } else if (length > 0) {
+        std::memcpy(password.value.Data(), value, length);
+        password.value.SetSize(length);
+        password.present = true;
+    }
+    NPT_WipeMemory(value, length);
+    RemoveEnvironmentVariable(kName);
+}
+
+static bool
+FromEnvironment(const EnvironmentPassword& environment, SecretBuffer& password, std::string& error)
+{
+    if (environment.too_long) {
         error = std::string("the password in TVK_PASSWORD") + kTooLong;
         return false;
     }
-    std::memcpy(password.Data(), value, length);
-    password.SetSize(length);
+    std::memcpy(password.Data(), environment.value.CString(), environment.value.Size());
+    password.SetSize(environment.value.Size());
     return true;
 }
 
@@ -166,17 +192,15 @@ FromTerminal(bool encrypting, SecretBuffer& password, std::string& error)
 }
 
 bool
-ObtainPassword(const std::string& password_file, bool encrypting, SecretBuffer& password,
-               std::string& error)
+ObtainPassword(const std::string& password_file, bool encrypting,
+               const EnvironmentPassword& environment, SecretBuffer& password, std::string& error)
 {
     password.Clear();
     bool ok;
     if (!password_file.empty()) {
         ok = FromFile(password_file, encrypting, password, error);
-    } else if (char* value = std::getenv("TVK_PASSWORD"); value != nullptr && value[0] != '\0') {
-        ok = FromEnvironment(value, password, error);
-        // the copy is all we need: leave no second copy in the environment
-        NPT_WipeMemory(value, std::strlen(value));
+    } else if (environment.present || environment.too_long) {
+        ok = FromEnvironment(environment, password, error);
     } else {
         ok = FromTerminal(encrypting, password, error);
     }

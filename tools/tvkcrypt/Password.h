@@ -2,8 +2,15 @@
 | Password.h - where tvkcrypt gets its password, and where it keeps it.
 |
 | SecretBuffer is a fixed block of memory for a password: it never
-| grows (so no stray copies are left behind by reallocation) and is
-| wiped with NPT_WipeMemory when destroyed or cleared.
+| grows (so no stray copies are left behind by reallocation), is kept
+| out of core dumps and swap where the system allows (throws
+| std::bad_alloc when memory runs out), and is wiped with
+| NPT_WipeMemory when destroyed or cleared.
+|
+| TakeEnvironmentPassword runs first thing in the process: it copies
+| TVK_PASSWORD, wipes the value where it lies (which also clears it
+| from /proc/PID/environ) and removes the variable, whichever source
+| is used later.
 |
 | ObtainPassword takes the password from the first available source:
 |   1. the first line of the file named by --password-file;
@@ -50,10 +57,23 @@ private:
 // Longest password accepted from any source, in bytes.
 const std::size_t kMaxPasswordLength = 4096;
 
+// TVK_PASSWORD as it was at start-up.
+struct EnvironmentPassword {
+    EnvironmentPassword() : value(kMaxPasswordLength) {}
+    SecretBuffer value;
+    bool         present = false;   // set and not empty
+    bool         too_long = false;  // longer than kMaxPasswordLength
+};
+
+void TakeEnvironmentPassword(EnvironmentPassword& password);
+
 // Returns true with the password in password (capacity at least
 // kMaxPasswordLength), or false with a message for the user in error.
+// A password file that others can read gets a warning on standard
+// error.
 bool ObtainPassword(const std::string& password_file, bool encrypting,
-                    SecretBuffer& password, std::string& error);
+                    const EnvironmentPassword& environment, SecretBuffer& password,
+                    std::string& error);
 
 }  // namespace tvkcrypt
 

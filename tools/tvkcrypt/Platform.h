@@ -1,8 +1,10 @@
 /*****************************************************************
 | Platform.h - the operating-system services of the tvkcrypt tool.
 |
-| Everything that touches POSIX lives behind this header (and in
-| Platform.cpp): opening and inspecting files, large reads and writes,
+| Everything that touches the operating system lives behind this
+| header, which itself includes no system header; its implementation
+| is in the platform folder (runtime/files/posix/TvkToolPlatform.cpp on
+| POSIX), beside the library's own. It covers opening and inspecting files, large reads and writes,
 | the temporary output file that replaces its target only on success,
 | signal handling, and the terminal prompt without echo. The rest of
 | the tool is plain C++ on top of it.
@@ -26,6 +28,7 @@ typedef int SysError;  // an errno value; 0 means success
 
 // Lower-case words for an error, e.g. "no such file", "permission
 // denied", "no space left on device".
+// Also words for kTargetChanged and kNotOwned.
 std::string ErrorText(SysError error);
 
 /*----------------------------------------------------------------------
@@ -74,15 +77,7 @@ struct FileInfo {
 
 // Opens a file for reading. Errors: those of open(2).
 SysError OpenForReading(const char* path, FileHandle& file);
-// Opens an existing non-regular file (a device or a FIFO) for writing,
-// without creating or truncating anything. Errors: those of open(2).
-SysError OpenExistingForWriting(const char* path, FileHandle& file);
 SysError StatHandle(const FileHandle& file, FileInfo& info);
-// Follows symbolic links. ENOENT when nothing exists at path.
-SysError StatPath(const char* path, FileInfo& info);
-// The canonical path of an existing file (symbolic links resolved), or
-// path itself when it cannot be resolved.
-std::string ResolvePath(const std::string& path);
 bool IsTerminal(const FileHandle& file);
 
 // Tells the system a file will be read from start to end (larger
@@ -109,12 +104,68 @@ SysError WriteAt(const FileHandle& file, const void* buffer, std::size_t size, N
 void WriteToStandardError(const std::string& text);
 
 /*----------------------------------------------------------------------
-|   TempOutput: the output file under construction. Create makes a
-|   fresh file (mode 0600, O_EXCL) in the target's directory and
-|   registers it with the signal handlers, which remove it when the
-|   process is interrupted. Commit gives it its final mode, syncs it to
-|   disk and renames it over the target. Discard (and the destructor of
-|   an uncommitted one) removes it. At most one exists at a time.
+|   OutputPlace: where the -o file goes, pinned down once. Locate opens
+|   the directory that holds the name and looks at the name in it
+|   without following a symbolic link; from then on everything (the
+|   temporary, the final rename, a device opened for writing) happens
+|   relative to that open directory, so a name swapped meanwhile can
+|   never redirect the output into another directory.
+|
+|   A symbolic link at the name is itself what gets replaced (as mv and
+|   sed -i do), except that a link to a device or FIFO (/dev/stdout) is
+|   written through. With follow_symlinks the link's target is replaced
+|   instead, and only when both the link and its target belong to the
+|   caller (kNotOwned otherwise).
++---------------------------------------------------------------------*/
+// Not errno values: conditions of the tool's own.
+const SysError kTargetChanged = -1;  // swapped by someone else meanwhile
+const SysError kNotOwned = -2;       // a followed link or its target is not ours
+
+class OutputPlace
+{
+public:
+    enum Kind {
+        MISSING,    // nothing there yet
+        FILE,       // a regular file (the one a followed link points to)
+        LINK,       // a symbolic link, to be replaced by the output
+        DIRECTORY,  // refused by the caller
+        STREAM      // a device or FIFO, written directly
+    };
+
+    OutputPlace() = default;
+    OutputPlace(const OutputPlace&) = delete;
+    OutputPlace& operator=(const OutputPlace&) = delete;
+
+    // Errors: those of opening the directory or inspecting the name,
+    // kNotOwned (with follow_symlinks).
+    SysError Locate(const std::string& path, bool follow_symlinks);
+    Kind     GetKind() const { return m_Kind; }
+    // For FILE and STREAM: the object found.
+    const FileInfo& Found() const { return m_Found; }
+    // Opens a STREAM for writing, without creating or truncating
+    // anything. kTargetChanged when a regular file or a directory is
+    // found there now.
+    SysError OpenStream(FileHandle& file) const;
+
+private:
+    friend class TempOutput;
+    SysError LocateLinkTarget(const std::string& target_path);
+    FileHandle  m_Directory;
+    bool        m_DirectorySyncable = false;
+    std::string m_Name;  // within m_Directory
+    Kind        m_Kind = MISSING;
+    FileInfo    m_Found;
+};
+
+/*----------------------------------------------------------------------
+|   TempOutput: the output file under construction, in the directory of
+|   an OutputPlace. Create makes an unnamed file there (O_TMPFILE) that
+|   disappears with the process however it ends, even by kill -9; where
+|   the file system refuses that, a hidden named file (mode 0600) that
+|   the signal handlers remove when the process is interrupted. Commit
+|   gives it its mode, syncs it and puts it at the place's name. Discard
+|   (and the destructor of an uncommitted one) removes it. At most one
+|   exists at a time.
 +---------------------------------------------------------------------*/
 class TempOutput
 {
@@ -124,29 +175,58 @@ public:
     TempOutput(const TempOutput&) = delete;
     TempOutput& operator=(const TempOutput&) = delete;
 
-    // Errors: those of open(2) in the target's directory.
-    SysError Create(const std::string& target);
+    // Errors: those of creating a file in the place's directory.
+    SysError Create(const OutputPlace& place);
     const FileHandle& File() const { return m_File; }
-    const std::string& Path() const { return m_Path; }
-    // Gives the file the mode (and, when replacing a file, tries to give
-    // it that file's owner and group: root replacing another user's file
-    // leaves it theirs), syncs it, closes it, renames it over the target
-    // and syncs the directory. Without replaced, an existing target is
-    // never replaced, even one created since it was checked: EEXIST. On
-    // error the temporary is still there: call Discard.
-    SysError Commit(unsigned mode, const FileInfo* replaced);
+    // Whether the file has a name while it is written (the fallback).
+    bool IsNamed() const { return !m_Name.empty(); }
+    // replace false: the name must still be free; a file created there
+    // since it was checked is never replaced (EEXIST).
+    // replace true: whatever is at the name now is replaced. When that
+    // is a regular file, the output takes its permissions (and, where
+    // allowed, its owner and group: root replacing another user's file
+    // leaves it theirs), read from that very file as it is replaced;
+    // a name swapped at the last moment gives kTargetChanged and leaves
+    // it alone. Otherwise the output gets new_mode and the caller's
+    // ownership. On error call Discard.
+    SysError Commit(unsigned new_mode, bool replace);
     // After a successful Commit: the error of syncing the directory, 0
     // when it worked. The target is replaced either way, but a crash
     // soon after a failure may undo the rename.
     SysError DirectorySyncError() const { return m_DirectorySyncError; }
+    // After a successful Commit: a name in the place's directory that
+    // could not be removed (the replaced file, or a second name of the
+    // output), and why; empty when all is clean.
+    const std::string& Leftover() const { return m_Leftover; }
+    SysError LeftoverError() const { return m_LeftoverError; }
     void Discard();
 
 private:
+    SysError GiveName(std::string& name);
+    SysError Replace(const std::string& name);
+
+    const OutputPlace* m_Place = nullptr;
     FileHandle  m_File;
-    std::string m_Path;
-    std::string m_Target;
+    std::string m_Name;  // the named fallback's name, while it exists
     SysError    m_DirectorySyncError = 0;
+    std::string m_Leftover;
+    SysError    m_LeftoverError = 0;
 };
+
+/*----------------------------------------------------------------------
+|   secrets
++---------------------------------------------------------------------*/
+// Turns core dumps off for this process (and makes it undumpable, so
+// that other processes of the same user cannot read its memory).
+void DisableCoreDumps();
+// Memory for secrets: never swapped out where the system allows it,
+// never in a core dump, zero-filled. Null when out of memory.
+void* AllocateSecretMemory(std::size_t size);
+// Wipes and frees what AllocateSecretMemory gave.
+void FreeSecretMemory(void* memory, std::size_t size);
+// Removes a variable from the environment (after its value was wiped in
+// place, so that no copy stays in the process's initial environment).
+void RemoveEnvironmentVariable(const char* name);
 
 // Makes sure descriptors 0, 1 and 2 are open, so that no file the tool
 // opens lands on one of them. A closed standard input or output is

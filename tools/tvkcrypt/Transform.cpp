@@ -205,6 +205,7 @@ Pipeline::Run()
             NPT_BlockCipher::AES_128, NPT_BlockCipher::ENCRYPT, m_Job.key,
             TVK_CryptoHelper::KEY_SIZE, block_cipher);
         if (NPT_FAILED(result)) {
+            NPT_WipeMemory(m_Job.key, TVK_CryptoHelper::KEY_SIZE);
             m_Outcome.failure = TransformOutcome::CIPHER;
             m_Outcome.result = result;
             return m_Outcome;
@@ -212,6 +213,8 @@ Pipeline::Run()
         worker.cipher.reset(new TVK_CtrStreamCipher(block_cipher, TVK_CryptoHelper::EXPANSION_FACTOR));
         worker.buffer.reset(new NPT_UInt8[kBlockSize]);
     }
+    // the ciphers hold the key now: no other copy is needed
+    NPT_WipeMemory(m_Job.key, TVK_CryptoHelper::KEY_SIZE);
 
     std::vector<std::thread> threads;
     for (unsigned i = 1; i < count; ++i) {

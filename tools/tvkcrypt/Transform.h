@@ -49,7 +49,8 @@ struct TransformJob {
     // true: block at offset x goes to output position x (a new file that
     // nobody else writes); false: blocks are written in order
     bool        output_positioned = false;
-    const NPT_UInt8*  key = nullptr;  // 16 bytes, only read before workers start
+    // 16 bytes, wiped by RunTransform as soon as the ciphers hold it
+    NPT_UInt8*  key = nullptr;
     unsigned    workers = 1;
     Progress*   progress = nullptr;   // may be null
 };

@@ -11,6 +11,8 @@
 
 #include "NptPlatform.h"
 
+#include "NptPlatformFault.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -29,23 +31,33 @@
 
 namespace {
 
-// Retries a system call interrupted by a signal.
+// The open of NPT_PlatformOpenFile: through the fault switch, retried
+// when interrupted by a signal.
 template <typename Call>
 auto RetryOnInterrupt(Call call) -> decltype(call())
 {
-    decltype(call()) result;
-    do {
-        result = call();
-    } while (result < 0 && errno == EINTR);
-    return result;
+    return NPT_PlatformCall("files.open", call);
 }
 
 // Closes fd while keeping the errno of the failure that led here.
 void CloseKeepingErrno(int fd)
 {
     int error = errno;
-    close(fd);
+    NPT_PlatformClose("files.close", fd);
     errno = error;
+}
+
+// Calls that return a pointer (null with errno on failure) through the
+// fault switch; short and interrupted faults do not apply to them.
+template <typename Call>
+auto PointerCall(const char* site, Call call) -> decltype(call())
+{
+    NPT_PlatformFaultAction fault = NPT_PlatformFault(site);
+    if (fault.kind == NPT_PLATFORM_FAULT_FAIL) {
+        errno = fault.error;
+        return nullptr;
+    }
+    return call();
 }
 
 // Takes the sharing lock on an open regular file: 0, or the errno
@@ -58,7 +70,7 @@ int LockForSharing(int fd, bool exclusive)
     lock.l_start  = 0;
     lock.l_len    = 0;  // the whole file, however long it grows
     lock.l_pid    = 0;  // required for open-file-description locks
-    if (RetryOnInterrupt([&] { return fcntl(fd, F_OFD_SETLK, &lock); }) == 0) return 0;
+    if (NPT_PlatformCall("files.lock", [&] { return fcntl(fd, F_OFD_SETLK, &lock); }) == 0) return 0;
     switch (errno) {
         case EAGAIN:
         case EACCES:
@@ -115,30 +127,30 @@ std::FILE* NPT_PlatformOpenFile(const char* path, NPT_PlatformOpenKind kind)
     if (fd < 0) return nullptr;
 
     struct stat info;
-    if (fstat(fd, &info) != 0) {
+    if (NPT_PlatformCall("files.fstat", [&] { return fstat(fd, &info); }) != 0) {
         CloseKeepingErrno(fd);
         return nullptr;
     }
     if (S_ISDIR(info.st_mode)) {
-        close(fd);
+        NPT_PlatformClose("files.close", fd);
         errno = EISDIR;
         return nullptr;
     }
     if (S_ISREG(info.st_mode)) {
         int error = LockForSharing(fd, exclusive);
         if (error != 0) {
-            close(fd);
+            NPT_PlatformClose("files.close", fd);
             errno = error;
             return nullptr;
         }
         if (kind == NPT_PLATFORM_OPEN_CREATE_TRUNCATE &&
-            RetryOnInterrupt([&] { return ftruncate(fd, 0); }) != 0) {
+            NPT_PlatformCall("files.ftruncate", [&] { return ftruncate(fd, 0); }) != 0) {
             CloseKeepingErrno(fd);
             return nullptr;
         }
     }
 
-    std::FILE* file = fdopen(fd, stream_mode);
+    std::FILE* file = PointerCall("files.fdopen", [&] { return fdopen(fd, stream_mode); });
     if (file == nullptr) CloseKeepingErrno(fd);
     return file;
 }
@@ -156,13 +168,74 @@ bool NPT_PlatformIsTerminal(std::FILE* file)
 int NPT_PlatformSeek(std::FILE* file, NPT_Position position)
 {
     if (position > static_cast<NPT_Position>(INT64_MAX)) return EOVERFLOW;
-    if (fseeko(file, static_cast<off_t>(position), SEEK_SET) != 0) return errno ? errno : EIO;
+    if (NPT_PlatformCall("files.fseeko", [&] {
+            return fseeko(file, static_cast<off_t>(position), SEEK_SET);
+        }) != 0) {
+        return errno ? errno : EIO;
+    }
     return 0;
 }
 
 NPT_Int64 NPT_PlatformTell(std::FILE* file)
 {
-    return static_cast<NPT_Int64>(ftello(file));
+    return static_cast<NPT_Int64>(NPT_PlatformCall("files.ftello", [&] { return ftello(file); }));
+}
+
+std::size_t NPT_PlatformReadFile(std::FILE* file, void* buffer, std::size_t size)
+{
+    for (;;) {
+        NPT_PlatformFaultAction fault = NPT_PlatformFault("files.fread");
+        if (fault.kind == NPT_PLATFORM_FAULT_FAIL) {
+            errno = fault.error;
+            return 0;
+        }
+        if (fault.kind == NPT_PLATFORM_FAULT_INTERRUPT) continue;
+        std::size_t count = size;
+        if (fault.kind == NPT_PLATFORM_FAULT_SHORT && count > 1) count /= 2;
+        errno = 0;
+        std::size_t got = std::fread(buffer, 1, count, file);
+        if (got == 0 && std::ferror(file) && errno == EINTR) {
+            // nothing was lost: ask again
+            std::clearerr(file);
+            continue;
+        }
+        return got;
+    }
+}
+
+std::size_t NPT_PlatformWriteFile(std::FILE* file, const void* data, std::size_t size)
+{
+    for (;;) {
+        NPT_PlatformFaultAction fault = NPT_PlatformFault("files.fwrite");
+        if (fault.kind == NPT_PLATFORM_FAULT_FAIL) {
+            errno = fault.error;
+            return 0;
+        }
+        if (fault.kind == NPT_PLATFORM_FAULT_INTERRUPT) continue;
+        std::size_t count = size;
+        if (fault.kind == NPT_PLATFORM_FAULT_SHORT && count > 1) count /= 2;
+        return std::fwrite(data, 1, count, file);
+    }
+}
+
+int NPT_PlatformFlushFile(std::FILE* file)
+{
+    return NPT_PlatformCall("files.fflush", [&] {
+        int result = std::fflush(file);
+        if (result != 0 && errno == EINTR) std::clearerr(file);
+        return result;
+    });
+}
+
+int NPT_PlatformCloseFile(std::FILE* file)
+{
+    NPT_PlatformFaultAction fault = NPT_PlatformFault("files.fclose");
+    int result = std::fclose(file);
+    if (fault.kind == NPT_PLATFORM_FAULT_FAIL) {
+        errno = fault.error;
+        return EOF;
+    }
+    return result;
 }
 
 /*----------------------------------------------------------------------
@@ -185,8 +258,10 @@ int NPT_PlatformGetFileStat(const char* path, NPT_PlatformFileStat& result)
 
 #ifdef STATX_BTIME
     struct statx extended;
-    if (statx(AT_FDCWD, path, AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME,
-              &extended) == 0) {
+    if (NPT_PlatformCall("files.statx", [&] {
+            return statx(AT_FDCWD, path, AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME,
+                         &extended);
+        }) == 0) {
         result.type           = TypeOfMode(extended.stx_mode);
         result.size           = extended.stx_size;
         result.owner_writable = (extended.stx_mode & S_IWUSR) != 0;
@@ -202,7 +277,7 @@ int NPT_PlatformGetFileStat(const char* path, NPT_PlatformFileStat& result)
 #endif
 
     struct stat info;
-    if (stat(path, &info) != 0) return errno;
+    if (NPT_PlatformCall("files.stat", [&] { return stat(path, &info); }) != 0) return errno;
     result.type                 = TypeOfMode(info.st_mode);
     result.size                 = static_cast<NPT_UInt64>(info.st_size);
     result.owner_writable       = (info.st_mode & S_IWUSR) != 0;
@@ -214,7 +289,7 @@ int NPT_PlatformGetFileStat(const char* path, NPT_PlatformFileStat& result)
 int NPT_PlatformGetWorkingDirectory(NPT_String& path)
 {
     // glibc sizes the buffer itself when given none.
-    char* directory = getcwd(nullptr, 0);
+    char* directory = PointerCall("files.getcwd", [] { return getcwd(nullptr, 0); });
     if (directory == nullptr) return errno ? errno : ENOMEM;
     path = directory;
     std::free(directory);
@@ -227,13 +302,13 @@ int NPT_PlatformGetWorkingDirectory(NPT_String& path)
 int NPT_PlatformMakeDirectory(const char* path)
 {
     if (path == nullptr) return EINVAL;
-    return mkdir(path, 0777) == 0 ? 0 : errno;
+    return NPT_PlatformCall("files.mkdir", [&] { return mkdir(path, 0777); }) == 0 ? 0 : errno;
 }
 
 int NPT_PlatformDeleteDirectory(const char* path)
 {
     if (path == nullptr) return EINVAL;
-    if (rmdir(path) == 0) return 0;
+    if (NPT_PlatformCall("files.rmdir", [&] { return rmdir(path); }) == 0) return 0;
     // POSIX lets rmdir report a directory that is not empty as EEXIST.
     return errno == EEXIST ? ENOTEMPTY : errno;
 }
@@ -241,7 +316,7 @@ int NPT_PlatformDeleteDirectory(const char* path)
 int NPT_PlatformRemoveFile(const char* path)
 {
     if (path == nullptr) return EINVAL;
-    if (unlink(path) == 0) return 0;
+    if (NPT_PlatformCall("files.unlink", [&] { return unlink(path); }) == 0) return 0;
     // Linux says EISDIR where POSIX says EPERM: a directory is not a file
     // to remove.
     return errno == EISDIR ? EPERM : errno;
@@ -252,7 +327,9 @@ int NPT_PlatformRename(const char* from_path, const char* to_path)
     if (from_path == nullptr || to_path == nullptr) return EINVAL;
 
 #ifdef SYS_renameat2
-    if (syscall(SYS_renameat2, AT_FDCWD, from_path, AT_FDCWD, to_path, RENAME_NOREPLACE) == 0) {
+    if (NPT_PlatformCall("files.renameat2", [&] {
+            return syscall(SYS_renameat2, AT_FDCWD, from_path, AT_FDCWD, to_path, RENAME_NOREPLACE);
+        }) == 0) {
         return 0;
     }
     if (errno != EINVAL && errno != ENOSYS) return errno;
@@ -262,10 +339,10 @@ int NPT_PlatformRename(const char* from_path, const char* to_path)
 
     // A file: a second name that cannot replace anything, then the old
     // name goes.
-    if (link(from_path, to_path) == 0) {
-        if (unlink(from_path) == 0) return 0;
+    if (NPT_PlatformCall("files.link", [&] { return link(from_path, to_path); }) == 0) {
+        if (NPT_PlatformCall("files.unlink", [&] { return unlink(from_path); }) == 0) return 0;
         int error = errno;
-        unlink(to_path);
+        NPT_PlatformCall("files.unlink", [&] { return unlink(to_path); });
         return error;
     }
     if (errno != EPERM) return errno;  // EEXIST among them
@@ -273,9 +350,10 @@ int NPT_PlatformRename(const char* from_path, const char* to_path)
     // link refuses directories (and some file systems refuse it for
     // everything): move by rename once the target is known to be absent.
     struct stat target;
-    if (lstat(to_path, &target) == 0) return EEXIST;
+    if (NPT_PlatformCall("files.lstat", [&] { return lstat(to_path, &target); }) == 0) return EEXIST;
     if (errno != ENOENT) return errno;
-    return rename(from_path, to_path) == 0 ? 0 : errno;
+    return NPT_PlatformCall("files.rename", [&] { return rename(from_path, to_path); }) == 0 ? 0
+                                                                                           : errno;
 }
 
 /*----------------------------------------------------------------------
@@ -296,7 +374,7 @@ int NPT_PlatformOpenDirectory(const char* path, NPT_PlatformDirectory*& director
 {
     directory = nullptr;
     if (path == nullptr) return EINVAL;
-    DIR* handle = opendir(path);
+    DIR* handle = PointerCall("files.opendir", [&] { return opendir(path); });
     if (handle == nullptr) return errno;
     directory = new NPT_PlatformDirectory(handle);
     return 0;
@@ -306,6 +384,8 @@ int NPT_PlatformReadDirectory(NPT_PlatformDirectory* directory, const char*& nam
 {
     name = nullptr;
     if (directory == nullptr) return EINVAL;
+    NPT_PlatformFaultAction fault = NPT_PlatformFault("files.readdir");
+    if (fault.kind == NPT_PLATFORM_FAULT_FAIL) return fault.error;
     errno = 0;
     struct dirent* entry = readdir(directory->m_Handle);
     if (entry == nullptr) return errno;  // 0 at the end of the listing

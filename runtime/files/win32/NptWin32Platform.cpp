@@ -238,6 +238,26 @@ NPT_Int64 NPT_PlatformTell(std::FILE* file)
     return static_cast<NPT_Int64>(_ftelli64(file));
 }
 
+std::size_t NPT_PlatformReadFile(std::FILE* file, void* buffer, std::size_t size)
+{
+    return std::fread(buffer, 1, size, file);
+}
+
+std::size_t NPT_PlatformWriteFile(std::FILE* file, const void* data, std::size_t size)
+{
+    return std::fwrite(data, 1, size, file);
+}
+
+int NPT_PlatformFlushFile(std::FILE* file)
+{
+    return std::fflush(file);
+}
+
+int NPT_PlatformCloseFile(std::FILE* file)
+{
+    return std::fclose(file);
+}
+
 /*----------------------------------------------------------------------
 |   file information
 +---------------------------------------------------------------------*/

@@ -1,13 +1,18 @@
-// AES against FIPS-197 Appendix C, the block cipher factory, and CBC
-// with PKCS#7 padding (including every padding failure).
+// AES against FIPS-197 Appendix C and the SP 800-38A ECB and CBC
+// examples through every implementation this machine can run, the block
+// cipher factory, and CBC with PKCS#7 padding (including every padding
+// failure).
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "NptAes.h"
+#include "TestAesImplementations.h"
+#include "TestAesTable.h"
 #include "TestHex.h"
 
 using tvk_test::FromHex;
@@ -33,15 +38,18 @@ const AesVector kFips197Vectors[] = {
      "00112233445566778899aabbccddeeff", "8ea2b7ca516745bfeafc49904b496089", 14},
 };
 
-class AesFips197Test : public ::testing::TestWithParam<AesVector> {};
+class AesFips197Test
+    : public ::testing::TestWithParam<std::tuple<NPT_AesImplementation, AesVector>> {};
 
 TEST_P(AesFips197Test, EncryptsAndDecryptsInBothPlacements)
 {
-    const AesVector& v = GetParam();
+    TVK_TEST_FORCE_AES(std::get<0>(GetParam()));
+    const AesVector& v = std::get<1>(GetParam());
     const Bytes key = FromHex(v.key), plain = FromHex(v.plaintext), cipher = FromHex(v.ciphertext);
     NPT_AesBlockEncrypter encrypter(key.data(), static_cast<NPT_Size>(key.size()));
     NPT_AesBlockDecrypter decrypter(key.data(), static_cast<NPT_Size>(key.size()));
     EXPECT_EQ(v.rounds, encrypter.GetRoundCount());
+    EXPECT_EQ(std::get<0>(GetParam()), encrypter.GetImplementation());
 
     Bytes out(16);
     ASSERT_EQ(NPT_SUCCESS, encrypter.ProcessBlock(plain.data(), out.data()));
@@ -56,9 +64,79 @@ TEST_P(AesFips197Test, EncryptsAndDecryptsInBothPlacements)
     EXPECT_EQ(ToHex(plain), ToHex(in_place));
 }
 
-INSTANTIATE_TEST_SUITE_P(Fips197, AesFips197Test, ::testing::ValuesIn(kFips197Vectors),
-                         [](const ::testing::TestParamInfo<AesVector>& info) {
-                             return std::string(info.param.name);
+INSTANTIATE_TEST_SUITE_P(Fips197, AesFips197Test,
+                         ::testing::Combine(::testing::ValuesIn(tvk_test::kAesImplementations),
+                                            ::testing::ValuesIn(kFips197Vectors)),
+                         [](const auto& info) {
+                             return tvk_test::AesTestName(std::get<0>(info.param)) + "_" +
+                                    std::get<1>(info.param).name;
+                         });
+
+/*----------------------------------------------------------------------
+|   SP 800-38A: four blocks in ECB (one ProcessBlocks call) and CBC
++---------------------------------------------------------------------*/
+const char* const kSp800Plaintext =
+    "6bc1bee22e409f96e93d7e117393172aae2d8a571e03ac9c9eb76fac45af8e51"
+    "30c81c46a35ce411e5fbc1191a0a52eff69f2445df4f9b17ad2b417be66c3710";
+
+struct Sp800Vector {
+    const char* name;
+    const char* key;
+    const char* ecb;
+    const char* cbc;  // with IV 000102..0f
+};
+
+const Sp800Vector kSp800Vectors[] = {
+    {"Aes128", "2b7e151628aed2a6abf7158809cf4f3c",
+     "3ad77bb40d7a3660a89ecaf32466ef97f5d3d58503b9699de785895a96fdbaaf"
+     "43b1cd7f598ece23881b00e3ed0306887b0c785e27e8ad3f8223207104725dd4",
+     "7649abac8119b246cee98e9b12e9197d5086cb9b507219ee95db113a917678b2"
+     "73bed6b8e3c1743b7116e69e222295163ff1caa1681fac09120eca307586e1a7"},
+    {"Aes192", "8e73b0f7da0e6452c810f32b809079e562f8ead2522c6b7b",
+     "bd334f1d6e45f25ff712a214571fa5cc974104846d0ad3ad7734ecb3ecee4eef"
+     "ef7afd2270e2e60adce0ba2face6444e9a4b41ba738d6c72fb16691603c18e0e",
+     "4f021db243bc633d7178183a9fa071e8b4d9ada9ad7dedf4e5e738763f69145a"
+     "571b242012fb7ae07fa9baac3df102e008b0e27988598881d920a9e64f5615cd"},
+    {"Aes256", "603deb1015ca71be2b73aef0857d77811f352c073b6108d72d9810a30914dff4",
+     "f3eed1bdb5d2a03c064b5a7e3db181f8591ccb10d410ed26dc5ba74a31362870"
+     "b6ed21b99ca6f4f9f153e7b1beafed1d23304b7a39f9f3ff067d8d8f9e24ecc7",
+     "f58c4c04d6e5f1ba779eabfb5f7bfbd69cfc4e967edb808d679f777bc6702c7d"
+     "39f23369a9d9bacfa530e26304231461b2eb05e2c39be9fcda6c19078c6a9d1b"},
+};
+
+class AesSp800Test
+    : public ::testing::TestWithParam<std::tuple<NPT_AesImplementation, Sp800Vector>> {};
+
+TEST_P(AesSp800Test, EcbBlocksAndCbcBothWays)
+{
+    TVK_TEST_FORCE_AES(std::get<0>(GetParam()));
+    const Sp800Vector& v = std::get<1>(GetParam());
+    const Bytes key = FromHex(v.key), plain = FromHex(kSp800Plaintext);
+    const Bytes iv = FromHex("000102030405060708090a0b0c0d0e0f");
+    const NPT_Size key_size = static_cast<NPT_Size>(key.size());
+    NPT_AesBlockEncrypter encrypter(key.data(), key_size);
+    NPT_AesBlockDecrypter decrypter(key.data(), key_size);
+
+    Bytes ecb(64);
+    ASSERT_EQ(NPT_SUCCESS, encrypter.ProcessBlocks(plain.data(), ecb.data(), 4));
+    EXPECT_EQ(v.ecb, ToHex(ecb));
+    ASSERT_EQ(NPT_SUCCESS, decrypter.ProcessBlocks(ecb.data(), ecb.data(), 4));
+    EXPECT_EQ(plain, ecb);
+
+    NPT_DataBuffer cbc, back;
+    ASSERT_EQ(NPT_SUCCESS, encrypter.ProcessCbc(plain.data(), 64, iv.data(), cbc));
+    ASSERT_EQ(80u, cbc.GetDataSize());
+    EXPECT_EQ(v.cbc, ToHex(cbc.GetData(), 64));
+    ASSERT_EQ(NPT_SUCCESS, decrypter.ProcessCbc(cbc.GetData(), 80, iv.data(), back));
+    EXPECT_EQ(plain, Bytes(back.GetData(), back.GetData() + back.GetDataSize()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sp800_38a, AesSp800Test,
+                         ::testing::Combine(::testing::ValuesIn(tvk_test::kAesImplementations),
+                                            ::testing::ValuesIn(kSp800Vectors)),
+                         [](const auto& info) {
+                             return tvk_test::AesTestName(std::get<0>(info.param)) + "_" +
+                                    std::get<1>(info.param).name;
                          });
 
 TEST(AesTest, KeyOfUnsupportedSizeRefusesToProcess)
@@ -246,5 +324,65 @@ TEST_F(CbcTest, BorrowedOutputTooSmallReportsItsErrorAndStaysUntouched)
     ASSERT_EQ(NPT_SUCCESS, decrypter_.ProcessCbc(copy.GetData(), 32, nullptr, roomy));
     EXPECT_EQ(plain, Data(roomy));
 }
+
+} // namespace
+
+namespace {
+
+/*----------------------------------------------------------------------
+|   CBC over many batches, apart and overlapping, on each implementation
++---------------------------------------------------------------------*/
+class AesCbcLayoutTest : public ::testing::TestWithParam<NPT_AesImplementation> {};
+
+TEST_P(AesCbcLayoutTest, MatchesTheReferenceApartInPlaceAndShifted)
+{
+    TVK_TEST_FORCE_AES(GetParam());
+    const Bytes key = FromHex("000102030405060708090a0b0c0d0e0f");
+    const Bytes iv = FromHex("f0e0d0c0b0a090807060504030201000");
+    // 1000 bytes: 63 blocks with the padding, across two decryption batches
+    Bytes plain(1000);
+    for (size_t i = 0; i < plain.size(); ++i) plain[i] = static_cast<NPT_UInt8>(i * 7 + i / 256);
+
+    // CBC from the table reference
+    Bytes expected = plain;
+    expected.resize(1008, 8);
+    tvk_test::TableAes reference(key.data(), 16);
+    Bytes chain = iv;
+    for (size_t offset = 0; offset < expected.size(); offset += 16) {
+        for (int i = 0; i < 16; ++i) chain[i] ^= expected[offset + i];
+        reference.Encrypt(chain.data(), &expected[offset]);
+        std::memcpy(chain.data(), &expected[offset], 16);
+    }
+
+    NPT_AesBlockEncrypter encrypter(key.data(), 16);
+    NPT_AesBlockDecrypter decrypter(key.data(), 16);
+    auto data = [](const NPT_DataBuffer& b) { return Bytes(b.GetData(), b.GetData() + b.GetDataSize()); };
+
+    NPT_DataBuffer apart;
+    ASSERT_EQ(NPT_SUCCESS, encrypter.ProcessCbc(plain.data(), 1000, iv.data(), apart));
+    EXPECT_EQ(expected, data(apart));
+
+    NPT_DataBuffer in_place(plain.data(), 1000);  // grows while the input lies in it
+    ASSERT_EQ(NPT_SUCCESS, encrypter.ProcessCbc(in_place.GetData(), 1000, iv.data(), in_place));
+    EXPECT_EQ(expected, data(in_place));
+
+    NPT_DataBuffer back;
+    ASSERT_EQ(NPT_SUCCESS, decrypter.ProcessCbc(expected.data(), 1008, iv.data(), back));
+    EXPECT_EQ(plain, data(back));
+
+    ASSERT_EQ(NPT_SUCCESS, decrypter.ProcessCbc(in_place.GetData(), 1008, iv.data(), in_place));
+    EXPECT_EQ(plain, data(in_place));
+
+    // the ciphertext 48 bytes into the output's own block
+    Bytes shifted_bytes(48 + expected.size(), 0xaa);
+    std::memcpy(shifted_bytes.data() + 48, expected.data(), expected.size());
+    NPT_DataBuffer shifted(shifted_bytes.data(), static_cast<NPT_Size>(shifted_bytes.size()));
+    ASSERT_EQ(NPT_SUCCESS, decrypter.ProcessCbc(shifted.GetData() + 48, 1008, iv.data(), shifted));
+    EXPECT_EQ(plain, data(shifted));
+}
+
+INSTANTIATE_TEST_SUITE_P(Implementations, AesCbcLayoutTest,
+                         ::testing::ValuesIn(tvk_test::kAesImplementations),
+                         [](const auto& info) { return tvk_test::AesTestName(info.param); });
 
 } // namespace

@@ -231,6 +231,37 @@ TEST(MemoryStream, DataLoweredBehindItsBackReadsAsTheEnd)
     EXPECT_EQ(0u, Available(stream));
 }
 
+// Reading in place hands out the bytes Read would have copied, moves the
+// reading position alike, and ends where Read ends, also when the data
+// was lowered behind the stream's back.
+TEST(MemoryStream, ReadInPlaceDeliversWhatReadWould)
+{
+    const std::vector<NPT_Byte> data = MakePattern(100, 3);
+    NPT_DataBuffer copying_buffer(data.data(), 100), in_place_buffer(data.data(), 100);
+    NPT_MemoryStream copying(copying_buffer), in_place(in_place_buffer);
+    const NPT_Size requests[] = {0, 1, 16, 33, 7, 200, 5};
+    for (NPT_Size request : requests) {
+        if (request == 200) {   // lowered below the end, above the position
+            copying_buffer.SetDataSize(80);
+            in_place_buffer.SetDataSize(80);
+        }
+        std::vector<NPT_Byte> copy(request + 1, 0xEE);
+        NPT_Size count = 99;
+        NPT_Result result = copying.Read(copy.data(), request, &count);
+        const NPT_Byte* bytes = reinterpret_cast<const NPT_Byte*>(1);
+        NPT_Size got = in_place.ReadInPlace(bytes, request);
+        ASSERT_EQ(count, got) << request;
+        EXPECT_EQ(got == 0, bytes == nullptr) << request;
+        if (got > 0) {
+            EXPECT_EQ(NPT_SUCCESS, result);
+            EXPECT_EQ(0, std::memcmp(copy.data(), bytes, got)) << request;
+            EXPECT_EQ(in_place_buffer.GetData() + ReadPosition(in_place) - got, bytes);
+        }
+        EXPECT_EQ(ReadPosition(copying), ReadPosition(in_place)) << request;
+    }
+    EXPECT_EQ(80u, ReadPosition(in_place));
+}
+
 // A handle to the stream itself converts to a handle of either
 // interface; the view taken is the last to let go.
 template <typename View>

@@ -1,0 +1,53 @@
+# bash completion for tvkcrypt: commands, options, and file names where
+# an option or the command takes a file.
+
+_tvkcrypt()
+{
+    local cur prev
+    cur=${COMP_WORDS[COMP_CWORD]}
+    prev=${COMP_WORDS[COMP_CWORD-1]}
+
+    case $prev in
+        -o|--output|--password-file|--check-file)
+            compopt -o filenames 2>/dev/null
+            COMPREPLY=($(compgen -f -- "$cur"))
+            return
+            ;;
+        --offset|--length)
+            # a byte count: nothing to offer
+            COMPREPLY=()
+            return
+            ;;
+    esac
+
+    # the command is the first word that is neither an option nor an
+    # option's value
+    local i word command=
+    for ((i = 1; i < COMP_CWORD; i++)); do
+        word=${COMP_WORDS[i]}
+        case $word in
+            -o|--output|--password-file|--check-file|--offset|--length)
+                ((i++)) ;;
+            -*) ;;
+            *) command=$word; break ;;
+        esac
+    done
+
+    local options="-o --output -f --force --in-place --follow-symlinks
+        --password-file --check-file --no-check-file -q -qq --quiet
+        -h --help -V --version"
+    case $command in
+        decrypt) options+=" --offset --length" ;;
+        check)   options+=" --create" ;;
+    esac
+
+    if [[ -z $command && $cur != -* ]]; then
+        COMPREPLY=($(compgen -W "encrypt decrypt check" -- "$cur"))
+    elif [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W "$options" -- "$cur"))
+    else
+        compopt -o filenames 2>/dev/null
+        COMPREPLY=($(compgen -f -- "$cur"))
+    fi
+}
+complete -F _tvkcrypt tvkcrypt
