@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "NptPosixPlatform.h"
+#include "NptPlatform.h"
 #include "NptStdcFile.h"
 
 const char* const NPT_FILE_STANDARD_INPUT  = "@STDIN";
@@ -108,12 +108,10 @@ NPT_Result NPT_File::GetOutputStream(NPT_OutputStreamReference& stream)
 NPT_Result NPT_File::GetInfo(const char* path, NPT_FileInfo* info)
 {
     if (info) *info = NPT_FileInfo();
-    if (path == nullptr) return NPT_ERROR_INVALID_PARAMETERS;
+    if (path == nullptr || !NPT_PlatformIsValidPath(path)) return NPT_ERROR_INVALID_PARAMETERS;
 
-    // "dir/" and "dir//" name "dir"; a path of separators only is the root.
-    NPT_String query(path);
-    query.TrimRight(Separator);
-    if (query.IsEmpty() && path[0] != '\0') query = Separator;
+    // Trailing separators are dropped; a root keeps its separator.
+    NPT_String query = NPT_PlatformInfoQueryPath(path);
 
     NPT_PlatformFileStat stat;
     int error = NPT_PlatformGetFileStat(query.GetChars(), stat);
@@ -151,36 +149,38 @@ NPT_Result NPT_File::GetWorkingDirectory(NPT_String& path)
 
 NPT_Result NPT_File::MakeDirectory(const char* path)
 {
-    if (path == nullptr) return NPT_ERROR_INVALID_PARAMETERS;
+    if (path == nullptr || !NPT_PlatformIsValidPath(path)) return NPT_ERROR_INVALID_PARAMETERS;
     int error = NPT_PlatformMakeDirectory(path);
-    return error == 0 ? NPT_SUCCESS : NPT_MapErrno(error);
+    return error == 0 ? NPT_SUCCESS : NPT_PlatformMapSystemError(error);
 }
 
 NPT_Result NPT_File::DeleteDirectory(const char* path)
 {
-    if (path == nullptr) return NPT_ERROR_INVALID_PARAMETERS;
+    if (path == nullptr || !NPT_PlatformIsValidPath(path)) return NPT_ERROR_INVALID_PARAMETERS;
     int error = NPT_PlatformDeleteDirectory(path);
-    return error == 0 ? NPT_SUCCESS : NPT_MapErrno(error);
+    return error == 0 ? NPT_SUCCESS : NPT_PlatformMapSystemError(error);
 }
 
 NPT_Result NPT_File::RemoveFile(const char* path)
 {
-    if (path == nullptr) return NPT_ERROR_INVALID_PARAMETERS;
+    if (path == nullptr || !NPT_PlatformIsValidPath(path)) return NPT_ERROR_INVALID_PARAMETERS;
     int error = NPT_PlatformRemoveFile(path);
-    return error == 0 ? NPT_SUCCESS : NPT_MapErrno(error);
+    return error == 0 ? NPT_SUCCESS : NPT_PlatformMapSystemError(error);
 }
 
 NPT_Result NPT_File::Rename(const char* from_path, const char* to_path)
 {
-    if (from_path == nullptr || to_path == nullptr) return NPT_ERROR_INVALID_PARAMETERS;
+    if (from_path == nullptr || to_path == nullptr || !NPT_PlatformIsValidPath(from_path) ||
+        !NPT_PlatformIsValidPath(to_path)) {
+        return NPT_ERROR_INVALID_PARAMETERS;
+    }
     int error = NPT_PlatformRename(from_path, to_path);
-    return error == 0 ? NPT_SUCCESS : NPT_MapErrno(error);
+    return error == 0 ? NPT_SUCCESS : NPT_PlatformMapSystemError(error);
 }
 
 NPT_Result NPT_File::GetRoots(NPT_List<NPT_String>& roots)
 {
-    roots.Clear();
-    roots.Add(NPT_String(Separator));
+    NPT_PlatformGetRoots(roots);
     return NPT_SUCCESS;
 }
 
@@ -190,11 +190,13 @@ NPT_Result NPT_File::ListDirectory(const char*           path,
                                    NPT_UInt32            max)
 {
     entries.Clear();
-    if (path == nullptr || path[0] == '\0') return NPT_ERROR_INVALID_PARAMETERS;
+    if (path == nullptr || path[0] == '\0' || !NPT_PlatformIsValidPath(path)) {
+        return NPT_ERROR_INVALID_PARAMETERS;
+    }
 
     NPT_PlatformDirectory* directory = nullptr;
     int error = NPT_PlatformOpenDirectory(path, directory);
-    if (error != 0) return NPT_MapErrno(error);
+    if (error != 0) return NPT_PlatformMapSystemError(error);
 
     NPT_UInt32 added = 0;
     for (;;) {
@@ -210,5 +212,5 @@ NPT_Result NPT_File::ListDirectory(const char*           path,
         if (max != 0 && ++added == max) break;
     }
     NPT_PlatformCloseDirectory(directory);
-    return error == 0 ? NPT_SUCCESS : NPT_MapErrno(error);
+    return error == 0 ? NPT_SUCCESS : NPT_PlatformMapSystemError(error);
 }

@@ -145,7 +145,7 @@ class NPT_StdcFile;
 class NPT_EXPORT NPT_File : public NPT_FileInterface
 {
 public:
-    // The path separator of this platform: "/".
+    // The path separator of this platform: "/" on POSIX, "\\" on Windows.
     static const char* const Separator;
 
     // Copies path (null gives an empty path). Nothing is opened.
@@ -196,17 +196,25 @@ public:
     |     read-only file system                 NPT_ERROR_FILE_NOT_WRITABLE
     |     name too long                         NPT_ERROR_INVALID_PARAMETERS
     |     any other                             NPT_ERROR_BASE_ERRNO - errno
-    |   A null path gives NPT_ERROR_INVALID_PARAMETERS.
+    |   Windows reports the same meanings through its Win32 error numbers
+    |   (NPT_MapWin32Error; unlisted numbers give NPT_FAILURE) for the
+    |   directory, removal, renaming and listing operations.
+    |   A null path, and on Windows a path that is not valid UTF-8, gives
+    |   NPT_ERROR_INVALID_PARAMETERS before any system call.
     +-----------------------------------------------------------------*/
 
     // Information about path; info may be null to test existence only.
     // When given, info is cleared first and stays cleared on failure.
-    // Trailing separators are ignored, but a path made only of
-    // separators is the root. Symbolic links are followed. The creation
-    // time is the birth time where the file system records it, else the
-    // time of the last status change; times are whole seconds.
+    // Trailing separators are ignored ("\\" and "/" on Windows), but a
+    // path made only of separators is the root (of the current drive on
+    // Windows), and on Windows a bare drive "D:" is its root "D:\\".
+    // Symbolic links are followed. The creation time is the birth time
+    // where the file system records it (always on Windows), else the time
+    // of the last status change; times are whole seconds.
     static NPT_Result GetInfo(const char* path, NPT_FileInfo* info = nullptr);
-    // The current directory. On failure path is unchanged.
+    // The current directory. On failure path is unchanged. On Windows at
+    // most 1024 UTF-16 units: a longer one gives NPT_ERROR_BASE_ERRNO -
+    // ERANGE.
     static NPT_Result GetWorkingDirectory(NPT_String& path);
     static NPT_Result MakeDirectory(const char* path);
     //   directory not empty                NPT_ERROR_DIRECTORY_NOT_EMPTY
@@ -216,9 +224,11 @@ public:
     // Renames (moves) from_path to to_path. An existing target is never
     // replaced: NPT_ERROR_FILE_ALREADY_EXISTS, both left as they were.
     static NPT_Result Rename(const char* from_path, const char* to_path);
-    // The roots of the file system: one entry, "/". Always NPT_SUCCESS.
+    // The roots of the file system: "/" on POSIX; on Windows the root of
+    // every present drive, "A:\\" to "Z:\\" in letter order. Always
+    // NPT_SUCCESS.
     static NPT_Result GetRoots(NPT_List<NPT_String>& roots);
-    // The names (no directory part) of the entries of directory path,
+    // The names (no directory part, UTF-8) of the entries of directory path,
     // in the order the file system gives them, without "." and "..".
     // The first start entries are skipped; max 0 means no limit.
     // entries is cleared first.

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "NptPosixPlatform.h"
+#include "NptPlatform.h"
 
 /*----------------------------------------------------------------------
 |   NPT_StdcFileRecord
@@ -192,7 +192,11 @@ NPT_Result NPT_StdcFile::Open(NPT_FileOpenMode mode)
         } else {
             kind = NPT_PLATFORM_OPEN_READ_WRITE;
         }
-        file = NPT_PlatformOpenFile(path.GetChars(), kind);
+        // A name the system cannot take as it is (not UTF-8 on Windows)
+        // is refused before any system call.
+        if (NPT_PlatformIsValidPath(path.GetChars())) {
+            file = NPT_PlatformOpenFile(path.GetChars(), kind);
+        }
         // Whatever the reason (missing, a directory, no permission, in use
         // elsewhere), the file cannot be had.
         if (file == nullptr) return NPT_ERROR_NO_SUCH_FILE;

@@ -12,16 +12,20 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include "NptFile.h"
 #include "TestStreams.h"
+#include "TestTempDirectory.h"
 #include "TvkCryptoHelper.h"
 
 namespace {
@@ -62,6 +66,7 @@ NPT_Result RunFiles(NPT_BlockCipher::Direction direction, const std::string& in,
                                                         out.c_str());
 }
 
+#ifndef _WIN32  // fork
 // Runs body in a child process and returns its exit status (or -1 when
 // it did not exit normally). The child never returns into the test.
 int InChild(const std::function<int()>& body)
@@ -73,28 +78,36 @@ int InChild(const std::function<int()>& body)
     if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
     return WEXITSTATUS(status);
 }
+#endif
 
 class PasswordFileForm : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
+#ifdef _WIN32
+        m_Temp.reset(new tvk_test::TempDirectory());
+        m_Dir = m_Temp->Path();
+#else
         std::string base = fs::is_directory("/dev/shm") ? "/dev/shm" : fs::temp_directory_path().string();
         std::string pattern = base + "/tvk_file_form_XXXXXX";
         std::vector<char> name(pattern.begin(), pattern.end());
         name.push_back('\0');
         ASSERT_NE(mkdtemp(name.data()), nullptr);
         m_Dir = name.data();
+#endif
     }
     void TearDown() override
     {
         std::error_code ignored;
         fs::remove_all(m_Dir, ignored);
+        m_Temp.reset();
     }
 
     std::string Path(const std::string& name) const { return m_Dir + "/" + name; }
 
     std::string m_Dir;
+    std::unique_ptr<tvk_test::TempDirectory> m_Temp;
 };
 
 TEST_F(PasswordFileForm, RoundTripsAroundChunkBoundaries)
@@ -227,6 +240,7 @@ TEST_F(PasswordFileForm, SameFileInAndOutFailsAndLeavesItUnchanged)
     EXPECT_EQ(ReadFile(Path("file")), content);
 }
 
+#ifndef _WIN32  // fork and pipes
 // Another process holds a file open through the library while this one
 // runs: a file open for reading elsewhere cannot be written here, and
 // one open for writing elsewhere cannot be read.
@@ -274,6 +288,7 @@ TEST_F(PasswordFileForm, FilesHeldOpenByAnotherProcessAreRefused)
     // once the other process is gone, the file is free again
     EXPECT_EQ(RunFiles(NPT_BlockCipher::ENCRYPT, Path("other"), Path("held")), NPT_SUCCESS);
 }
+#endif
 
 TEST_F(PasswordFileForm, StandardInputHasNoSizeAndLeavesTheOutputAlone)
 {
@@ -286,6 +301,7 @@ TEST_F(PasswordFileForm, StandardInputHasNoSizeAndLeavesTheOutputAlone)
     EXPECT_FALSE(fs::exists(Path("new")));
 }
 
+#ifndef _WIN32  // fork, descriptors and /dev/full
 TEST_F(PasswordFileForm, StandardOutputReceivesTheResultAndStaysOpen)
 {
     Bytes input = MakePattern(70000, 48);
@@ -331,5 +347,6 @@ TEST_F(PasswordFileForm, FullDeviceIsAnErrorNotSuccess)
         EXPECT_EQ(status, 0);
     }
 }
+#endif
 
 } // namespace

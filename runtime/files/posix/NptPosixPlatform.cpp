@@ -1,6 +1,6 @@
 /*****************************************************************
 | NptPosixPlatform.cpp - the file layer's operating-system functions on
-| Linux. See NptPosixPlatform.h for the contract of each.
+| Linux. See NptPlatform.h for the contract of each.
 ****************************************************************/
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE 1
@@ -9,7 +9,7 @@
 #define _FILE_OFFSET_BITS 64
 #endif
 
-#include "NptPosixPlatform.h"
+#include "NptPlatform.h"
 
 #include "NptPlatformFault.h"
 
@@ -85,8 +85,6 @@ int LockForSharing(int fd, bool exclusive)
 }
 
 } // namespace
-
-const char NPT_PLATFORM_PATH_SEPARATOR[] = "/";
 
 /*----------------------------------------------------------------------
 |   opening files
