@@ -78,17 +78,6 @@ struct Lane {
     }
 };
 
-void KeyedState(const NPT_UInt8* key, NPT_Size key_size, NPT_UInt8 fill, NPT_UInt32* state)
-{
-    NPT_UInt8 pad[kBlockSize];
-    for (NPT_Size i = 0; i < kBlockSize; ++i) {
-        pad[i] = static_cast<NPT_UInt8>(i < key_size ? key[i] ^ fill : fill);
-    }
-    NPT_Sha256Digest::InitState(state);
-    NPT_Sha256Digest::Compress(state, pad, 1);
-    NPT_WipeMemory(pad, sizeof(pad));
-}
-
 // The outer hash over the inner digest, into mac.
 void Outer(const NPT_UInt32* outer_start, const NPT_UInt8* inner_digest, NPT_UInt8* mac)
 {
@@ -113,8 +102,8 @@ NPT_HmacSha256Key::NPT_HmacSha256Key(const NPT_UInt8* key, NPT_Size key_size)
         key = hashed_key;
         key_size = kHashSize;
     }
-    KeyedState(key, key_size, 0x36, m_InnerStart);
-    KeyedState(key, key_size, 0x5C, m_OuterStart);
+    NPT_Sha256Digest::InitHmacState(key, key_size, 0x36, m_InnerStart);
+    NPT_Sha256Digest::InitHmacState(key, key_size, 0x5C, m_OuterStart);
     NPT_WipeMemory(hashed_key, sizeof(hashed_key));
 }
 

@@ -16,23 +16,6 @@ const NPT_Size kBlockSize = NPT_BasicDigest::BLOCK_SIZE;
 const NPT_Size kHashSize = NPT_Sha256Digest::DIGEST_SIZE;
 const NPT_Size kWords = NPT_Sha256Digest::STATE_WORDS;
 
-/*----------------------------------------------------------------------
-|   KeyedState
-|
-|   The SHA-256 state after one 64-byte block of key ^ fill: the state
-|   every inner (fill 0x36) or outer (fill 0x5C) HMAC hash starts from.
-+---------------------------------------------------------------------*/
-void KeyedState(const NPT_UInt8* key, NPT_Size key_size, NPT_UInt8 fill, NPT_UInt32* state)
-{
-    NPT_UInt8 pad[kBlockSize];
-    for (NPT_Size i = 0; i < kBlockSize; ++i) {
-        pad[i] = static_cast<NPT_UInt8>(i < key_size ? key[i] ^ fill : fill);
-    }
-    NPT_Sha256Digest::InitState(state);
-    NPT_Sha256Digest::Compress(state, pad, 1);
-    NPT_WipeMemory(pad, sizeof(pad));
-}
-
 // The one block that ends a hash over 64 bytes already compressed (the
 // pad) plus 32 bytes of message: message, 0x80, zeros, and the length in
 // bits, (64 + 32) * 8, in the last 8 bytes.
@@ -79,8 +62,8 @@ NPT_Result NPT_DeriveKeyPbkdf2Sha256(const NPT_UInt8* password,
     }
 
     NPT_UInt32 inner_start[kWords], outer_start[kWords];
-    KeyedState(key, key_size, 0x36, inner_start);
-    KeyedState(key, key_size, 0x5C, outer_start);
+    NPT_Sha256Digest::InitHmacState(key, key_size, 0x36, inner_start);
+    NPT_Sha256Digest::InitHmacState(key, key_size, 0x5C, outer_start);
 
     NPT_UInt32 state[kWords];
     NPT_UInt32 sum[kWords];

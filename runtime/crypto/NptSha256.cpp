@@ -281,6 +281,18 @@ void NPT_Sha256Digest::Compress(NPT_UInt32* state, const NPT_UInt8* blocks, NPT_
     SelectedCompress()(state, blocks, block_count);
 }
 
+void NPT_Sha256Digest::InitHmacState(const NPT_UInt8* key, NPT_Size key_size, NPT_UInt8 fill,
+                                     NPT_UInt32* state)
+{
+    NPT_UInt8 pad[BLOCK_SIZE];
+    for (NPT_Size i = 0; i < BLOCK_SIZE; ++i) {
+        pad[i] = static_cast<NPT_UInt8>(i < key_size ? key[i] ^ fill : fill);
+    }
+    InitState(state);
+    Compress(state, pad, 1);
+    NPT_WipeMemory(pad, sizeof(pad));
+}
+
 void NPT_Sha256Digest::CompressPortable(NPT_UInt32* state, const NPT_UInt8* blocks, NPT_Size block_count)
 {
     CompressPortableBlocks(state, blocks, block_count);

@@ -39,6 +39,13 @@ public:
     // Stores the eight initial state words of SHA-256 into state.
     static void InitState(NPT_UInt32* state);
 
+    // The state after one 64-byte block of key XOR fill (key_size at most
+    // 64; the rest of the block is fill alone): where every inner (fill
+    // 0x36) or outer (fill 0x5C) HMAC-SHA-256 hash starts. The block is
+    // wiped before returning.
+    static void InitHmacState(const NPT_UInt8* key, NPT_Size key_size, NPT_UInt8 fill,
+                              NPT_UInt32* state);
+
     // Folds block_count consecutive 64-byte blocks into the eight state
     // words, with the fastest implementation this processor offers. No
     // padding: the caller frames the message.
