@@ -518,6 +518,8 @@ TEST(CoverageTest, EveryCallSiteIsExercised)
         tool_sites.insert(trace.begin(), trace.end());
     }
 
+    // the terminal's sites (the prompt, the bar's width) and the look at
+    // an output name ending in a slash, from the terminal and slash runs
     {
         TempDir dir, bar_dir, scratch;
         WriteFile(dir / "clear", PatternData(3000, 7));
