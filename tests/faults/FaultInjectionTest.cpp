@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <set>
@@ -315,6 +316,184 @@ TEST(OwnerRaceTest, ANameSwappedJustBeforeTheRenameIsLeftAlone)
     EXPECT_EQ(dir.List(), (std::vector<std::string>{"clear", "secret", "target"}));
 }
 
+/*----------------------------------------------------------------------
+|   the tool on a terminal
++---------------------------------------------------------------------*/
+std::map<std::string, std::string>
+FaultEnvironment(const std::string& plan, const std::string& trace_path)
+{
+    unlink(trace_path.c_str());
+    return {{"TVK_FAULT_PLAN", plan}, {"TVK_FAULT_TRACE", trace_path}};
+}
+
+// Encrypts dir/clear over dir/target (which holds kOriginal) with the
+// password typed twice at the prompt.
+TerminalResult
+RunPrompted(const TempDir& dir, const std::string& plan, const std::string& trace_path)
+{
+    WriteFile(dir / "target", kOriginal);
+    const std::string line = std::string(kPassword) + "\n";
+    return RunOnTerminal({"encrypt", dir / "clear", "-f", "-o", dir / "target"},
+                         FaultEnvironment(plan, trace_path),
+                         {{"Password: ", line}, {"Repeat password: ", line}}, -1, nullptr, 10);
+}
+
+// Encrypts data arriving through a pipe in two parts, far enough apart
+// for the progress bar to be drawn on the terminal, so that its width
+// is read.
+TerminalResult
+RunWithProgressBar(const TempDir& dir, const std::string& clear, const std::string& plan,
+                   const std::string& trace_path)
+{
+    signal(SIGPIPE, SIG_IGN);  // a tool that gave up stops reading
+    int feed[2];
+    if (pipe2(feed, O_CLOEXEC) != 0) return TerminalResult();
+    std::map<std::string, std::string> env = FaultEnvironment(plan, trace_path);
+    env["TVK_PASSWORD"] = kPassword;
+    auto feed_slowly = [&] {
+        close(feed[0]);
+        const std::size_t half = clear.size() / 2;
+        for (std::size_t from : {std::size_t(0), half}) {
+            std::size_t to = from == 0 ? half : clear.size();
+            while (from < to) {
+                ssize_t w = write(feed[1], clear.data() + from, to - from);
+                if (w <= 0) break;
+                from += static_cast<std::size_t>(w);
+            }
+            if (to == half) usleep(700 * 1000);
+        }
+        close(feed[1]);
+    };
+    return RunOnTerminal({"encrypt", "-o", dir / "target"}, env, {}, feed[0], feed_slowly, 20, -1,
+                         60);
+}
+
+// Output names that end in a slash are refused whatever they lead to:
+// a directory, a file, nothing.
+const std::vector<std::string> kSlashOutputs = {"@/", "@/clear/", "@/missing/"};
+
+RunResult
+RunSlashOutput(const TempDir& dir, const std::string& output, const std::string& plan,
+               const std::string& trace_path)
+{
+    RunSpec spec;
+    spec.args = {"encrypt", dir / "clear", "-f", "-o", dir.Path() + output.substr(1)};
+    spec.env = FaultEnvironment(plan, trace_path);
+    spec.env["TVK_PASSWORD"] = kPassword;
+    return RunTool(spec);
+}
+
+bool
+IsTerminalSite(const std::string& site)
+{
+    return site.find("terminal") != std::string::npos || site.rfind("tool.tc", 0) == 0;
+}
+
+// A fault anywhere up to the prompt's last terminal call and a little
+// beyond (the calls after it are the file runs' above): the run fails
+// with a message and the target as it was, or succeeds completely; the
+// terminal echoes again afterwards in either case.
+TEST(TerminalFaultTest, PromptFaultsAreReportedAndTheEchoComesBack)
+{
+    const std::string clear = PatternData(3000, 7);
+    const std::string expected = LibraryEncrypt(clear);
+    TempDir scratch;
+    const std::string trace_path = scratch / "trace";
+    std::vector<std::string> trace;
+    {
+        TempDir dir;
+        WriteFile(dir / "clear", clear);
+        TerminalResult clean = RunPrompted(dir, "", trace_path);
+        ASSERT_EQ(clean.run.exit_code, 0) << clean.screen;
+        ASSERT_EQ(ReadFile(dir / "target"), expected);
+        trace = ReadLines(trace_path);
+    }
+    std::size_t last = 0;
+    for (std::size_t i = 0; i < trace.size(); ++i) {
+        if (IsTerminalSite(trace[i])) last = i;
+    }
+    ASSERT_GT(last, 0u) << "the prompt made no terminal calls";
+    const std::size_t end = std::min(trace.size(), last + 4);
+
+    for (const Kind& kind : kKinds) {
+        for (std::size_t index = 0; index < end; ++index) {
+            SCOPED_TRACE(std::string(kind.name) + " at " + std::to_string(index) + " (" +
+                         trace[index] + ")");
+            TempDir dir;
+            WriteFile(dir / "clear", clear);
+            TerminalResult result = RunPrompted(dir, PlanText("", index, kind), trace_path);
+            ASSERT_TRUE(result.run.exited) << "signal " << result.run.signal << ": " << result.screen;
+            EXPECT_TRUE(result.echo_at_end) << "echo left off";
+            EXPECT_EQ(dir.List(), (std::vector<std::string>{"clear", "target"})) << result.screen;
+            if (kind.must_succeed) {
+                EXPECT_EQ(result.run.exit_code, 0) << result.screen;
+            }
+            if (result.run.exit_code == 0) {
+                EXPECT_TRUE(ReadFile(dir / "target") == expected)
+                    << "success claimed for a wrong or partial result";
+            } else {
+                EXPECT_EQ(result.run.exit_code, 1) << result.screen;
+                EXPECT_NE(result.screen.find("tvkcrypt: "), std::string::npos) << result.screen;
+                EXPECT_EQ(ReadFile(dir / "target"), kOriginal);
+            }
+        }
+    }
+}
+
+// Not knowing the terminal's width is no reason to fail: the bar takes
+// a default width and the data is complete.
+TEST(TerminalFaultTest, TheProgressBarCopesWithoutTheTerminalWidth)
+{
+    const std::string clear = PatternData(2u << 20, 7);
+    const std::string expected = LibraryEncrypt(clear);
+    TempDir scratch;
+    const std::string trace_path = scratch / "trace";
+    for (const Kind& kind : kKinds) {
+        SCOPED_TRACE(kind.name);
+        TempDir dir;
+        TerminalResult result = RunWithProgressBar(
+            dir, clear, std::string("tool.ioctl-winsize:") + kind.name, trace_path);
+        EXPECT_EQ(result.run.exit_code, 0) << result.screen;
+        EXPECT_TRUE(ReadFile(dir / "target") == expected) << "wrong or partial result";
+        const std::vector<std::string> trace = ReadLines(trace_path);
+        EXPECT_NE(std::find(trace.begin(), trace.end(), "tool.ioctl-winsize"), trace.end())
+            << "the bar was not drawn: " << result.screen;
+        EXPECT_NE(result.screen.find("encrypting "), std::string::npos) << result.screen;
+    }
+}
+
+// A fault at any call of a refused run changes nothing but the reason.
+TEST(SlashOutputFaultTest, EveryFaultStillRefusesAndCreatesNothing)
+{
+    TempDir scratch;
+    const std::string trace_path = scratch / "trace";
+    for (const std::string& output : kSlashOutputs) {
+        std::vector<std::string> trace;
+        {
+            TempDir dir;
+            WriteFile(dir / "clear", "data");
+            RunResult clean = RunSlashOutput(dir, output, "", trace_path);
+            ASSERT_EQ(clean.exit_code, 1) << output << ": " << clean.err;
+            trace = ReadLines(trace_path);
+        }
+        for (const Kind& kind : kKinds) {
+            for (std::size_t index = 0; index < trace.size(); ++index) {
+                SCOPED_TRACE(output + " " + kind.name + " at " + std::to_string(index) + " (" +
+                             trace[index] + ")");
+                TempDir dir;
+                WriteFile(dir / "clear", "data");
+                RunResult result = RunSlashOutput(dir, output, PlanText("", index, kind), trace_path);
+                EXPECT_EQ(result.exit_code, 1) << result.err;
+                // unless the write that failed was the message's own
+                if (kind.kind != NPT_PLATFORM_FAULT_FAIL || trace[index] != "tool.write") {
+                    EXPECT_EQ(result.err.rfind("tvkcrypt: ", 0), 0u) << result.err;
+                }
+                EXPECT_EQ(dir.List(), std::vector<std::string>{"clear"}) << result.err;
+            }
+        }
+    }
+}
+
 // Every instrumented call site of the file form and the tool is reached
 // by the runs above (their fault-free runs are repeated here for the
 // traces), so each one has been made to fail, come short and be
@@ -339,21 +518,41 @@ TEST(CoverageTest, EveryCallSiteIsExercised)
         tool_sites.insert(trace.begin(), trace.end());
     }
 
+    // the terminal's sites (the prompt, the bar's width) and the look at
+    // an output name ending in a slash, from the terminal and slash runs
+    {
+        TempDir dir, bar_dir, scratch;
+        WriteFile(dir / "clear", PatternData(3000, 7));
+        TerminalResult prompted = RunPrompted(dir, "", scratch / "trace");
+        ASSERT_EQ(prompted.run.exit_code, 0) << prompted.screen;
+        std::vector<std::string> trace = ReadLines(scratch / "trace");
+        tool_sites.insert(trace.begin(), trace.end());
+        TerminalResult bar =
+            RunWithProgressBar(bar_dir, PatternData(2u << 20, 7), "", scratch / "trace");
+        ASSERT_EQ(bar.run.exit_code, 0) << bar.screen;
+        trace = ReadLines(scratch / "trace");
+        tool_sites.insert(trace.begin(), trace.end());
+        for (const std::string& output : kSlashOutputs) {
+            RunSlashOutput(dir, output, "", scratch / "trace");
+            trace = ReadLines(scratch / "trace");
+            tool_sites.insert(trace.begin(), trace.end());
+        }
+    }
+
     // sites of the files layer that the file form does not use (listing,
     // renaming and removing by path, the working directory) are covered
     // by the files layer's own tests, not here
     const std::set<std::string> library = {
         "files.open", "files.fstat", "files.lock", "files.ftruncate", "files.fdopen", "files.statx",
         "files.fseeko", "files.fread", "files.fwrite", "files.fflush", "files.fclose"};
-    // the terminal's sites (the prompt, and the width the progress bar
-    // reads) need a terminal, and "tool.stat" only looks at an output
-    // name ending in a slash: they are reached in the tool's own tests
     const std::set<std::string> tool = {
         "tool.open-input", "tool.open-output", "tool.fstat", "tool.fadvise", "tool.lseek", "tool.open-directory", "tool.poll",
         "tool.fstatat", "tool.open-replaced", "tool.open-temp", "tool.open-temp-named", "tool.pread", "tool.pwrite",
         "tool.read", "tool.write", "tool.close", "tool.fchmod", "tool.fchown", "tool.fsync",
         "tool.linkat", "tool.renameat2", "tool.renameat", "tool.unlinkat", "tool.fsync-directory",
-        "tool.open-in-place", "tool.ftruncate"};
+        "tool.open-in-place", "tool.ftruncate",
+        "tool.open-terminal", "tool.tcgetattr", "tool.tcsetattr", "tool.read-terminal",
+        "tool.ioctl-winsize", "tool.stat"};
     EXPECT_EQ(library_sites, library);
     EXPECT_EQ(tool_sites, tool);
     std::printf("call sites under fault injection: %zu in the file form, %zu in the tool\n",

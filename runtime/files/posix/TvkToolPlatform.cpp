@@ -918,7 +918,7 @@ Terminal::ReadSecretLine(const char* prompt, char* buffer, std::size_t capacity,
     no_input = false;
     int fd = m_Tty.Fd();
     struct termios saved;
-    if (tcgetattr(fd, &saved) != 0) return errno;
+    if (NPT_PlatformCall("tool.tcgetattr", [&] { return tcgetattr(fd, &saved); }) != 0) return errno;
     struct termios quiet = saved;
     quiet.c_lflag &= static_cast<tcflag_t>(~(ECHO | ECHOE | ECHOK | ECHONL));
     {
@@ -929,8 +929,12 @@ Terminal::ReadSecretLine(const char* prompt, char* buffer, std::size_t capacity,
     // echo goes off before the prompt shows: whatever is typed after the
     // prompt is kept, only earlier typeahead is discarded
     SysError error = 0;
-    if (tcsetattr(fd, TCSAFLUSH, &quiet) != 0) error = errno;
-    Write(prompt);
+    if (NPT_PlatformCall("tool.tcsetattr", [&] { return tcsetattr(fd, TCSAFLUSH, &quiet); }) != 0) {
+        error = errno;
+    }
+    // a prompt that did not show would leave the user before a silent
+    // wait: that is a failure to ask
+    if (!error) error = WriteAll(m_Tty, prompt, std::strlen(prompt));
 
     bool line_done = false;
     bool any_byte = false;
@@ -966,6 +970,8 @@ Terminal::ReadSecretLine(const char* prompt, char* buffer, std::size_t capacity,
     if (length > capacity) length = capacity;
     if (length > 0 && buffer[length - 1] == '\r') --length;
 
+    // the way back stays off the fault switch, as in the signal handler:
+    // the echo must come back whatever failed before
     tcsetattr(fd, TCSANOW, &saved);
     {
         SignalBlock block;
