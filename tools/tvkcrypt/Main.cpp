@@ -7,6 +7,12 @@
 | asked); create the output (a temporary file beside the target); obtain
 | the password and derive the key; transform; and only then replace the
 | target. Every failure leaves the target as it was.
+|
+| Check files: encrypting to a file writes FILE.tvkcheck too, committed
+| together with FILE; decrypting looks for INPUT.tvkcheck and, when it
+| is there, refuses a wrong password before anything is transformed
+| and verifies every block it reads before the block is transformed.
+| The check command verifies without writing, or makes a check file.
 | Exit status: 0 success, 1 failure, 2 usage error.
 ****************************************************************/
 #include <cerrno>
@@ -20,6 +26,8 @@
 #include "NptWipe.h"
 #include "TvkCryptoHelper.h"
 
+#include "CheckFile.h"
+#include "CheckFileIo.h"
 #include "Options.h"
 #include "Password.h"
 #include "Platform.h"
@@ -109,8 +117,195 @@ SkipInput(const FileHandle& input, NPT_UInt64 count, NPT_UInt64& skipped, SysErr
 }
 
 int
+Damaged(const std::string& input_label)
+{
+    return Failure(input_label + " is damaged or was changed");
+}
+
+bool
+NoticesOnTerminal(const Options& options)
+{
+    FileHandle standard_error(2, false);
+    return !options.quiet && IsTerminal(standard_error);
+}
+
+// The check file that goes with the encrypted output, when one is
+// written: where it goes, and whether something is replaced there.
+struct CheckOutput {
+    bool         wanted = false;
+    std::string  label;
+    OutputPlace  place;
+    bool         replacing = false;
+    TempOutput   temp;
+};
+
+// Locates the check file to write at path; false with a message.
+bool
+LocateCheckOutput(const std::string& path, bool force, CheckOutput& check, std::string& error)
+{
+    check.wanted = true;
+    check.label = Quoted(path);
+    if (SysError failure = check.place.Locate(path, false)) {
+        error = "cannot write " + check.label + ": " + ErrorText(failure);
+        return false;
+    }
+    switch (check.place.GetKind()) {
+        case OutputPlace::MISSING:
+            return true;
+        case OutputPlace::FILE:
+        case OutputPlace::LINK:
+            if (!force) {
+                error = check.label + " already exists; use --force to replace it";
+                return false;
+            }
+            check.replacing = true;
+            return true;
+        default:
+            error = "cannot write " + check.label + ": not a regular file";
+            return false;
+    }
+}
+
+// Verifies the password against a check file.
+int
+VerifyCheckPassword(CheckFileReader& reader, const SecretBuffer& password, const std::string& check_path)
+{
+    CheckResult result = reader.VerifyPassword(reinterpret_cast<const NPT_UInt8*>(password.CString()),
+                                               static_cast<NPT_Size>(password.Size()));
+    if (result == CHECK_OK) return kExitSuccess;
+    if (result == CHECK_WRONG_PASSWORD) return Failure("wrong password");
+    if (result == CHECK_DAMAGED) {
+        return Failure("the check file " + Quoted(check_path) + " is damaged or was changed");
+    }
+    return Failure(std::string("the check file ") + Quoted(check_path) + ": " + CheckResultText(result));
+}
+
+// The blocks to read for the cleartext range offset .. offset + length
+// (length_bounded: or to the end): from the block boundary at or before
+// offset to the one after the end, clipped to the data.
+void
+AlignToCheckBlocks(const CheckFileReader& reader, NPT_UInt64 offset, bool length_bounded, NPT_UInt64 length,
+                   NPT_UInt64& aligned_start, NPT_UInt64& aligned_end)
+{
+    const NPT_UInt64 block = reader.BlockSize();
+    const NPT_UInt64 size = reader.ExpectedSize();
+    aligned_start = offset / block * block;
+    NPT_UInt64 end = size;
+    if (length_bounded && length < size && offset < size - length) end = offset + length;
+    if (end < offset) end = offset;
+    aligned_end = end % block == 0 ? end : (end / block + 1) * block;
+    if (aligned_end > size) aligned_end = size;
+    if (aligned_end < aligned_start) aligned_end = aligned_start;
+}
+
+// tvkcrypt check [--create] FILE: verifies FILE against its check file
+// without writing anything, or makes the check file of an existing
+// encrypted FILE (trusting the password given: nothing can confirm it).
+int
+RunCheck(const Options& options, const EnvironmentPassword& environment_password)
+{
+    const std::string input_label = Quoted(options.input);
+    const std::string check_path =
+        options.check_file.empty() ? CheckFileNameFor(options.input) : options.check_file;
+    FileHandle input;
+    if (SysError error = OpenForReading(options.input.c_str(), input)) {
+        return Failure("cannot open " + input_label + ": " + ErrorText(error));
+    }
+    FileInfo info;
+    if (SysError error = StatHandle(input, info)) {
+        return Failure("cannot read " + input_label + ": " + ErrorText(error));
+    }
+    if (info.kind != FileInfo::REGULAR) return Failure(input_label + " is not a regular file");
+    AdviseSequentialReading(input);
+
+    CheckFileReader reader;
+    CheckOutput check_output;
+    if (options.create_check) {
+        std::string error;
+        if (!LocateCheckOutput(check_path, options.force, check_output, error)) return Failure(error);
+        if (SysError failure = check_output.temp.Create(check_output.place)) {
+            return Failure("cannot create " + check_output.label + ": " + ErrorText(failure));
+        }
+    } else {
+        bool absent = false;
+        std::string error;
+        if (!LoadCheckFile(check_path, reader, absent, error)) {
+            return Failure(absent ? "cannot open the check file " + Quoted(check_path) + ": " + ErrorText(ENOENT)
+                                  : error);
+        }
+        if (info.size != reader.ExpectedSize()) return Damaged(input_label);
+    }
+
+    CheckFileWriter writer;
+    {
+        SecretBuffer password(kMaxPasswordLength);
+        std::string error;
+        if (!ObtainPassword(options.password_file, options.create_check, environment_password, password,
+                            error)) {
+            return Failure(error);
+        }
+        if (options.create_check) {
+            if (!options.quiet) {
+                WriteToStandardError("tvkcrypt: note: the password cannot be confirmed for an existing "
+                                     "file; the check file records the password given\n");
+            }
+            if (!StartCheckWriter(writer, password, info.size, error)) return Failure(error);
+        } else {
+            int status = VerifyCheckPassword(reader, password, check_path);
+            if (status != kExitSuccess) return status;
+        }
+    }
+
+    TransformJob job;
+    job.input = &input;
+    job.input_seekable = info.size > 0;
+    job.bounded = info.size > 0;
+    job.length = info.size;
+    if (options.create_check) {
+        job.tag = &writer;
+    } else {
+        job.verify = &reader;
+    }
+    FileHandle standard_error(2, false);
+    Progress progress(options.create_check ? "reading" : "checking",
+                      !options.quiet && info.size >= kLargeJob && IsTerminal(standard_error), !options.quiet,
+                      true, info.size, false);
+    job.progress = &progress;
+    job.workers = ProcessorCount() >= 2 && info.size >= 2 * kBlockSize ? 2 : 1;
+    TransformOutcome outcome = RunTransform(job);
+    progress.Finish();
+    switch (outcome.failure) {
+        case TransformOutcome::NONE:
+            break;
+        case TransformOutcome::READ:
+            return Failure("cannot read " + input_label + ": " + ErrorText(outcome.error));
+        case TransformOutcome::INPUT_SHRANK:
+            return Failure(input_label + " became shorter while it was being read");
+        case TransformOutcome::DATA_CHANGED:
+            return Damaged(input_label);
+        default:
+            return Failure(std::string("check failure: ") + NPT_ResultText(outcome.result));
+    }
+    if (outcome.bytes_read != info.size) return Damaged(input_label);
+
+    if (options.create_check) {
+        std::string error;
+        if (!StoreCheckFile(writer, outcome.bytes_read, check_output.temp, check_output.label, error)) {
+            return Failure(error);
+        }
+        if (SysError failure = check_output.temp.Commit(0600, check_output.replacing)) {
+            return Failure("cannot write " + check_output.label + ": " + ErrorText(failure));
+        }
+    } else if (!options.quiet) {
+        WriteToStandardError("tvkcrypt: " + input_label + ": password and data are correct\n");
+    }
+    return kExitSuccess;
+}
+
+int
 Run(const Options& options, const EnvironmentPassword& environment_password)
 {
+    if (options.command == Options::CHECK) return RunCheck(options, environment_password);
     const bool encrypt = options.command == Options::ENCRYPT;
 
     /*------------------------------------------------------------------
@@ -198,6 +393,41 @@ Run(const Options& options, const EnvironmentPassword& environment_password)
     }
 
     /*------------------------------------------------------------------
+    |   check file: located (when written) or read (when decrypting)
+    +-----------------------------------------------------------------*/
+    CheckOutput check_output;
+    CheckFileReader check_reader;
+    bool verifying = false;
+    std::string check_path;
+    if (!options.no_check_file) {
+        if (!options.check_file.empty()) {
+            check_path = options.check_file;
+        } else if (encrypt && output_kind == TO_TEMP_FILE) {
+            check_path = CheckFileNameFor(options.output);
+        } else if (!encrypt && options.input != "-") {
+            check_path = CheckFileNameFor(options.input);
+        }
+    }
+    if (encrypt && !check_path.empty()) {
+        std::string error;
+        if (!LocateCheckOutput(check_path, options.force, check_output, error)) return Failure(error);
+    } else if (!check_path.empty()) {
+        bool absent = false;
+        std::string error;
+        if (LoadCheckFile(check_path, check_reader, absent, error)) {
+            verifying = true;
+        } else if (!absent || !options.check_file.empty()) {
+            return Failure(absent ? "cannot open the check file " + Quoted(check_path) + ": " + ErrorText(ENOENT)
+                                  : error);
+        }
+    }
+    if (!encrypt && !verifying && NoticesOnTerminal(options)) {
+        WriteToStandardError("tvkcrypt: note: " + input_label +
+                             " has no check file: a wrong password cannot be detected\n");
+    }
+    if (verifying && seekable && input_size != check_reader.ExpectedSize()) return Damaged(input_label);
+
+    /*------------------------------------------------------------------
     |   the range to transform
     +-----------------------------------------------------------------*/
     TransformJob job;
@@ -217,6 +447,24 @@ Run(const Options& options, const EnvironmentPassword& environment_password)
         job.bounded = options.has_length;
         job.length = options.length;
     }
+    // verified: read whole check blocks around the range, write the range
+    NPT_UInt64 skip_to = options.offset;  // where a pipe is read from
+    NPT_UInt64 expected_read = 0;
+    if (verifying) {
+        NPT_UInt64 aligned_start = 0, aligned_end = 0;
+        AlignToCheckBlocks(check_reader, options.offset, job.bounded, job.length, aligned_start, aligned_end);
+        job.output_skip = options.offset - aligned_start;
+        job.output_bounded = job.bounded;
+        job.output_length = job.length;
+        job.stream_offset = aligned_start;
+        job.input_position = input_start + aligned_start;
+        // a pipe read to its end shows an extension as a block too many
+        job.bounded = seekable || options.has_length;
+        job.length = aligned_end - aligned_start;
+        job.verify = &check_reader;
+        skip_to = aligned_start;
+        expected_read = job.length;
+    }
 
     /*------------------------------------------------------------------
     |   the temporary output: created before the password is asked, so
@@ -231,11 +479,17 @@ Run(const Options& options, const EnvironmentPassword& environment_password)
         job.output = &temp.File();
         job.output_positioned = true;
     }
+    if (check_output.wanted) {
+        if (SysError error = check_output.temp.Create(check_output.place)) {
+            return Failure("cannot create " + check_output.label + ": " + ErrorText(error));
+        }
+    }
 
     /*------------------------------------------------------------------
     |   password and key
     +-----------------------------------------------------------------*/
     Key key;
+    CheckFileWriter check_writer;
     {
         SecretBuffer password(kMaxPasswordLength);
         std::string error;
@@ -243,8 +497,17 @@ Run(const Options& options, const EnvironmentPassword& environment_password)
             return Failure(error);
         }
         if (!DeriveKey(password, key, error)) return Failure(error);
+        if (verifying) {
+            int status = VerifyCheckPassword(check_reader, password, check_path);
+            if (status != kExitSuccess) return status;
+        }
+        if (check_output.wanted &&
+            !StartCheckWriter(check_writer, password, seekable ? input_size : 0, error)) {
+            return Failure(error);
+        }
     }
     job.key = key.Bytes();
+    if (check_output.wanted) job.tag = &check_writer;
 
     /*------------------------------------------------------------------
     |   open any other output
@@ -263,8 +526,9 @@ Run(const Options& options, const EnvironmentPassword& environment_password)
     if (!seekable && options.offset > 0) {
         NPT_UInt64 skipped = 0;
         SysError error = 0;
-        if (!SkipInput(input, options.offset, skipped, error)) {
+        if (!SkipInput(input, skip_to, skipped, error)) {
             if (error) return Failure("cannot read " + input_label + ": " + ErrorText(error));
+            if (verifying) return Damaged(input_label);
             return Failure("offset " + std::to_string(options.offset) + " is past the end of " +
                            input_label + " (" + std::to_string(skipped) + " bytes)");
         }
@@ -299,18 +563,42 @@ Run(const Options& options, const EnvironmentPassword& environment_password)
             return Failure(input_label + " became shorter while it was being read");
         case TransformOutcome::CIPHER:
             return Failure(std::string("cipher failure: ") + NPT_ResultText(outcome.result));
+        case TransformOutcome::DATA_CHANGED:
+            return Damaged(input_label);
+    }
+    // a pipe that ended early, or at a block boundary, passes every tag
+    // it delivered: its length tells
+    if (verifying && outcome.bytes_read != expected_read) return Damaged(input_label);
+    if (check_output.wanted) {
+        std::string error;
+        if (!StoreCheckFile(check_writer, outcome.bytes_read, check_output.temp, check_output.label, error)) {
+            return Failure(error);
+        }
     }
 
     /*------------------------------------------------------------------
     |   finish: only now does the target change
     +-----------------------------------------------------------------*/
+    if (check_output.wanted && output_kind != TO_TEMP_FILE) {
+        // the data went out as it was made: only the check file is left
+        if (SysError error = check_output.temp.Commit(0600, check_output.replacing)) {
+            return Failure("cannot write " + check_output.label + ": " + ErrorText(error));
+        }
+    }
     if (output_kind == TO_TEMP_FILE) {
-        if (SysError error = temp.Commit(0600, replacing)) {
-            if (error == EEXIST && !replacing) {
+        bool check_failed = false;
+        SysError error = check_output.wanted
+                             ? CommitTogether(check_output.temp, check_output.place, check_output.replacing, temp,
+                                              0600, replacing, check_failed)
+                             : temp.Commit(0600, replacing);
+        if (error) {
+            const bool replace = check_failed ? check_output.replacing : replacing;
+            const std::string& label = check_failed ? check_output.label : output_label;
+            if (error == EEXIST && !replace) {
                 // created by someone else while we worked
-                return Failure(output_label + " already exists; use --force to replace it");
+                return Failure(label + " already exists; use --force to replace it");
             }
-            return Failure("cannot write " + output_label + ": " + ErrorText(error));
+            return Failure("cannot write " + label + ": " + ErrorText(error));
         }
         // the target is replaced and complete: a warning, not a failure,
         // since exit 1 would say the target was left as it was
