@@ -233,7 +233,6 @@ RunCheck(const Options& options, const EnvironmentPassword& environment_password
             return Failure(absent ? "cannot open the check file " + Quoted(check_path) + ": " + ErrorText(ENOENT)
                                   : error);
         }
-        if (info.size != reader.ExpectedSize()) return Damaged(input_label);
     }
 
     CheckFileWriter writer;
@@ -253,6 +252,7 @@ RunCheck(const Options& options, const EnvironmentPassword& environment_password
         } else {
             int status = VerifyCheckPassword(reader, password, check_path);
             if (status != kExitSuccess) return status;
+            if (info.size != reader.ExpectedSize()) return Damaged(input_label);
         }
     }
 
@@ -425,7 +425,6 @@ Run(const Options& options, const EnvironmentPassword& environment_password)
         WriteToStandardError("tvkcrypt: note: " + input_label +
                              " has no check file: a wrong password cannot be detected\n");
     }
-    if (verifying && seekable && input_size != check_reader.ExpectedSize()) return Damaged(input_label);
 
     /*------------------------------------------------------------------
     |   the range to transform
@@ -435,13 +434,16 @@ Run(const Options& options, const EnvironmentPassword& environment_password)
     job.input_seekable = seekable;
     job.stream_offset = options.offset;
     if (seekable) {
-        if (options.offset > input_size) {
+        // a file of another size than its check file says is reported
+        // as damaged once the password is known to be right
+        const bool size_differs = verifying && input_size != check_reader.ExpectedSize();
+        if (options.offset > input_size && !size_differs) {
             return Failure("offset " + std::to_string(options.offset) + " is past the end of " +
                            input_label + " (" + std::to_string(input_size) + " bytes)");
         }
         job.input_position = input_start + options.offset;
         job.bounded = true;
-        job.length = input_size - options.offset;
+        job.length = options.offset < input_size ? input_size - options.offset : 0;
         if (options.has_length && options.length < job.length) job.length = options.length;
     } else {
         job.bounded = options.has_length;
@@ -500,6 +502,9 @@ Run(const Options& options, const EnvironmentPassword& environment_password)
         if (verifying) {
             int status = VerifyCheckPassword(check_reader, password, check_path);
             if (status != kExitSuccess) return status;
+            // checked after the password, which also tells whether the
+            // size in the check file itself was changed
+            if (seekable && input_size != check_reader.ExpectedSize()) return Damaged(input_label);
         }
         if (check_output.wanted &&
             !StartCheckWriter(check_writer, password, seekable ? input_size : 0, error)) {
