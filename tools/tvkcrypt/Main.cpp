@@ -423,7 +423,7 @@ Run(const Options& options, const EnvironmentPassword& environment_password)
     }
     if (!encrypt && !verifying && NoticesOnTerminal(options)) {
         WriteToStandardError("tvkcrypt: note: " + input_label +
-                             " has no check file: a wrong password cannot be detected\n");
+                             " has no check file: the password cannot be checked\n");
     }
 
     /*------------------------------------------------------------------
