@@ -26,6 +26,7 @@ namespace {
 
 const char kPassword[] = "fault";
 const char kOriginal[] = "the target before the run";
+const char kOriginalCheck[] = "the target's check file before the run";
 
 struct Kind {
     const char*           name;
@@ -168,6 +169,7 @@ RunScenario(const ToolScenario& s, const std::string& clear, const std::string& 
         if (s.password_file) WriteFile(dir / "pw", std::string(kPassword) + "\n");
         if (s.password_file) chmod((dir / "pw").c_str(), 0600);
         if (s.target_exists) WriteFile(dir / "target", kOriginal);
+        if (s.target_exists) WriteFile(dir / "target.tvkcheck", kOriginalCheck);
         if (s.to_device) symlink("/dev/null", (dir / "null").c_str());
         RunSpec spec;
         for (std::string arg : s.args) {
@@ -214,6 +216,7 @@ TEST_P(ToolFaultTest, ReportsEveryFaultAndLeavesTheTargetAlone)
                 WriteFile(dir / "clear", clear);
                 if (s.password_file) WriteFile(dir / "pw", "x");
                 if (s.target_exists) WriteFile(dir / "target", kOriginal);
+                if (s.target_exists) WriteFile(dir / "target.tvkcheck", kOriginalCheck);
                 if (s.to_device) symlink("/dev/null", (dir / "null").c_str());
                 before = dir.List();
                 result = run(PlanText(s.plan_prefix, index, kind), dir);
@@ -229,8 +232,13 @@ TEST_P(ToolFaultTest, ReportsEveryFaultAndLeavesTheTargetAlone)
                 }
                 std::vector<std::string> after = before;
                 if (!s.to_stdout && !s.to_device && !s.target_exists) {
+                    // the output and its check file
                     after.push_back("target");
+                    after.push_back("target.tvkcheck");
                     std::sort(after.begin(), after.end());
+                }
+                if (!s.to_stdout && !s.to_device) {
+                    EXPECT_NE(ReadFile(dir / "target.tvkcheck"), kOriginalCheck);
                 }
                 // a name that could not be removed is named in a warning
                 const bool warned = result.err.find("warning: ") != std::string::npos &&
@@ -242,7 +250,9 @@ TEST_P(ToolFaultTest, ReportsEveryFaultAndLeavesTheTargetAlone)
                 EXPECT_EQ(result.exit_code, 1) << result.err;
                 EXPECT_EQ(result.err.rfind("tvkcrypt: ", 0), 0u) << result.err;
                 if (s.target_exists) {
+                    // neither of the pair was replaced
                     EXPECT_EQ(ReadFile(dir / "target"), kOriginal);
+                    EXPECT_EQ(ReadFile(dir / "target.tvkcheck"), kOriginalCheck);
                 }
                 EXPECT_EQ(dir.List(), before) << result.err;
             }
@@ -348,7 +358,8 @@ TEST(CoverageTest, EveryCallSiteIsExercised)
         "tool.open-input", "tool.open-output", "tool.fstat", "tool.fadvise", "tool.lseek", "tool.open-directory", "tool.poll",
         "tool.fstatat", "tool.open-replaced", "tool.open-temp", "tool.open-temp-named", "tool.pread", "tool.pwrite",
         "tool.read", "tool.write", "tool.close", "tool.fchmod", "tool.fchown", "tool.fsync",
-        "tool.linkat", "tool.renameat2", "tool.renameat", "tool.unlinkat", "tool.fsync-directory"};
+        "tool.linkat", "tool.renameat2", "tool.renameat", "tool.unlinkat", "tool.fsync-directory",
+        "tool.getrandom"};
     EXPECT_EQ(library_sites, library);
     EXPECT_EQ(tool_sites, tool);
     std::printf("call sites under fault injection: %zu in the file form, %zu in the tool\n",

@@ -592,9 +592,11 @@ Run(const Options& options, const EnvironmentPassword& environment_password)
     }
     if (output_kind == TO_TEMP_FILE) {
         bool check_failed = false;
+        std::string check_leftover;
+        SysError check_leftover_error = 0;
         SysError error = check_output.wanted
                              ? CommitTogether(check_output.temp, check_output.place, check_output.replacing, temp,
-                                              0600, replacing, check_failed)
+                                              0600, replacing, check_failed, check_leftover, check_leftover_error)
                              : temp.Commit(0600, replacing);
         if (error) {
             const bool replace = check_failed ? check_output.replacing : replacing;
@@ -607,8 +609,19 @@ Run(const Options& options, const EnvironmentPassword& environment_password)
         }
         // the target is replaced and complete: a warning, not a failure,
         // since exit 1 would say the target was left as it was
+        std::string directory = options.output.substr(0, options.output.rfind('/') + 1);
+        if (check_output.wanted && check_leftover.empty() && !check_output.temp.Leftover().empty()) {
+            check_leftover = check_output.temp.Leftover();
+            check_leftover_error = check_output.temp.LeftoverError();
+        }
+        if (!check_leftover.empty()) {
+            std::string check_directory = check_path.substr(0, check_path.rfind('/') + 1);
+            WriteToStandardError("tvkcrypt: warning: " + check_output.label +
+                                 " is written, but a temporary name could not be removed: " +
+                                 ErrorText(check_leftover_error) + "; remove '" + check_directory +
+                                 check_leftover + "' yourself\n");
+        }
         if (!temp.Leftover().empty()) {
-            std::string directory = options.output.substr(0, options.output.rfind('/') + 1);
             WriteToStandardError("tvkcrypt: warning: " + output_label +
                                  " is written, but a temporary name could not be removed: " +
                                  ErrorText(temp.LeftoverError()) + "; remove '" + directory +

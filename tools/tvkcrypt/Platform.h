@@ -125,7 +125,7 @@ class OutputPlace;
 class TempOutput;
 SysError CommitTogether(TempOutput& first, const OutputPlace& first_place, bool first_replace,
                         TempOutput& second, unsigned second_mode, bool second_replace,
-                        bool& first_failed);
+                        bool& first_failed, std::string& leftover, SysError& leftover_error);
 
 class OutputPlace
 {
@@ -156,7 +156,7 @@ public:
 private:
     friend class TempOutput;
     friend SysError CommitTogether(TempOutput&, const OutputPlace&, bool, TempOutput&, unsigned, bool,
-                                   bool&);
+                                   bool&, std::string&, SysError&);
     SysError LocateLinkTarget(const std::string& target_path);
     FileHandle  m_Directory;
     bool        m_DirectorySyncable = false;
@@ -233,9 +233,11 @@ private:
 // until the pair is done. Killed outright (kill -9) between the two
 // steps, the new first stands beside the old second, and a hidden name
 // may stay behind. first_failed tells which commit gave the error.
+// After a success, leftover names the old first file's hidden name when
+// it could not be removed (leftover_error says why).
 SysError CommitTogether(TempOutput& first, const OutputPlace& first_place, bool first_replace,
                         TempOutput& second, unsigned second_mode, bool second_replace,
-                        bool& first_failed);
+                        bool& first_failed, std::string& leftover, SysError& leftover_error);
 
 // Fills buffer with bytes from the system's random source.
 SysError RandomBytes(void* buffer, std::size_t size);

@@ -853,9 +853,12 @@ KeepAside(int directory, const std::string& name, std::string& kept)
 
 SysError
 CommitTogether(TempOutput& first, const OutputPlace& first_place, bool first_replace,
-               TempOutput& second, unsigned second_mode, bool second_replace, bool& first_failed)
+               TempOutput& second, unsigned second_mode, bool second_replace, bool& first_failed,
+               std::string& leftover, SysError& leftover_error)
 {
     first_failed = false;
+    leftover.clear();
+    leftover_error = 0;
     // the slow part before the window between the two names
     if (SysError error = second.Sync()) return error;
     const int directory = first_place.m_Directory.Fd();
@@ -884,8 +887,10 @@ CommitTogether(TempOutput& first, const OutputPlace& first_place, bool first_rep
         }
         return error;
     }
-    if (!kept.empty()) {
-        NPT_PlatformCall("tool.unlinkat", [&] { return unlinkat(directory, kept.c_str(), 0); });
+    if (!kept.empty() &&
+        NPT_PlatformCall("tool.unlinkat", [&] { return unlinkat(directory, kept.c_str(), 0); }) != 0) {
+        leftover = kept;
+        leftover_error = errno;
     }
     return 0;
 }
