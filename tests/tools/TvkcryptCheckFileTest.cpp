@@ -339,6 +339,24 @@ TEST(CheckFileTool, WithoutACheckFileDecryptionWorksAsBefore)
     run = RunWithPassword({"decrypt", s.dir / "enc", "--check-file", s.dir / "missing"}, kPassword);
     EXPECT_EQ(run.exit_code, 1);
     EXPECT_TRUE(Contains(run.err, "cannot open the check file")) << run.err;
+    // on a terminal, one note says the password cannot be checked;
+    // --quiet drops it, and a check file makes it needless
+    for (bool quiet : {false, true}) {
+        std::vector<std::string> args = {"decrypt", s.dir / "enc", "-f", "-o", s.dir / "out"};
+        if (quiet) args.push_back("-q");
+        TerminalResult shown = RunOnTerminal(args, {{"TVK_PASSWORD", kPassword}}, {});
+        EXPECT_EQ(shown.run.exit_code, 0) << shown.screen;
+        const std::string::size_type note = shown.screen.find("password cannot be checked");
+        EXPECT_EQ(note != std::string::npos, !quiet) << shown.screen;
+        if (note != std::string::npos) {
+            EXPECT_EQ(shown.screen.find("password cannot be checked", note + 1), std::string::npos);
+        }
+    }
+    WriteFile(s.dir / "enc.tvkcheck", MakeCheckFile(s.enc));
+    TerminalResult checked =
+        RunOnTerminal({"decrypt", s.dir / "enc", "-f", "-o", s.dir / "out"}, {{"TVK_PASSWORD", kPassword}}, {});
+    EXPECT_EQ(checked.run.exit_code, 0) << checked.screen;
+    EXPECT_EQ(checked.screen.find("cannot be checked"), std::string::npos) << checked.screen;
     // --no-check-file ignores a check file that is there
     WriteFile(s.dir / "enc.tvkcheck", "junk");
     EXPECT_EQ(RunWithPassword({"decrypt", "--no-check-file", s.dir / "enc"}, "x").exit_code, 0);
