@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <set>
 #include <string>
@@ -281,6 +282,39 @@ INSTANTIATE_TEST_SUITE_P(Scenarios, ToolFaultTest, ::testing::ValuesIn(kScenario
                          [](const ::testing::TestParamInfo<ToolScenario>& info) {
                              return info.param.name;
                          });
+
+// The pair's second rename fails, and so does putting the old check
+// file back: the output is untouched, the tool says where the old check
+// file's content is, and it is there.
+TEST(PairCommitTest, AFailedUndoIsReportedAndNothingIsLost)
+{
+    const ToolScenario s = {"Pair", {"encrypt", "@/clear", "-f", "-o", "@/target"}, true, false, false, false,
+                            kSmall, ""};
+    TempDir scratch;
+    std::size_t second_exchange = 0;
+    {
+        TempDir dir;
+        RunResult clean = RunScenario(s, PatternData(s.size, 7), "", dir, scratch / "trace");
+        ASSERT_EQ(clean.exit_code, 0) << clean.err;
+        std::vector<std::string> trace = ReadLines(scratch / "trace");
+        int seen = 0;
+        for (std::size_t i = 0; i < trace.size() && seen < 2; ++i) {
+            if (trace[i] == "tool.renameat2" && ++seen == 2) second_exchange = i;
+        }
+        ASSERT_EQ(seen, 2);
+    }
+    TempDir dir;
+    RunResult run = RunScenario(s, PatternData(s.size, 7),
+                                std::to_string(second_exchange) + ":fail,tool.renameat:fail", dir,
+                                scratch / "trace");
+    EXPECT_EQ(run.exit_code, 1) << run.err;
+    EXPECT_EQ(ReadFile(dir / "target"), kOriginal);
+    const std::string::size_type at = run.err.find("its old content is in '");
+    ASSERT_NE(at, std::string::npos) << run.err;
+    const std::string::size_type start = at + std::strlen("its old content is in '");
+    const std::string kept = run.err.substr(start, run.err.find('\'', start) - start);
+    EXPECT_EQ(ReadFile(kept), kOriginalCheck);
+}
 
 // The last moment of the owner race: the tool has read the owner and
 // mode of the file at the target's name, and is about to swap it for

@@ -598,6 +598,16 @@ Run(const Options& options, const EnvironmentPassword& environment_password)
                              ? CommitTogether(check_output.temp, check_output.place, check_output.replacing, temp,
                                               0600, replacing, check_failed, check_leftover, check_leftover_error)
                              : temp.Commit(0600, replacing);
+        if (error && check_leftover_error != 0) {
+            // a second failure undoing the first step: the new check file
+            // stands beside the old data, which it reports as damaged
+            std::string check_directory = check_path.substr(0, check_path.rfind('/') + 1);
+            WriteToStandardError("tvkcrypt: warning: " + check_output.label +
+                                 " could not be put back as it was: " + ErrorText(check_leftover_error) +
+                                 (check_leftover.empty() ? std::string("; remove it yourself\n")
+                                                         : "; its old content is in '" + check_directory +
+                                                               check_leftover + "'\n"));
+        }
         if (error) {
             const bool replace = check_failed ? check_output.replacing : replacing;
             const std::string& label = check_failed ? check_output.label : output_label;

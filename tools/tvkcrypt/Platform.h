@@ -234,7 +234,10 @@ private:
 // steps, the new first stands beside the old second, and a hidden name
 // may stay behind. first_failed tells which commit gave the error.
 // After a success, leftover names the old first file's hidden name when
-// it could not be removed (leftover_error says why).
+// it could not be removed (leftover_error says why). After a failure of
+// second, leftover_error is set when first could not be undone: the old
+// first file then stays under the hidden name leftover (empty: there was
+// none, and the new first could not be removed).
 SysError CommitTogether(TempOutput& first, const OutputPlace& first_place, bool first_replace,
                         TempOutput& second, unsigned second_mode, bool second_replace,
                         bool& first_failed, std::string& leftover, SysError& leftover_error);

@@ -877,13 +877,17 @@ CommitTogether(TempOutput& first, const OutputPlace& first_place, bool first_rep
     }
     error = second.Commit(second_mode, second_replace);
     if (error) {
-        // the first name goes back to what it was
+        // the first name goes back to what it was; when even that
+        // fails, leftover tells the caller where the old file is
         if (!kept.empty()) {
-            NPT_PlatformCall("tool.renameat", [&] {
-                return renameat(directory, kept.c_str(), directory, name.c_str());
-            });
-        } else {
-            NPT_PlatformCall("tool.unlinkat", [&] { return unlinkat(directory, name.c_str(), 0); });
+            if (NPT_PlatformCall("tool.renameat", [&] {
+                    return renameat(directory, kept.c_str(), directory, name.c_str());
+                }) != 0) {
+                leftover = kept;
+                leftover_error = errno;
+            }
+        } else if (NPT_PlatformCall("tool.unlinkat", [&] { return unlinkat(directory, name.c_str(), 0); }) != 0) {
+            leftover_error = errno;
         }
         return error;
     }
