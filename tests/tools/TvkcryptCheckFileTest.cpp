@@ -364,7 +364,7 @@ TEST(CheckFileTool, WithoutACheckFileDecryptionWorksAsBefore)
 
 // Replacing an encrypted file and its check file: an interruption
 // leaves both old files and nothing else; a stale pair is reported.
-TEST(CheckFileTool, InterruptedEncryptionLeavesBothFilesAsTheyWere)
+TEST(CheckFileSignals, InterruptedEncryptionLeavesBothFilesAsTheyWere)
 {
     TempDir dir;
     WriteFile(dir / "enc", kOld);
