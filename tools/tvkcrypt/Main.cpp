@@ -449,6 +449,8 @@ Run(const Options& options, const EnvironmentPassword& environment_password)
         job.bounded = options.has_length;
         job.length = options.length;
     }
+    // where a redirected standard input is left at the end
+    const NPT_UInt64 range_end = job.input_position + job.length;
     // verified: read whole check blocks around the range, write the range
     NPT_UInt64 skip_to = options.offset;  // where a pipe is read from
     NPT_UInt64 expected_read = 0;
@@ -648,7 +650,7 @@ Run(const Options& options, const EnvironmentPassword& environment_password)
         }
     }
     // leave a redirected standard input positioned after what was used
-    if (seekable && options.input == "-") SetPosition(input, job.input_position + job.length);
+    if (seekable && options.input == "-") SetPosition(input, range_end);
     return kExitSuccess;
 }
 
