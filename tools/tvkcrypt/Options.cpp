@@ -74,7 +74,7 @@ HelpText()
         "  mode 0600. A FILE that is a device or a FIFO (such as /dev/null) is\n"
         "  written directly; a block device (a disk) only with --force.\n"
         "  A FILE that is a symbolic link is itself replaced by the output (as mv\n"
-        "  and sed -i do) and its target is left alone; with --follow-symlinks the\n"
+        "  does) and its target is left alone; with --follow-symlinks the\n"
         "  target is replaced instead, and only when both the link and the target\n"
         "  belong to the user running tvkcrypt. A link to a device or FIFO (such\n"
         "  as /dev/stdout) is written through.\n"
