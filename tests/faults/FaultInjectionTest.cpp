@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <set>
 #include <string>
@@ -27,6 +28,7 @@ namespace {
 
 const char kPassword[] = "fault";
 const char kOriginal[] = "the target before the run";
+const char kOriginalCheck[] = "the target's check file before the run";
 
 struct Kind {
     const char*           name;
@@ -170,6 +172,7 @@ RunScenario(const ToolScenario& s, const std::string& clear, const std::string& 
         if (s.password_file) WriteFile(dir / "pw", std::string(kPassword) + "\n");
         if (s.password_file) chmod((dir / "pw").c_str(), 0600);
         if (s.target_exists) WriteFile(dir / "target", kOriginal);
+        if (s.target_exists) WriteFile(dir / "target.tvkcheck", kOriginalCheck);
         if (s.to_device) symlink("/dev/null", (dir / "null").c_str());
         RunSpec spec;
         for (std::string arg : s.args) {
@@ -216,6 +219,7 @@ TEST_P(ToolFaultTest, ReportsEveryFaultAndLeavesTheTargetAlone)
                 WriteFile(dir / "clear", clear);
                 if (s.password_file) WriteFile(dir / "pw", "x");
                 if (s.target_exists) WriteFile(dir / "target", kOriginal);
+                if (s.target_exists) WriteFile(dir / "target.tvkcheck", kOriginalCheck);
                 if (s.to_device) symlink("/dev/null", (dir / "null").c_str());
                 before = dir.List();
                 result = run(PlanText(s.plan_prefix, index, kind), dir);
@@ -231,8 +235,14 @@ TEST_P(ToolFaultTest, ReportsEveryFaultAndLeavesTheTargetAlone)
                 }
                 std::vector<std::string> after = before;
                 if (!s.to_stdout && !s.to_device && !s.target_exists) {
+                    // the output and its check file
                     after.push_back("target");
+                    after.push_back("target.tvkcheck");
                     std::sort(after.begin(), after.end());
+                }
+                // written in place, no check file is written unless named
+                if (!s.to_stdout && !s.to_device && !s.in_place) {
+                    EXPECT_NE(ReadFile(dir / "target.tvkcheck"), kOriginalCheck);
                 }
                 // a name that could not be removed is named in a warning
                 const bool warned = result.err.find("warning: ") != std::string::npos &&
@@ -243,9 +253,11 @@ TEST_P(ToolFaultTest, ReportsEveryFaultAndLeavesTheTargetAlone)
             } else {
                 EXPECT_EQ(result.exit_code, 1) << result.err;
                 EXPECT_EQ(result.err.rfind("tvkcrypt: ", 0), 0u) << result.err;
-                // written in place, a failure may leave it partly written
+                // neither of the pair was replaced (written in place, a
+                // failure may leave the target partly written)
                 if (s.target_exists && !s.in_place) {
                     EXPECT_EQ(ReadFile(dir / "target"), kOriginal);
+                    EXPECT_EQ(ReadFile(dir / "target.tvkcheck"), kOriginalCheck);
                 }
                 EXPECT_EQ(dir.List(), before) << result.err;
             }
@@ -276,6 +288,39 @@ INSTANTIATE_TEST_SUITE_P(Scenarios, ToolFaultTest, ::testing::ValuesIn(kScenario
                          [](const ::testing::TestParamInfo<ToolScenario>& info) {
                              return info.param.name;
                          });
+
+// The pair's second rename fails, and so does putting the old check
+// file back: the output is untouched, the tool says where the old check
+// file's content is, and it is there.
+TEST(PairCommitTest, AFailedUndoIsReportedAndNothingIsLost)
+{
+    const ToolScenario s = {"Pair", {"encrypt", "@/clear", "-f", "-o", "@/target"}, true, false, false, false,
+                            kSmall, ""};
+    TempDir scratch;
+    std::size_t second_exchange = 0;
+    {
+        TempDir dir;
+        RunResult clean = RunScenario(s, PatternData(s.size, 7), "", dir, scratch / "trace");
+        ASSERT_EQ(clean.exit_code, 0) << clean.err;
+        std::vector<std::string> trace = ReadLines(scratch / "trace");
+        int seen = 0;
+        for (std::size_t i = 0; i < trace.size() && seen < 2; ++i) {
+            if (trace[i] == "tool.renameat2" && ++seen == 2) second_exchange = i;
+        }
+        ASSERT_EQ(seen, 2);
+    }
+    TempDir dir;
+    RunResult run = RunScenario(s, PatternData(s.size, 7),
+                                std::to_string(second_exchange) + ":fail,tool.renameat:fail", dir,
+                                scratch / "trace");
+    EXPECT_EQ(run.exit_code, 1) << run.err;
+    EXPECT_EQ(ReadFile(dir / "target"), kOriginal);
+    const std::string::size_type at = run.err.find("its old content is in '");
+    ASSERT_NE(at, std::string::npos) << run.err;
+    const std::string::size_type start = at + std::strlen("its old content is in '");
+    const std::string kept = run.err.substr(start, run.err.find('\'', start) - start);
+    EXPECT_EQ(ReadFile(kept), kOriginalCheck);
+}
 
 // The last moment of the owner race: the tool has read the owner and
 // mode of the file at the target's name, and is about to swap it for
@@ -333,7 +378,9 @@ RunPrompted(const TempDir& dir, const std::string& plan, const std::string& trac
 {
     WriteFile(dir / "target", kOriginal);
     const std::string line = std::string(kPassword) + "\n";
-    return RunOnTerminal({"encrypt", dir / "clear", "-f", "-o", dir / "target"},
+    // no check file: the prompt's faults are the point here, and the
+    // file scenarios above cover the pair of outputs
+    return RunOnTerminal({"encrypt", dir / "clear", "-f", "--no-check-file", "-o", dir / "target"},
                          FaultEnvironment(plan, trace_path),
                          {{"Password: ", line}, {"Repeat password: ", line}}, -1, nullptr, 10);
 }
@@ -364,8 +411,8 @@ RunWithProgressBar(const TempDir& dir, const std::string& clear, const std::stri
         }
         close(feed[1]);
     };
-    return RunOnTerminal({"encrypt", "-o", dir / "target"}, env, {}, feed[0], feed_slowly, 20, -1,
-                         60);
+    return RunOnTerminal({"encrypt", "--no-check-file", "-o", dir / "target"}, env, {}, feed[0],
+                         feed_slowly, 20, -1, 60);
 }
 
 // Output names that end in a slash are refused whatever they lead to:
@@ -552,7 +599,8 @@ TEST(CoverageTest, EveryCallSiteIsExercised)
         "tool.linkat", "tool.renameat2", "tool.renameat", "tool.unlinkat", "tool.fsync-directory",
         "tool.open-in-place", "tool.ftruncate",
         "tool.open-terminal", "tool.tcgetattr", "tool.tcsetattr", "tool.read-terminal",
-        "tool.ioctl-winsize", "tool.stat"};
+        "tool.ioctl-winsize", "tool.stat",
+        "tool.getrandom"};
     EXPECT_EQ(library_sites, library);
     EXPECT_EQ(tool_sites, tool);
     std::printf("call sites under fault injection: %zu in the file form, %zu in the tool\n",

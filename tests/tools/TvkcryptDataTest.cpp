@@ -96,7 +96,8 @@ TEST_P(SizeTest, EncryptsLikeTheLibraryAndDecryptsBackThroughFilesAndPipes)
     ExpectSuccess(run);
     EXPECT_TRUE(SameBytes(run.out, clear));
 
-    EXPECT_EQ(dir.List(), (std::vector<std::string>{"clear", "dec", "enc"}));
+    // encrypting to a file wrote its check file beside it
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"clear", "dec", "enc", "enc.tvkcheck"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(AroundChunksAndBlocks, SizeTest,
@@ -267,7 +268,7 @@ TEST(TargetTest, SameFileAsInputIsReplacedSafelyWithForce)
     run = RunWithPassword({"decrypt", "-f", "-o", dir / "data", dir / "data"}, kPassword);
     ExpectSuccess(run);
     EXPECT_TRUE(SameBytes(ReadFile(dir / "data"), clear));
-    EXPECT_EQ(dir.List(), std::vector<std::string>{"data"});
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"data", "data.tvkcheck"}));
 }
 
 TEST(TargetTest, ModesOfNewAndReplacedFiles)

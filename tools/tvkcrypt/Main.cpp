@@ -7,6 +7,12 @@
 | asked); create the output (a temporary file beside the target); obtain
 | the password and derive the key; transform; and only then replace the
 | target. Every failure leaves the target as it was.
+|
+| Check files: encrypting to a file writes FILE.tvkcheck too, committed
+| together with FILE; decrypting looks for INPUT.tvkcheck and, when it
+| is there, refuses a wrong password before anything is transformed
+| and verifies every block it reads before the block is transformed.
+| The check command verifies without writing, or makes a check file.
 | Exit status: 0 success, 1 failure, 2 usage error.
 ****************************************************************/
 #include <cerrno>
@@ -20,6 +26,8 @@
 #include "NptWipe.h"
 #include "TvkCryptoHelper.h"
 
+#include "CheckFile.h"
+#include "CheckFileIo.h"
 #include "Options.h"
 #include "Password.h"
 #include "Platform.h"
@@ -154,16 +162,217 @@ InPlaceRefusal(const OutputPlace& place, const FileInfo& input_info, bool regula
 // would replace it with garbage, so ask twice unless a check file has
 // already confirmed the password.
 bool
-ConfirmPassword(const Options& options, bool replacing)
+ConfirmPassword(const Options& options, bool replacing, bool password_confirmed_by_check_file)
 {
     if (options.command == Options::ENCRYPT) return true;
-    const bool password_confirmed_by_check_file = false;
     return replacing && !password_confirmed_by_check_file;
+}
+
+// What a run shows on standard error: one --quiet hides the progress
+// bar (drawn only when bar_wanted: a long job on a terminal) and the
+// notices, a second one the warnings too.
+Progress::Shown
+ShownFor(const Options& options, bool bar_wanted)
+{
+    Progress::Shown shown;
+    shown.bar = options.quiet == 0 && bar_wanted;
+    shown.notices = options.quiet == 0;
+    shown.warnings = options.quiet < 2;
+    return shown;
+}
+
+int
+Damaged(const std::string& input_label)
+{
+    return Failure(input_label + " is damaged or was changed");
+}
+
+bool
+NoticesOnTerminal(const Options& options)
+{
+    FileHandle standard_error(2, false);
+    return !options.quiet && IsTerminal(standard_error);
+}
+
+// The check file that goes with the encrypted output, when one is
+// written: where it goes, and whether something is replaced there.
+struct CheckOutput {
+    bool         wanted = false;
+    std::string  label;
+    OutputPlace  place;
+    bool         replacing = false;
+    TempOutput   temp;
+};
+
+// Locates the check file to write at path; false with a message.
+bool
+LocateCheckOutput(const std::string& path, bool force, CheckOutput& check, std::string& error)
+{
+    check.wanted = true;
+    check.label = QuotedName(path);
+    if (SysError failure = check.place.Locate(path, false)) {
+        error = "cannot write " + check.label + ": " + ErrorText(failure);
+        return false;
+    }
+    switch (check.place.GetKind()) {
+        case OutputPlace::MISSING:
+            return true;
+        case OutputPlace::FILE:
+        case OutputPlace::LINK:
+            if (!force) {
+                error = check.label + " already exists; use --force to replace it";
+                return false;
+            }
+            check.replacing = true;
+            return true;
+        default:
+            error = "cannot write " + check.label + ": not a regular file";
+            return false;
+    }
+}
+
+// Verifies the password against a check file.
+int
+VerifyCheckPassword(CheckFileReader& reader, const SecretBuffer& password, const std::string& check_path)
+{
+    CheckResult result = reader.VerifyPassword(reinterpret_cast<const NPT_UInt8*>(password.CString()),
+                                               static_cast<NPT_Size>(password.Size()));
+    if (result == CHECK_OK) return kExitSuccess;
+    if (result == CHECK_WRONG_PASSWORD) return Failure("wrong password");
+    if (result == CHECK_DAMAGED) {
+        return Failure("the check file " + QuotedName(check_path) + " is damaged or was changed");
+    }
+    return Failure(std::string("the check file ") + QuotedName(check_path) + ": " + CheckResultText(result));
+}
+
+// The blocks to read for the cleartext range offset .. offset + length
+// (length_bounded: or to the end): from the block boundary at or before
+// offset to the one after the end, clipped to the data.
+void
+AlignToCheckBlocks(const CheckFileReader& reader, NPT_UInt64 offset, bool length_bounded, NPT_UInt64 length,
+                   NPT_UInt64& aligned_start, NPT_UInt64& aligned_end)
+{
+    const NPT_UInt64 block = reader.BlockSize();
+    const NPT_UInt64 size = reader.ExpectedSize();
+    aligned_start = offset / block * block;
+    NPT_UInt64 end = size;
+    if (length_bounded && length < size && offset < size - length) end = offset + length;
+    if (end < offset) end = offset;
+    aligned_end = end % block == 0 ? end : (end / block + 1) * block;
+    if (aligned_end > size) aligned_end = size;
+    if (aligned_end < aligned_start) aligned_end = aligned_start;
+}
+
+// tvkcrypt check [--create] FILE: verifies FILE against its check file
+// without writing anything, or makes the check file of an existing
+// encrypted FILE (trusting the password given: nothing can confirm it).
+int
+RunCheck(const Options& options, const EnvironmentPassword& environment_password)
+{
+    const std::string input_label = QuotedName(options.input);
+    const std::string check_path =
+        options.check_file.empty() ? CheckFileNameFor(options.input) : options.check_file;
+    FileHandle input;
+    if (SysError error = OpenForReading(options.input.c_str(), input)) {
+        return Failure("cannot open " + input_label + ": " + ErrorText(error));
+    }
+    FileInfo info;
+    if (SysError error = StatHandle(input, info)) {
+        return Failure("cannot read " + input_label + ": " + ErrorText(error));
+    }
+    if (info.kind != FileInfo::REGULAR) return Failure(input_label + " is not a regular file");
+    AdviseSequentialReading(input);
+
+    CheckFileReader reader;
+    CheckOutput check_output;
+    if (options.create_check) {
+        std::string error;
+        if (!LocateCheckOutput(check_path, options.force, check_output, error)) return Failure(error);
+        if (SysError failure = check_output.temp.Create(check_output.place)) {
+            return Failure("cannot create " + check_output.label + ": " + ErrorText(failure));
+        }
+    } else {
+        bool absent = false;
+        std::string error;
+        if (!LoadCheckFile(check_path, reader, absent, error)) {
+            return Failure(absent ? "cannot open the check file " + QuotedName(check_path) + ": " + ErrorText(ENOENT)
+                                  : error);
+        }
+    }
+
+    CheckFileWriter writer;
+    {
+        SecretBuffer password(kMaxPasswordLength);
+        std::string error;
+        // a new check file records the password: asked twice, as when
+        // encrypting
+        if (!ObtainPassword(options.password_file, options.create_check, options.create_check,
+                            environment_password, password, error)) {
+            return Failure(error);
+        }
+        if (options.create_check) {
+            if (!options.quiet) {
+                WriteToStandardError("tvkcrypt: note: the password cannot be confirmed for an existing "
+                                     "file; the check file records the password given\n");
+            }
+            if (!StartCheckWriter(writer, password, info.size, error)) return Failure(error);
+        } else {
+            int status = VerifyCheckPassword(reader, password, check_path);
+            if (status != kExitSuccess) return status;
+            if (info.size != reader.ExpectedSize()) return Damaged(input_label);
+        }
+    }
+
+    TransformJob job;
+    job.input = &input;
+    job.input_seekable = info.size > 0;
+    job.bounded = info.size > 0;
+    job.length = info.size;
+    if (options.create_check) {
+        job.tag = &writer;
+    } else {
+        job.verify = &reader;
+    }
+    FileHandle standard_error(2, false);
+    Progress progress(options.create_check ? "reading" : "checking",
+                      ShownFor(options, info.size >= kLargeJob && IsTerminal(standard_error)), true,
+                      info.size, false);
+    job.progress = &progress;
+    job.workers = ProcessorCount() >= 2 && info.size >= 2 * kBlockSize ? 2 : 1;
+    TransformOutcome outcome = RunTransform(job);
+    progress.Finish();
+    switch (outcome.failure) {
+        case TransformOutcome::NONE:
+            break;
+        case TransformOutcome::READ:
+            return Failure("cannot read " + input_label + ": " + ErrorText(outcome.error));
+        case TransformOutcome::INPUT_SHRANK:
+            return Failure(input_label + " became shorter while it was being read");
+        case TransformOutcome::DATA_CHANGED:
+            return Damaged(input_label);
+        default:
+            return Failure(std::string("check failure: ") + NPT_ResultText(outcome.result));
+    }
+    if (outcome.bytes_read != info.size) return Damaged(input_label);
+
+    if (options.create_check) {
+        std::string error;
+        if (!StoreCheckFile(writer, outcome.bytes_read, check_output.temp, check_output.label, error)) {
+            return Failure(error);
+        }
+        if (SysError failure = check_output.temp.Commit(0600, check_output.replacing)) {
+            return Failure("cannot write " + check_output.label + ": " + ErrorText(failure));
+        }
+    } else if (!options.quiet) {
+        WriteToStandardError("tvkcrypt: " + input_label + ": password and data are correct\n");
+    }
+    return kExitSuccess;
 }
 
 int
 Run(const Options& options, const EnvironmentPassword& environment_password)
 {
+    if (options.command == Options::CHECK) return RunCheck(options, environment_password);
     const bool encrypt = options.command == Options::ENCRYPT;
 
     /*------------------------------------------------------------------
@@ -257,6 +466,42 @@ Run(const Options& options, const EnvironmentPassword& environment_password)
     }
 
     /*------------------------------------------------------------------
+    |   check file: located (when written) or read (when decrypting)
+    +-----------------------------------------------------------------*/
+    CheckOutput check_output;
+    CheckFileReader check_reader;
+    bool verifying = false;
+    std::string check_path;
+    if (!options.no_check_file) {
+        if (!options.check_file.empty()) {
+            check_path = options.check_file;
+        } else if (encrypt && output_kind == TO_TEMP_FILE) {
+            // (written in place, the file's directory may not even be
+            // writable: a check file is written only when named)
+            check_path = CheckFileNameFor(options.output);
+        } else if (!encrypt && options.input != "-") {
+            check_path = CheckFileNameFor(options.input);
+        }
+    }
+    if (encrypt && !check_path.empty()) {
+        std::string error;
+        if (!LocateCheckOutput(check_path, options.force, check_output, error)) return Failure(error);
+    } else if (!check_path.empty()) {
+        bool absent = false;
+        std::string error;
+        if (LoadCheckFile(check_path, check_reader, absent, error)) {
+            verifying = true;
+        } else if (!absent || !options.check_file.empty()) {
+            return Failure(absent ? "cannot open the check file " + QuotedName(check_path) + ": " + ErrorText(ENOENT)
+                                  : error);
+        }
+    }
+    if (!encrypt && !verifying && NoticesOnTerminal(options)) {
+        WriteToStandardError("tvkcrypt: note: " + input_label +
+                             " has no check file: the password cannot be checked\n");
+    }
+
+    /*------------------------------------------------------------------
     |   the range to transform
     +-----------------------------------------------------------------*/
     TransformJob job;
@@ -264,17 +509,40 @@ Run(const Options& options, const EnvironmentPassword& environment_password)
     job.input_seekable = seekable;
     job.stream_offset = options.offset;
     if (seekable) {
-        if (options.offset > input_size) {
+        // a file of another size than its check file says is reported
+        // as damaged once the password is known to be right
+        const bool size_differs = verifying && input_size != check_reader.ExpectedSize();
+        if (options.offset > input_size && !size_differs) {
             return Failure("offset " + std::to_string(options.offset) + " is past the end of " +
                            input_label + " (" + std::to_string(input_size) + " bytes)");
         }
         job.input_position = input_start + options.offset;
         job.bounded = true;
-        job.length = input_size - options.offset;
+        job.length = options.offset < input_size ? input_size - options.offset : 0;
         if (options.has_length && options.length < job.length) job.length = options.length;
     } else {
         job.bounded = options.has_length;
         job.length = options.length;
+    }
+    // where a redirected standard input is left at the end
+    const NPT_UInt64 range_end = job.input_position + job.length;
+    // verified: read whole check blocks around the range, write the range
+    NPT_UInt64 skip_to = options.offset;  // where a pipe is read from
+    NPT_UInt64 expected_read = 0;
+    if (verifying) {
+        NPT_UInt64 aligned_start = 0, aligned_end = 0;
+        AlignToCheckBlocks(check_reader, options.offset, job.bounded, job.length, aligned_start, aligned_end);
+        job.output_skip = options.offset - aligned_start;
+        job.output_bounded = job.bounded;
+        job.output_length = job.length;
+        job.stream_offset = aligned_start;
+        job.input_position = input_start + aligned_start;
+        // a pipe read to its end shows an extension as a block too many
+        job.bounded = seekable || options.has_length;
+        job.length = aligned_end - aligned_start;
+        job.verify = &check_reader;
+        skip_to = aligned_start;
+        expected_read = job.length;
     }
 
     /*------------------------------------------------------------------
@@ -299,22 +567,40 @@ Run(const Options& options, const EnvironmentPassword& environment_password)
         job.output = &in_place;
         job.output_positioned = true;
     }
+    if (check_output.wanted) {
+        if (SysError error = check_output.temp.Create(check_output.place)) {
+            return Failure("cannot create " + check_output.label + ": " + ErrorText(error));
+        }
+    }
 
     /*------------------------------------------------------------------
     |   password and key
     +-----------------------------------------------------------------*/
     Key key;
+    CheckFileWriter check_writer;
     {
         SecretBuffer password(kMaxPasswordLength);
         std::string error;
         if (!ObtainPassword(options.password_file, encrypt,
-                            ConfirmPassword(options, replacing), environment_password, password,
+                            ConfirmPassword(options, replacing, verifying), environment_password, password,
                             error)) {
             return Failure(error);
         }
         if (!DeriveKey(password, key, error)) return Failure(error);
+        if (verifying) {
+            int status = VerifyCheckPassword(check_reader, password, check_path);
+            if (status != kExitSuccess) return status;
+            // checked after the password, which also tells whether the
+            // size in the check file itself was changed
+            if (seekable && input_size != check_reader.ExpectedSize()) return Damaged(input_label);
+        }
+        if (check_output.wanted &&
+            !StartCheckWriter(check_writer, password, seekable ? input_size : 0, error)) {
+            return Failure(error);
+        }
     }
     job.key = key.Bytes();
+    if (check_output.wanted) job.tag = &check_writer;
 
     /*------------------------------------------------------------------
     |   open any other output
@@ -333,8 +619,9 @@ Run(const Options& options, const EnvironmentPassword& environment_password)
     if (!seekable && options.offset > 0) {
         NPT_UInt64 skipped = 0;
         SysError error = 0;
-        if (!SkipInput(input, options.offset, skipped, error)) {
+        if (!SkipInput(input, skip_to, skipped, error)) {
             if (error) return Failure("cannot read " + input_label + ": " + ErrorText(error));
+            if (verifying) return Damaged(input_label);
             return Failure("offset " + std::to_string(options.offset) + " is past the end of " +
                            input_label + " (" + std::to_string(skipped) + " bytes)");
         }
@@ -346,11 +633,8 @@ Run(const Options& options, const EnvironmentPassword& environment_password)
     const bool total_known = seekable;
     const bool large = !total_known || job.length >= kLargeJob;
     FileHandle standard_error(2, false);
-    Progress::Shown shown;
-    shown.bar = options.quiet == 0 && large && IsTerminal(standard_error);
-    shown.notices = options.quiet == 0;
-    shown.warnings = options.quiet < 2;
-    Progress progress(encrypt ? "encrypting" : "decrypting", shown, total_known, job.length,
+    Progress progress(encrypt ? "encrypting" : "decrypting",
+                      ShownFor(options, large && IsTerminal(standard_error)), total_known, job.length,
                       encrypt && !total_known);
     if (encrypt && total_known && job.length > kKeyStreamPeriod) progress.Warning(kWrapWarning);
     job.progress = &progress;
@@ -372,23 +656,64 @@ Run(const Options& options, const EnvironmentPassword& environment_password)
             return Failure(input_label + " became shorter while it was being read");
         case TransformOutcome::CIPHER:
             return Failure(std::string("cipher failure: ") + NPT_ResultText(outcome.result));
+        case TransformOutcome::DATA_CHANGED:
+            return Damaged(input_label);
+    }
+    // a pipe that ended early, or at a block boundary, passes every tag
+    // it delivered: its length tells
+    if (verifying && outcome.bytes_read != expected_read) return Damaged(input_label);
+    if (check_output.wanted) {
+        std::string error;
+        if (!StoreCheckFile(check_writer, outcome.bytes_read, check_output.temp, check_output.label, error)) {
+            return Failure(error);
+        }
     }
 
     /*------------------------------------------------------------------
     |   finish: only now does the target change
     +-----------------------------------------------------------------*/
     if (output_kind == TO_TEMP_FILE) {
-        if (SysError error = temp.Commit(0600, replacing)) {
-            if (error == EEXIST && !replacing) {
+        bool check_failed = false;
+        std::string check_leftover;
+        SysError check_leftover_error = 0;
+        SysError error = check_output.wanted
+                             ? CommitTogether(check_output.temp, check_output.place, check_output.replacing, temp,
+                                              0600, replacing, check_failed, check_leftover, check_leftover_error)
+                             : temp.Commit(0600, replacing);
+        if (error && check_leftover_error != 0) {
+            // a second failure undoing the first step: the new check file
+            // stands beside the old data, which it reports as damaged
+            std::string check_directory = check_path.substr(0, check_path.rfind('/') + 1);
+            WriteToStandardError("tvkcrypt: warning: " + check_output.label +
+                                 " could not be put back as it was: " + ErrorText(check_leftover_error) +
+                                 (check_leftover.empty() ? std::string("; remove it yourself\n")
+                                                         : "; its old content is in " +
+                                                               QuotedName(check_directory + check_leftover) + "\n"));
+        }
+        if (error) {
+            const bool replace = check_failed ? check_output.replacing : replacing;
+            const std::string& label = check_failed ? check_output.label : output_label;
+            if (error == EEXIST && !replace) {
                 // created by someone else while we worked
-                return Failure(output_label + " already exists; use --force to replace it");
+                return Failure(label + " already exists; use --force to replace it");
             }
-            return Failure("cannot write " + output_label + ": " + ErrorText(error));
+            return Failure("cannot write " + label + ": " + ErrorText(error));
         }
         // the target is replaced and complete: a warning, not a failure,
         // since exit 1 would say the target was left as it was
+        std::string directory = options.output.substr(0, options.output.rfind('/') + 1);
+        if (check_output.wanted && check_leftover.empty() && !check_output.temp.Leftover().empty()) {
+            check_leftover = check_output.temp.Leftover();
+            check_leftover_error = check_output.temp.LeftoverError();
+        }
+        if (!check_leftover.empty()) {
+            std::string check_directory = check_path.substr(0, check_path.rfind('/') + 1);
+            WriteToStandardError("tvkcrypt: warning: " + check_output.label +
+                                 " is written, but a temporary name could not be removed: " +
+                                 ErrorText(check_leftover_error) + "; remove " +
+                                 QuotedName(check_directory + check_leftover) + " yourself\n");
+        }
         if (!temp.Leftover().empty()) {
-            std::string directory = options.output.substr(0, options.output.rfind('/') + 1);
             WriteToStandardError("tvkcrypt: warning: " + output_label +
                                  " is written, but a temporary name could not be removed: " +
                                  ErrorText(temp.LeftoverError()) + "; remove " +
@@ -408,8 +733,16 @@ Run(const Options& options, const EnvironmentPassword& environment_password)
             return Failure("cannot write " + output_label + ": " + ErrorText(error));
         }
     }
+    if (check_output.wanted && output_kind != TO_TEMP_FILE) {
+        // the data is out (written in place, or streamed as it was made):
+        // only now its check file; had the data failed, the old check file
+        // would have stayed and reported it as damaged
+        if (SysError error = check_output.temp.Commit(0600, check_output.replacing)) {
+            return Failure("cannot write " + check_output.label + ": " + ErrorText(error));
+        }
+    }
     // leave a redirected standard input positioned after what was used
-    if (seekable && options.input == "-") SetPosition(input, job.input_position + job.length);
+    if (seekable && options.input == "-") SetPosition(input, range_end);
     return kExitSuccess;
 }
 

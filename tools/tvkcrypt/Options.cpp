@@ -20,12 +20,22 @@ HelpText()
     return
         "Usage: tvkcrypt encrypt [OPTIONS] [INPUT]\n"
         "       tvkcrypt decrypt [OPTIONS] [INPUT]\n"
+        "       tvkcrypt check [--create] [OPTIONS] FILE\n"
         "\n"
         "Encrypts or decrypts INPUT (standard input when absent or '-') with a\n"
         "password, writing to standard output or to the file given with -o.\n"
         "The encrypted form is exactly as long as the cleartext; it carries no\n"
-        "header and no checksum, so a wrong password is not detected: it decrypts\n"
-        "to wrong bytes.\n"
+        "header and no checksum, so by itself a wrong password is not detected:\n"
+        "it decrypts to wrong bytes. A check file beside it (see below) closes\n"
+        "that gap.\n"
+        "\n"
+        "Commands:\n"
+        "  encrypt                 encrypt INPUT; with -o FILE, FILE.tvkcheck is\n"
+        "                          written as well\n"
+        "  decrypt                 decrypt INPUT, verified against its check file\n"
+        "                          when there is one\n"
+        "  check                   verify the password and the data of FILE against\n"
+        "                          FILE.tvkcheck, writing nothing (exit 0 or 1)\n"
         "\n"
         "Options:\n"
         "  -o, --output FILE       write to FILE instead of standard output\n"
@@ -37,6 +47,11 @@ HelpText()
         "                          (see below)\n"
         "      --password-file F   read the password from the first line of F; '-'\n"
         "                          reads it from standard input (not with data there)\n"
+        "      --check-file PATH   the check file is PATH instead of the encrypted\n"
+        "                          file's name with .tvkcheck appended\n"
+        "      --no-check-file     neither write nor look for a check file\n"
+        "      --create            check only: make a check file for an existing\n"
+        "                          encrypted FILE (the password cannot be confirmed)\n"
         "      --offset N          decrypt only: start at cleartext byte N\n"
         "      --length M          decrypt only: produce at most M bytes\n"
         "  -q, --quiet             no progress bar and no notices\n"
@@ -81,7 +96,19 @@ HelpText()
         "  --force) writes into an existing regular FILE instead (opened without\n"
         "  truncating it, cut to the output's length at the end): it keeps its inode,\n"
         "  links and owner, but it is not atomic: a failure or interruption leaves\n"
-        "  FILE partly written, and FILE may not be INPUT.\n"
+        "  FILE partly written, and FILE may not be INPUT. It writes a check file\n"
+        "  only when --check-file names one.\n"
+        "\n"
+        "Check files:\n"
+        "  A check file holds a password verifier and a tag per 512 KiB block of\n"
+        "  ciphertext. It is written together with the output: both files are\n"
+        "  replaced, or neither. With it, decrypt refuses a wrong password before\n"
+        "  any output is created and stops with \"FILE is damaged or was changed\"\n"
+        "  when the data does not match (a range checks the blocks it touches);\n"
+        "  a file output is then left as it was. To standard output, each block\n"
+        "  is verified before it is written, so the output stops at the first\n"
+        "  damaged block, and the exit status is 1. The encrypted file itself is\n"
+        "  unchanged, and whoever can replace both files can replace both.\n"
         "\n"
         "The key stream of this format repeats every 4 GiB; encrypting more than\n"
         "that weakens the encryption, and tvkcrypt warns (even with -q; -qq\n"
@@ -141,6 +168,7 @@ private:
     bool SetOnce(bool& seen, const std::string& name);
     bool SetOutput(const std::string& name, const std::string& value);
     bool SetCount(const std::string& name, const std::string& value, bool& has, NPT_UInt64& count);
+    bool CheckFileOptions();
 
     int                 m_Argc;
     const char* const*  m_Argv;
@@ -150,6 +178,7 @@ private:
     std::vector<std::string> m_Operands;
     bool m_SeenOutput = false;
     bool m_SeenPasswordFile = false;
+    bool m_SeenCheckFile = false;
 };
 
 bool
@@ -240,6 +269,20 @@ Parser::LongOption(const std::string& arg)
         m_Options.password_file = value;
         return true;
     }
+    if (name == "--check-file") {
+        if (!TakeValue(name, inline_value, value) || !SetOnce(m_SeenCheckFile, name)) return false;
+        if (value.empty()) return Fail("option '--check-file' needs a file name");
+        m_Options.check_file = value;
+        return true;
+    }
+    if (name == "--no-check-file") {
+        m_Options.no_check_file = true;
+        return no_value();
+    }
+    if (name == "--create") {
+        m_Options.create_check = true;
+        return no_value();
+    }
     if (name == "--offset") {
         return TakeValue(name, inline_value, value) &&
                SetCount(name, value, m_Options.has_offset, m_Options.offset);
@@ -295,21 +338,23 @@ Parser::Run()
     // --help and --version win over everything else on the line
     if (m_Options.action != Options::RUN) return true;
 
-    if (m_Operands.empty()) return Fail("missing command: encrypt or decrypt");
+    if (m_Operands.empty()) return Fail("missing command: encrypt, decrypt or check");
     const std::string& command = m_Operands[0];
     if (command == "encrypt") {
         m_Options.command = Options::ENCRYPT;
     } else if (command == "decrypt") {
         m_Options.command = Options::DECRYPT;
+    } else if (command == "check") {
+        m_Options.command = Options::CHECK;
     } else {
-        return Fail("unknown command " + QuotedName(command) + ": use encrypt or decrypt");
+        return Fail("unknown command " + QuotedName(command) + ": use encrypt, decrypt or check");
     }
     if (m_Operands.size() > 2) return Fail("unexpected argument " + QuotedName(m_Operands[2]));
     if (m_Operands.size() == 2) {
         if (m_Operands[1].empty()) return Fail("empty input file name");
         m_Options.input = m_Operands[1];
     }
-    if (m_Options.command == Options::ENCRYPT && (m_Options.has_offset || m_Options.has_length)) {
+    if (m_Options.command != Options::DECRYPT && (m_Options.has_offset || m_Options.has_length)) {
         return Fail("--offset and --length work with decrypt only");
     }
     if (m_Options.password_file == "-" && m_Options.input == "-") {
@@ -319,6 +364,25 @@ Parser::Run()
     if (m_Options.in_place && m_Options.output == "-") {
         return Fail("--in-place needs an output file (-o FILE)");
     }
+    return CheckFileOptions();
+}
+
+// The options about check files, and the check command's operands.
+bool
+Parser::CheckFileOptions()
+{
+    if (m_Options.no_check_file && m_SeenCheckFile) {
+        return Fail("--check-file and --no-check-file exclude each other");
+    }
+    if (m_Options.create_check && m_Options.command != Options::CHECK) {
+        return Fail("--create works with check only");
+    }
+    if (m_Options.command != Options::CHECK) return true;
+    if (m_Operands.size() < 2 || m_Options.input == "-") {
+        return Fail("check needs the encrypted file's name");
+    }
+    if (m_Options.no_check_file) return Fail("check cannot work with --no-check-file");
+    if (m_SeenOutput) return Fail("check writes no output: -o does not apply");
     return true;
 }
 

@@ -17,7 +17,7 @@
 namespace tvkcrypt {
 
 struct Options {
-    enum Command { NONE, ENCRYPT, DECRYPT };
+    enum Command { NONE, ENCRYPT, DECRYPT, CHECK };
     enum Action { RUN, SHOW_HELP, SHOW_VERSION };
 
     Action      action = RUN;
@@ -33,6 +33,10 @@ struct Options {
     NPT_UInt64  offset = 0;
     bool        has_length = false;
     NPT_UInt64  length = 0;
+    // check files
+    std::string check_file;         // empty: beside the encrypted file
+    bool        no_check_file = false;
+    bool        create_check = false; // check --create
 };
 
 // Returns true on success. On a usage error returns false with error

@@ -122,6 +122,12 @@ void WriteToStandardError(const std::string& text);
 const SysError kTargetChanged = -1;  // swapped by someone else meanwhile
 const SysError kNotOwned = -2;       // a followed link or its target is not ours
 
+class OutputPlace;
+class TempOutput;
+SysError CommitTogether(TempOutput& first, const OutputPlace& first_place, bool first_replace,
+                        TempOutput& second, unsigned second_mode, bool second_replace,
+                        bool& first_failed, std::string& leftover, SysError& leftover_error);
+
 class OutputPlace
 {
 public:
@@ -155,6 +161,8 @@ public:
 
 private:
     friend class TempOutput;
+    friend SysError CommitTogether(TempOutput&, const OutputPlace&, bool, TempOutput&, unsigned, bool,
+                                   bool&, std::string&, SysError&);
     SysError LocateLinkTarget(const std::string& target_path);
     FileHandle  m_Directory;
     bool        m_DirectorySyncable = false;
@@ -170,8 +178,8 @@ private:
 |   the file system refuses that, a hidden named file (mode 0600) that
 |   the signal handlers remove when the process is interrupted. Commit
 |   gives it its mode, syncs it and puts it at the place's name. Discard
-|   (and the destructor of an uncommitted one) removes it. At most one
-|   exists at a time.
+|   (and the destructor of an uncommitted one) removes it. At most two
+|   exist at a time (an output and its check file).
 +---------------------------------------------------------------------*/
 class TempOutput
 {
@@ -206,6 +214,8 @@ public:
     const std::string& Leftover() const { return m_Leftover; }
     SysError LeftoverError() const { return m_LeftoverError; }
     void Discard();
+    // Syncs the content written so far (Commit syncs again, cheaply).
+    SysError Sync();
 
 private:
     SysError GiveName(std::string& name);
@@ -214,6 +224,7 @@ private:
     const OutputPlace* m_Place = nullptr;
     FileHandle  m_File;
     std::string m_Name;  // the named fallback's name, while it exists
+    int         m_Slot = -1;  // where the signal handlers know m_Name
     SysError    m_DirectorySyncError = 0;
     std::string m_Leftover;
     SysError    m_LeftoverError = 0;
@@ -223,6 +234,27 @@ private:
 // over a longer file goes) and syncs it. Errors: those of ftruncate(2)
 // and fsync(2).
 SysError FinishInPlace(const FileHandle& file, NPT_UInt64 size);
+
+// Commits two temporaries as a pair: either both names get the new
+// files or, on a failure, both keep what they had. first (mode 0600 when
+// new; the check file) goes first: the file at first_place's name is
+// kept under a hidden second name until second (the output) is in
+// place, then removed; if second fails, it is put back (or the new
+// first removed when there was none). The terminating signals wait
+// until the pair is done. Killed outright (kill -9) between the two
+// steps, the new first stands beside the old second, and a hidden name
+// may stay behind. first_failed tells which commit gave the error.
+// After a success, leftover names the old first file's hidden name when
+// it could not be removed (leftover_error says why). After a failure of
+// second, leftover_error is set when first could not be undone: the old
+// first file then stays under the hidden name leftover (empty: there was
+// none, and the new first could not be removed).
+SysError CommitTogether(TempOutput& first, const OutputPlace& first_place, bool first_replace,
+                        TempOutput& second, unsigned second_mode, bool second_replace,
+                        bool& first_failed, std::string& leftover, SysError& leftover_error);
+
+// Fills buffer with bytes from the system's random source.
+SysError RandomBytes(void* buffer, std::size_t size);
 
 /*----------------------------------------------------------------------
 |   secrets

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "CheckFile.h"
 #include "NptBlockCipher.h"
 #include "NptWipe.h"
 #include "Progress.h"
@@ -38,7 +39,7 @@ struct Block {
 class Pipeline
 {
 public:
-    explicit Pipeline(const TransformJob& job) : m_Job(job) {}
+    explicit Pipeline(const TransformJob& job) : m_Job(job), m_Step(StepFor(job)) {}
     Pipeline(const Pipeline&) = delete;
     Pipeline& operator=(const Pipeline&) = delete;
 
@@ -51,8 +52,13 @@ private:
     bool ClaimInOrder(NPT_UInt8* buffer, Block& block);
     std::size_t NextSize() const;
     void Fail(TransformOutcome::Failure failure, SysError error, NPT_Result result);
+    bool Check(const NPT_UInt8* buffer, const Block& block);
+    bool Produce(Worker& worker, const Block& block);
+    static std::size_t StepFor(const TransformJob& job);
+    NPT_UInt32 CheckBlockSize() const;
 
     const TransformJob& m_Job;
+    const std::size_t   m_Step;  // bytes per block of the pipeline
 
     // claiming blocks, and the reads of a pipe, happen under m_ReadLock
     std::mutex  m_ReadLock;
@@ -69,12 +75,30 @@ private:
     TransformOutcome        m_Outcome;
 };
 
+NPT_UInt32
+Pipeline::CheckBlockSize() const
+{
+    if (m_Job.verify != nullptr) return m_Job.verify->BlockSize();
+    if (m_Job.tag != nullptr) return m_Job.tag->BlockSize();
+    return 0;
+}
+
+// A whole number of check blocks (both are powers of two).
+std::size_t
+Pipeline::StepFor(const TransformJob& job)
+{
+    NPT_UInt32 check = job.verify != nullptr ? job.verify->BlockSize()
+                       : job.tag != nullptr  ? job.tag->BlockSize()
+                                             : 0;
+    return check > kBlockSize ? check : kBlockSize;
+}
+
 std::size_t
 Pipeline::NextSize() const
 {
-    if (!m_Job.bounded) return kBlockSize;
+    if (!m_Job.bounded) return m_Step;
     NPT_UInt64 left = m_Job.length - m_NextOffset;
-    return left < kBlockSize ? static_cast<std::size_t>(left) : kBlockSize;
+    return left < m_Step ? static_cast<std::size_t>(left) : m_Step;
 }
 
 void
@@ -131,11 +155,19 @@ Pipeline::ClaimInOrder(NPT_UInt8* buffer, Block& block)
         m_InputDone = true;
         return false;
     }
+    // with a check file, steps must hold whole check blocks: read on
+    // until the step is full or the input ends
+    const bool whole = CheckBlockSize() != 0;
     std::size_t got = 0;
-    SysError error = ReadSome(*m_Job.input, buffer, wanted, got);
-    if (error) {
-        Fail(TransformOutcome::READ, error, NPT_SUCCESS);
-        return false;
+    for (;;) {
+        std::size_t more = 0;
+        SysError error = ReadSome(*m_Job.input, buffer + got, wanted - got, more);
+        if (error) {
+            Fail(TransformOutcome::READ, error, NPT_SUCCESS);
+            return false;
+        }
+        got += more;
+        if (!whole || more == 0 || got == wanted) break;
     }
     if (got == 0) {
         m_InputDone = true;
@@ -154,43 +186,87 @@ Pipeline::Claim(NPT_UInt8* buffer, Block& block)
     return m_Job.input_seekable ? ClaimAt(buffer, block) : ClaimInOrder(buffer, block);
 }
 
+// Verifies the ciphertext just read against its tags.
+bool
+Pipeline::Check(const NPT_UInt8* buffer, const Block& block)
+{
+    if (m_Job.verify == nullptr) return true;
+    const NPT_UInt64 first = (m_Job.stream_offset + block.offset) / m_Job.verify->BlockSize();
+    if (m_Job.verify->VerifyBlocks(first, buffer, static_cast<NPT_Size>(block.size)) == CHECK_OK) return true;
+    Fail(TransformOutcome::DATA_CHANGED, 0, NPT_SUCCESS);
+    return false;
+}
+
+// Transforms and writes the part of a block that lies in the output
+// window (tagging the result when a check file is being made).
+bool
+Pipeline::Produce(Worker& worker, const Block& block)
+{
+    NPT_UInt8* buffer = worker.buffer.get();
+    NPT_UInt64 begin = block.offset;
+    NPT_UInt64 end = block.offset + block.size;
+    if (begin < m_Job.output_skip) begin = m_Job.output_skip;
+    if (m_Job.output_bounded && end > m_Job.output_skip + m_Job.output_length) {
+        end = m_Job.output_skip + m_Job.output_length;
+    }
+    const bool any = m_Job.key != nullptr && end > begin;
+    const std::size_t size = any ? static_cast<std::size_t>(end - begin) : 0;
+    NPT_UInt8* part = buffer + (any ? begin - block.offset : 0);
+    if (m_Job.key == nullptr && m_Job.tag != nullptr) {
+        // tagging existing ciphertext as it is read
+        NPT_Result result = m_Job.tag->AddBlocks((m_Job.stream_offset + block.offset) / m_Job.tag->BlockSize(),
+                                                 buffer, static_cast<NPT_Size>(block.size));
+        if (NPT_FAILED(result)) {
+            Fail(TransformOutcome::CIPHER, 0, result);
+            return false;
+        }
+    }
+    if (any) {
+        worker.cipher->SetStreamOffset(m_Job.stream_offset + begin);
+        NPT_Size out_size = static_cast<NPT_Size>(size);
+        NPT_Result result = worker.cipher->ProcessBuffer(part, static_cast<NPT_Size>(size), part, &out_size, false);
+        if (NPT_SUCCEEDED(result) && m_Job.tag != nullptr) {
+            result = m_Job.tag->AddBlocks((m_Job.stream_offset + begin) / m_Job.tag->BlockSize(), part,
+                                          static_cast<NPT_Size>(size));
+        }
+        if (NPT_FAILED(result)) {
+            Fail(TransformOutcome::CIPHER, 0, result);
+            return false;
+        }
+    }
+    SysError error = 0;
+    if (m_Job.output_positioned) {
+        if (size > 0) error = WriteAt(*m_Job.output, part, size, begin - m_Job.output_skip);
+    } else {
+        {
+            std::unique_lock<std::mutex> lock(m_Lock);
+            m_TurnChanged.wait(lock, [&] { return m_WriteTurn == block.index || m_Failed.load(); });
+            if (m_Failed.load()) return false;
+        }
+        // this worker holds the turn: nobody else writes now
+        if (size > 0 && m_Job.output != nullptr) error = WriteAll(*m_Job.output, part, size);
+    }
+    if (error) {
+        Fail(TransformOutcome::WRITE, error, NPT_SUCCESS);
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        if (m_Job.progress != nullptr) m_Job.progress->Advance(block.size);
+        m_Outcome.bytes_done += size;
+        m_Outcome.bytes_read += block.size;
+        if (!m_Job.output_positioned) ++m_WriteTurn;
+    }
+    m_TurnChanged.notify_all();
+    return true;
+}
+
 void
 Pipeline::Work(Worker& worker)
 {
-    NPT_UInt8* buffer = worker.buffer.get();
     Block block;
-    while (Claim(buffer, block)) {
-        worker.cipher->SetStreamOffset(m_Job.stream_offset + block.offset);
-        NPT_Size out_size = static_cast<NPT_Size>(block.size);
-        NPT_Result result = worker.cipher->ProcessBuffer(buffer, static_cast<NPT_Size>(block.size),
-                                                         buffer, &out_size, false);
-        if (NPT_FAILED(result)) {
-            Fail(TransformOutcome::CIPHER, 0, result);
-            return;
-        }
-        SysError error;
-        if (m_Job.output_positioned) {
-            error = WriteAt(*m_Job.output, buffer, block.size, block.offset);
-        } else {
-            {
-                std::unique_lock<std::mutex> lock(m_Lock);
-                m_TurnChanged.wait(lock, [&] { return m_WriteTurn == block.index || m_Failed.load(); });
-                if (m_Failed.load()) return;
-            }
-            // this worker holds the turn: nobody else writes now
-            error = WriteAll(*m_Job.output, buffer, block.size);
-        }
-        if (error) {
-            Fail(TransformOutcome::WRITE, error, NPT_SUCCESS);
-            return;
-        }
-        {
-            std::lock_guard<std::mutex> lock(m_Lock);
-            if (m_Job.progress != nullptr) m_Job.progress->Advance(block.size);
-            m_Outcome.bytes_done += block.size;
-            if (!m_Job.output_positioned) ++m_WriteTurn;
-        }
-        m_TurnChanged.notify_all();
+    while (Claim(worker.buffer.get(), block)) {
+        if (!Check(worker.buffer.get(), block) || !Produce(worker, block)) return;
     }
 }
 
@@ -200,6 +276,8 @@ Pipeline::Run()
     unsigned count = m_Job.workers < 1 ? 1 : m_Job.workers;
     std::vector<Worker> workers(count);
     for (Worker& worker : workers) {
+        worker.buffer.reset(new NPT_UInt8[m_Step]);
+        if (m_Job.key == nullptr) continue;
         NPT_BlockCipher* block_cipher = nullptr;
         NPT_Result result = TVK_DefaultBlockCipherFactory::Instance.Create(
             NPT_BlockCipher::AES_128, NPT_BlockCipher::ENCRYPT, m_Job.key,
@@ -211,10 +289,9 @@ Pipeline::Run()
             return m_Outcome;
         }
         worker.cipher.reset(new TVK_CtrStreamCipher(block_cipher, TVK_CryptoHelper::EXPANSION_FACTOR));
-        worker.buffer.reset(new NPT_UInt8[kBlockSize]);
     }
     // the ciphers hold the key now: no other copy is needed
-    NPT_WipeMemory(m_Job.key, TVK_CryptoHelper::KEY_SIZE);
+    if (m_Job.key != nullptr) NPT_WipeMemory(m_Job.key, TVK_CryptoHelper::KEY_SIZE);
 
     std::vector<std::thread> threads;
     for (unsigned i = 1; i < count; ++i) {
@@ -228,7 +305,7 @@ Pipeline::Run()
     for (std::thread& thread : threads) thread.join();
 
     // the buffers held cleartext
-    for (Worker& worker : workers) NPT_WipeMemory(worker.buffer.get(), kBlockSize);
+    for (Worker& worker : workers) NPT_WipeMemory(worker.buffer.get(), m_Step);
     return m_Outcome;
 }
 

@@ -16,6 +16,14 @@
 |
 | Encrypting and decrypting are the same transformation: the caller
 | only chooses the key.
+|
+| With a check file, the pipeline works in whole check blocks: the read
+| window starts at a block boundary, every step covers whole blocks
+| (a pipe is read until a step is full), and each worker verifies the
+| ciphertext it read against its tags before transforming it (so no
+| unverified byte is ever written out), or tags the ciphertext it made.
+| The part of the window that was asked for is given by output_skip and
+| output_length; the rest is read only to be verified.
 ****************************************************************/
 #ifndef TVKCRYPT_TRANSFORM_H
 #define TVKCRYPT_TRANSFORM_H
@@ -28,6 +36,8 @@
 
 namespace tvkcrypt {
 
+class CheckFileReader;
+class CheckFileWriter;
 class Progress;
 
 // Bytes per block read, transformed and written in one step.
@@ -49,8 +59,19 @@ struct TransformJob {
     // true: block at offset x goes to output position x (a new file that
     // nobody else writes); false: blocks are written in order
     bool        output_positioned = false;
-    // 16 bytes, wiped by RunTransform as soon as the ciphers hold it
+    // of the bytes read, the first output_skip are not written out, and
+    // (when output_bounded) at most output_length after them
+    NPT_UInt64  output_skip = 0;
+    bool        output_bounded = false;
+    NPT_UInt64  output_length = 0;
+    // 16 bytes, wiped by RunTransform as soon as the ciphers hold it;
+    // null: nothing is transformed or written (verification only)
     NPT_UInt8*  key = nullptr;
+    // at most one: blocks read are verified before they are transformed
+    // (stream_offset is then a multiple of the block size), or blocks
+    // made are tagged (stream_offset 0)
+    const CheckFileReader* verify = nullptr;
+    CheckFileWriter*       tag = nullptr;
     unsigned    workers = 1;
     Progress*   progress = nullptr;   // may be null
 };
@@ -61,12 +82,14 @@ struct TransformOutcome {
         READ,          // error: errno of the read
         WRITE,         // error: errno of the write
         INPUT_SHRANK,  // a file delivered fewer bytes than it had
-        CIPHER         // result: the library's code
+        CIPHER,        // result: the library's code
+        DATA_CHANGED   // a block does not match its tag
     };
     Failure    failure = NONE;
     SysError   error = 0;
     NPT_Result result = NPT_SUCCESS;
     NPT_UInt64 bytes_done = 0;  // bytes written
+    NPT_UInt64 bytes_read = 0;  // bytes read and handled
 };
 
 TransformOutcome RunTransform(const TransformJob& job);

@@ -26,6 +26,7 @@
 #include <sched.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/random.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/ioctl.h>
@@ -314,9 +315,12 @@ WriteToStandardError(const std::string& text)
 |   a flag telling whether they are valid, and the terminal descriptor
 |   with its saved settings.
 +---------------------------------------------------------------------*/
-static char               g_TempName[256];
-static std::atomic<int>   g_TempDirectory{-1};
-static std::atomic<bool>  g_TempNameSet{false};
+// two slots: an encrypted output and its check file may both be named
+// temporaries at once
+static const int          kTempSlots = 2;
+static char               g_TempName[kTempSlots][256];
+static std::atomic<int>   g_TempDirectory[kTempSlots] = {{-1}, {-1}};
+static std::atomic<bool>  g_TempNameSet[kTempSlots] = {{false}, {false}};
 static struct termios     g_SavedTerminal;
 static std::atomic<int>   g_TerminalFd{-1};
 
@@ -324,7 +328,9 @@ extern "C" void
 TvkcryptOnTerminatingSignal(int signal_number)
 {
     int saved_errno = errno;
-    if (g_TempNameSet.load()) unlinkat(g_TempDirectory.load(), g_TempName, 0);
+    for (int slot = 0; slot < kTempSlots; ++slot) {
+        if (g_TempNameSet[slot].load()) unlinkat(g_TempDirectory[slot].load(), g_TempName[slot], 0);
+    }
     int tty = g_TerminalFd.load();
     if (tty >= 0) {
         tcsetattr(tty, TCSANOW, &g_SavedTerminal);
@@ -593,16 +599,26 @@ TemporaryName(const std::string& target, unsigned attempt)
     return "." + base + ".tvkcrypt-" + suffix;
 }
 
-// Records the named temporary for the signal handlers; call with the
-// terminating signals blocked.
-static void
+// Records a named temporary for the signal handlers in a free slot, -1
+// when none is free; call with the terminating signals blocked.
+static int
 RememberTemporary(int directory, const std::string& name)
 {
-    if (name.size() < sizeof(g_TempName)) {
-        std::memcpy(g_TempName, name.c_str(), name.size() + 1);
-        g_TempDirectory.store(directory);
-        g_TempNameSet.store(true);
+    for (int slot = 0; slot < kTempSlots; ++slot) {
+        if (g_TempNameSet[slot].load() || name.size() >= sizeof(g_TempName[slot])) continue;
+        std::memcpy(g_TempName[slot], name.c_str(), name.size() + 1);
+        g_TempDirectory[slot].store(directory);
+        g_TempNameSet[slot].store(true);
+        return slot;
     }
+    return -1;
+}
+
+static void
+ForgetTemporary(int& slot)
+{
+    if (slot >= 0) g_TempNameSet[slot].store(false);
+    slot = -1;
 }
 
 SysError
@@ -639,7 +655,7 @@ TempOutput::Create(const OutputPlace& place)
         }
         m_File = FileHandle(fd, true);
         m_Name = name;
-        RememberTemporary(directory, name);
+        m_Slot = RememberTemporary(directory, name);
         return 0;
     }
 }
@@ -658,7 +674,7 @@ TempOutput::GiveName(std::string& name)
         });
         if (result == 0) {
             m_Name = name;
-            RememberTemporary(directory, name);
+            m_Slot = RememberTemporary(directory, name);
             return 0;
         }
         if (errno != EEXIST || attempt >= 100) return errno;
@@ -804,7 +820,7 @@ TempOutput::Commit(unsigned new_mode, bool replace)
                 if (!error && m_LeftoverError) m_Leftover = name;
             }
             if (!error) {
-                g_TempNameSet.store(false);
+                ForgetTemporary(m_Slot);
                 m_Name.clear();
             }
         }
@@ -834,10 +850,101 @@ TempOutput::Discard()
         SignalBlock block;
         const int directory = m_Place->m_Directory.Fd();
         NPT_PlatformCall("tool.unlinkat", [&] { return unlinkat(directory, m_Name.c_str(), 0); });
-        g_TempNameSet.store(false);
+        ForgetTemporary(m_Slot);
     }
     m_Name.clear();
     m_Place = nullptr;
+}
+
+SysError
+TempOutput::Sync()
+{
+    if (!m_File.IsOpen()) return EBADF;
+    if (NPT_PlatformCall("tool.fsync", [&] { return fsync(m_File.Fd()); }) != 0) return errno;
+    return 0;
+}
+
+// Gives the file at the place's name a second, hidden name, so that it
+// can be put back; kept stays empty when there is nothing at the name.
+static SysError
+KeepAside(int directory, const std::string& name, std::string& kept)
+{
+    kept.clear();
+    for (unsigned attempt = 0;; ++attempt) {
+        std::string aside = TemporaryName(name, attempt);
+        if (NPT_PlatformCall("tool.linkat", [&] {
+                return linkat(directory, name.c_str(), directory, aside.c_str(), 0);
+            }) == 0) {
+            kept = aside;
+            return 0;
+        }
+        if (errno == ENOENT) return 0;
+        if (errno != EEXIST || attempt >= 100) return errno;
+    }
+}
+
+SysError
+CommitTogether(TempOutput& first, const OutputPlace& first_place, bool first_replace,
+               TempOutput& second, unsigned second_mode, bool second_replace, bool& first_failed,
+               std::string& leftover, SysError& leftover_error)
+{
+    first_failed = false;
+    leftover.clear();
+    leftover_error = 0;
+    // the slow part before the window between the two names
+    if (SysError error = second.Sync()) return error;
+    const int directory = first_place.m_Directory.Fd();
+    const std::string& name = first_place.m_Name;
+    SignalBlock block;
+    std::string kept;
+    SysError error = 0;
+    if (first_replace) error = KeepAside(directory, name, kept);
+    if (!error) error = first.Commit(0600, first_replace);
+    if (error) {
+        first_failed = true;
+        if (!kept.empty()) {
+            NPT_PlatformCall("tool.unlinkat", [&] { return unlinkat(directory, kept.c_str(), 0); });
+        }
+        return error;
+    }
+    error = second.Commit(second_mode, second_replace);
+    if (error) {
+        // the first name goes back to what it was; when even that
+        // fails, leftover tells the caller where the old file is
+        if (!kept.empty()) {
+            if (NPT_PlatformCall("tool.renameat", [&] {
+                    return renameat(directory, kept.c_str(), directory, name.c_str());
+                }) != 0) {
+                leftover = kept;
+                leftover_error = errno;
+            }
+        } else if (NPT_PlatformCall("tool.unlinkat", [&] { return unlinkat(directory, name.c_str(), 0); }) != 0) {
+            leftover_error = errno;
+        }
+        return error;
+    }
+    if (!kept.empty() &&
+        NPT_PlatformCall("tool.unlinkat", [&] { return unlinkat(directory, kept.c_str(), 0); }) != 0) {
+        leftover = kept;
+        leftover_error = errno;
+    }
+    return 0;
+}
+
+SysError
+RandomBytes(void* buffer, std::size_t size)
+{
+    unsigned char* bytes = static_cast<unsigned char*>(buffer);
+    while (size > 0) {
+        ssize_t n = NPT_PlatformCall("tool.getrandom", [&] { return getrandom(bytes, size, 0); });
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        bytes += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return 0;
 }
 
 /*----------------------------------------------------------------------
