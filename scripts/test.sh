@@ -135,9 +135,13 @@ tvk_run_step fuzz "$TVK_ROOT/scripts/fuzz.sh" "${TVK_CI_FUZZ_SECONDS:-15}"
 tvk_require_packages g++-aarch64-linux-gnu qemu-user || exit 1
 TVK_BUILD_TARGETS="tests_rtcrypto tests_password_format_aes" tvk_run_preset aarch64
 
-# AES in a 32-bit x86 build (-m32): the AES-NI code with eight vector
-# registers and the 32-bit calling convention.
-tvk_require_packages g++-multilib || exit 1
+# AES in a 32-bit x86 build: the AES-NI code with eight vector registers
+# and the 32-bit calling convention, cross-built and run natively (the
+# i386 C library needs the i386 architecture in dpkg).
+if [ "$(id -u)" -eq 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386 && apt-get update -qq
+fi
+tvk_require_packages g++-i686-linux-gnu libc6:i386 || exit 1
 TVK_BUILD_TARGETS="tests_rtcrypto tests_password_format_aes" tvk_run_preset i386
 
 echo "total: $TVK_TOTAL_PASSED passed, $TVK_TOTAL_FAILED failed, $TVK_TOTAL_SKIPPED skipped"
