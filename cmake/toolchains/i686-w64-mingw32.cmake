@@ -1,22 +1,7 @@
-# Cross-builds for 32-bit Windows with Debian's mingw-w64 compilers (the
-# POSIX-thread variant, which has std::thread). Programs are linked
-# statically, so they run without the compiler's DLLs, under Wine too.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-builds for 32-bit Windows (see mingw-w64-common.cmake).
 set(CMAKE_SYSTEM_PROCESSOR x86)
-
 set(TVK_MINGW_TRIPLET i686-w64-mingw32)
-find_program(CMAKE_C_COMPILER NAMES ${TVK_MINGW_TRIPLET}-gcc-posix ${TVK_MINGW_TRIPLET}-gcc REQUIRED)
-find_program(CMAKE_CXX_COMPILER NAMES ${TVK_MINGW_TRIPLET}-g++-posix ${TVK_MINGW_TRIPLET}-g++ REQUIRED)
-find_program(CMAKE_RC_COMPILER NAMES ${TVK_MINGW_TRIPLET}-windres)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)
 
-set(CMAKE_FIND_ROOT_PATH /usr/${TVK_MINGW_TRIPLET})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static-libgcc -static-libstdc++")
-
-# Wine runs the test programs: a 32-bit prefix for 32-bit programs.
+# Wine runs the test programs in a 32-bit prefix.
 set(TVK_WINE_ARCH win32)
