@@ -16,6 +16,18 @@
 #include <cstdint>
 #include <cstring>
 
+// ThreadSanitizer keeps shadow memory for every byte a test touches; for
+// regions of several GiB it runs out of room, so these tests skip there.
+// Used at the top of a GoogleTest test body.
+#if defined(__SANITIZE_THREAD__)
+#define TVK_SKIP_UNDER_THREAD_SANITIZER() \
+    GTEST_SKIP() << "regions of several GiB are too large for ThreadSanitizer's shadow memory"
+#else
+#define TVK_SKIP_UNDER_THREAD_SANITIZER() \
+    do {                                  \
+    } while (false)
+#endif
+
 namespace tvk_test {
 
 // A region of 'size' bytes, filled with fill, optionally followed by one

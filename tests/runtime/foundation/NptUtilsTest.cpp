@@ -239,6 +239,7 @@ TEST(ParseUnsigned32, Cases)
 // asks for it is refused rather than told a count cut to 32 bits.
 TEST(ParseInteger, CountPastFourGigabytesIsRefused)
 {
+    TVK_SKIP_UNDER_THREAD_SANITIZER();
     const std::uint64_t blanks = std::uint64_t(1) << 32;
     tvk_test::RepeatedMapping text(blanks, ' ', false, true);
     ASSERT_TRUE(text.Ok());
