@@ -61,9 +61,6 @@ P=bench_password
 bench_row "ProcessBuffer 16 KiB / EVP 16 KiB"               ">=5"   bench_ctr BM_CtrProcessBuffer/16384    bench_ctr BM_EvpAes128Ctr/16384
 bench_row "ProcessBuffer 1 MiB / EVP 1 MiB"                 ">=2.5" bench_ctr BM_CtrProcessBuffer/1048576  bench_ctr BM_EvpAes128Ctr/1048576
 bench_row "ProcessBuffer 64 MiB / EVP 64 MiB"               ">=1.4" bench_ctr BM_CtrProcessBuffer/67108864 bench_ctr BM_EvpAes128Ctr/67108864
-bench_row "  AES-NI stand-in, 16 KiB / EVP (estimate)"      ">=5"   bench_ctr BM_CtrProcessBufferHwAesEstimate/16384    bench_ctr BM_EvpAes128Ctr/16384
-bench_row "  AES-NI stand-in, 1 MiB / EVP (estimate)"       ">=2.5" bench_ctr BM_CtrProcessBufferHwAesEstimate/1048576  bench_ctr BM_EvpAes128Ctr/1048576
-bench_row "  AES-NI stand-in, 64 MiB / EVP (estimate)"      ">=1.4" bench_ctr BM_CtrProcessBufferHwAesEstimate/67108864 bench_ctr BM_EvpAes128Ctr/67108864
 bench_row "  memcpy 64 MiB / EVP 64 MiB (the memory's limit)" "-"   bench_ctr BM_Memcpy/67108864 bench_ctr BM_EvpAes128Ctr/67108864
 bench_row "Buffer form encrypt 64 MiB / EVP 64 MiB"         ">=1.2" $P BM_BufferFormEncrypt/reused_output:1 $P BM_EvpBuffer
 bench_row "Buffer form decrypt 64 MiB / EVP 64 MiB"         ">=1.2" $P BM_BufferFormDecrypt/reused_output:1 $P BM_EvpBuffer
@@ -83,8 +80,6 @@ if [[ -n ${BENCH_BASELINE_DIR:-} ]]; then
   for direction in Encrypting Decrypting; do
     bench_row "$direction stream, caller's stream / older build"           ">=1.5" \
       $P BM_${direction}StreamRead/request:65536/source:2/aes_ni:0 $O BM_${direction}StreamRead/request:65536/source:2/aes_ni:0
-    bench_row "  with the AES-NI stand-in / older build (estimate)"        ">=1.5" \
-      $P BM_${direction}StreamRead/request:65536/source:2/aes_ni:1 $O BM_${direction}StreamRead/request:65536/source:2/aes_ni:0
     bench_row "  caller's class derived from the memory stream / older"    ">=1.5" \
       $P BM_${direction}StreamRead/request:65536/source:1/aes_ni:0 $O BM_${direction}StreamRead/request:65536/source:1/aes_ni:0
   done
