@@ -48,6 +48,21 @@ inline std::string ToHex(const std::vector<std::uint8_t>& bytes)
     return ToHex(bytes.data(), bytes.size());
 }
 
+// The bytes of a text, without its terminator.
+inline std::vector<std::uint8_t> TextBytes(const std::string& text)
+{
+    return std::vector<std::uint8_t>(text.begin(), text.end());
+}
+
+// (i * 7 + 1) mod 256: a message whose bytes all differ locally, shared
+// by the digest tests.
+inline std::vector<std::uint8_t> PatternBytes(std::size_t size)
+{
+    std::vector<std::uint8_t> bytes(size);
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + 1);
+    return bytes;
+}
+
 } // namespace tvk_test
 
 #endif // TVK_TEST_HEX_H

@@ -23,15 +23,8 @@ using Bytes = std::vector<NPT_UInt8>;
 
 namespace {
 
-Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
-
-// (i * 7 + 1) mod 256, as in the SHA-1 and MD5 tests
-Bytes Pattern(size_t size)
-{
-    Bytes bytes(size);
-    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<NPT_UInt8>(i * 7 + 1);
-    return bytes;
-}
+Bytes Text(const std::string& text) { return tvk_test::TextBytes(text); }
+Bytes Pattern(size_t size) { return tvk_test::PatternBytes(size); }
 
 std::string Sha256(const Bytes& message, size_t piece = 0)
 {
