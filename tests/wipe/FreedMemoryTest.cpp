@@ -46,12 +46,25 @@ void* AllocateOrThrow(std::size_t size)
     return block;
 }
 
+// Whether block holds the pattern somewhere (memmem is not in every C
+// library).
+bool HoldsPattern(const void* block, std::size_t size) noexcept
+{
+    const NPT_Byte* bytes = static_cast<const NPT_Byte*>(block);
+    for (std::size_t i = 0; i + g_PatternSize <= size; ++i) {
+        if (bytes[i] == g_Pattern[0] && std::memcmp(bytes + i, g_Pattern, g_PatternSize) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void FreeBlock(void* block) noexcept
 {
     if (block == nullptr) return;
     BlockHeader* header = static_cast<BlockHeader*>(block) - 1;
     if (g_Watching && header->size >= g_PatternSize &&
-        memmem(block, header->size, g_Pattern, g_PatternSize) != nullptr) {
+        HoldsPattern(block, header->size)) {
         ++g_BlocksWithPattern;
     }
     std::free(header);
