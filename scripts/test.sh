@@ -7,6 +7,10 @@
 # total, "total: N passed, N failed, N skipped"; the exit status is 0
 # only when every configuration built and passed.
 #
+#   scripts/test.sh            everything: the native part, then Windows
+#   scripts/test.sh native     only the Linux configurations
+#   scripts/test.sh windows    only the Windows builds under Wine
+#
 # A further configuration is one more line at the bottom:
 #   tvk_run_preset PRESET [CTEST_ARGS...]   build a CMake preset, run ctest
 #   tvk_run_step NAME COMMAND...            any other check (one result)
@@ -18,6 +22,12 @@ tvk_require_packages cmake g++ make pkg-config libgtest-dev libgmock-dev libssl-
 
 # valgrind: the constant-time check of the portable AES (found at configure time)
 tvk_require_packages valgrind
+
+TVK_PART=${1:-all}
+case $TVK_PART in
+    all|native|windows) ;;
+    *) echo "usage: scripts/test.sh [all|native|windows]" >&2; exit 2 ;;
+esac
 
 cd "$TVK_ROOT"
 TVK_TOTAL_PASSED=0
@@ -91,6 +101,13 @@ tvk_run_preset() {
         [ ${#names[@]} -gt 0 ] && tvk_tail_of_failed "$full_log" "${names[@]}"
         echo "   failed tests: ${names[*]:-see $ctest_log}"
     fi
+    # The Windows builds run each test program as one CTest test: count
+    # its GoogleTest cases too.
+    if [ "${TVK_COUNT_CASES:-0}" = 1 ]; then
+        awk '/^\[  PASSED  \] [0-9]+ test/ { p += $4 } /^\[  SKIPPED \] [0-9]+ test/ { s += $4 }
+             /^\[  FAILED  \] [0-9]+ test/ { f += $4 }
+             END { printf "   GoogleTest cases: %d passed, %d failed, %d skipped\n", p, f, s }' "$full_log"
+    fi
     echo "   full output of every test: $full_log ($((SECONDS - start)) s)"
     echo "$preset: $passed passed, $failed failed, $skipped skipped"
     TVK_TOTAL_PASSED=$((TVK_TOTAL_PASSED + passed))
@@ -116,6 +133,7 @@ tvk_run_step() {
     fi
 }
 
+tvk_native_part() {
 tvk_run_preset default
 tvk_run_preset sanitize
 
@@ -143,6 +161,27 @@ if [ "$(id -u)" -eq 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386;
 fi
 tvk_require_packages g++-i686-linux-gnu libc6:i386 || exit 1
 TVK_BUILD_TARGETS="tests_rtcrypto tests_password_format_aes" tvk_run_preset i386
+}
+
+# Windows: the library, the tool and the managed binding's native DLL
+# cross-built with mingw-w64 for 32- and 64-bit Windows, and the whole
+# suite run under Wine (a 32-bit prefix for the 32-bit build).
+tvk_windows_part() {
+    if [ "$(id -u)" -eq 0 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+        dpkg --add-architecture i386 && apt-get update -qq
+    fi
+    tvk_require_packages g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
+        binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine wine64 wine32:i386 || exit 1
+    local arch
+    for arch in x86 x64; do
+        TVK_COUNT_CASES=1 WINEDEBUG=-all tvk_run_preset windows-$arch
+        # The prefix's wine server would linger for half a minute.
+        WINEPREFIX="$TVK_ROOT/build/windows-$arch/wineprefix" wineserver -k 2>/dev/null || true
+    done
+}
+
+[ "$TVK_PART" = windows ] || tvk_native_part
+[ "$TVK_PART" = native ] || tvk_windows_part
 
 echo "total: $TVK_TOTAL_PASSED passed, $TVK_TOTAL_FAILED failed, $TVK_TOTAL_SKIPPED skipped"
 [ "$TVK_TOTAL_FAILED" -eq 0 ]
