@@ -27,7 +27,7 @@ using tvk_fuzz::Reader;
 +---------------------------------------------------------------------*/
 struct Parsed {
     NPT_Result         result = NPT_SUCCESS;
-    unsigned __int128  magnitude = 0;
+    std::uint64_t      magnitude = 0;
     bool               negative = false;
     NPT_Size           used = 0;
 };
@@ -37,7 +37,7 @@ struct Parsed {
 // after them. max is the largest magnitude accepted (with one more for
 // a negative signed value). A magnitude too large is an overflow even
 // if a stray byte follows it, since digits are taken first.
-Parsed ReferenceInteger(const std::string& text, bool relaxed, bool allow_sign, unsigned __int128 max)
+Parsed ReferenceInteger(const std::string& text, bool relaxed, bool allow_sign, std::uint64_t max)
 {
     Parsed parsed;
     std::size_t p = 0;
@@ -49,9 +49,15 @@ Parsed ReferenceInteger(const std::string& text, bool relaxed, bool allow_sign, 
     }
     std::size_t first_digit = p;
     while (p < text.size() && text[p] >= '0' && text[p] <= '9') {
-        parsed.magnitude = parsed.magnitude * 10 + unsigned(text[p] - '0');
-        unsigned __int128 limit = max + (parsed.negative ? 1 : 0);
-        if (parsed.magnitude > limit) { parsed.result = NPT_ERROR_OVERFLOW; return parsed; }
+        // max is at most 2^64 - 1 and a negative signed limit 2^63, so
+        // limit never wraps; the test keeps magnitude * 10 + digit in range
+        unsigned      digit = unsigned(text[p] - '0');
+        std::uint64_t limit = max + (parsed.negative ? 1 : 0);
+        if (parsed.magnitude > (limit - digit) / 10) {
+            parsed.result = NPT_ERROR_OVERFLOW;
+            return parsed;
+        }
+        parsed.magnitude = parsed.magnitude * 10 + digit;
         ++p;
     }
     if (p == first_digit || (!relaxed && p != text.size())) {
@@ -64,8 +70,8 @@ Parsed ReferenceInteger(const std::string& text, bool relaxed, bool allow_sign, 
 
 void CheckIntegers(const std::string& text)
 {
-    const unsigned __int128 max_u64 = ~std::uint64_t(0);
-    const unsigned __int128 max_s64 = max_u64 >> 1;
+    const std::uint64_t max_u64 = ~std::uint64_t(0);
+    const std::uint64_t max_s64 = max_u64 >> 1;
     for (bool relaxed : {false, true}) {
         Parsed s = ReferenceInteger(text, relaxed, true, max_s64);
         NPT_Int64 s64 = 1;
