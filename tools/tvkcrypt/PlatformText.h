@@ -30,13 +30,15 @@ namespace tvkcrypt {
 enum EnvironmentSecret {
     SECRET_ABSENT,     // not set, or set to the empty string
     SECRET_PRESENT,    // the value is in the buffer
-    SECRET_TOO_LONG,   // longer than the buffer; nothing is copied
-    SECRET_NOT_TEXT    // Windows: not valid UTF-16; nothing is copied
+    SECRET_TOO_LONG,   // longer than the buffer
+    SECRET_NOT_TEXT    // Windows: not valid UTF-16
 };
 
 // Copies the value of the variable name into buffer (at most capacity
 // bytes, not zero-terminated; length is its size), then wipes the value
-// wherever the process keeps it and removes the variable.
+// wherever the process keeps it and removes the variable. Unless the
+// result is SECRET_PRESENT, length is 0 and the buffer holds nothing of
+// the value.
 EnvironmentSecret TakeEnvironmentSecret(const char* name, char* buffer, std::size_t capacity,
                                         std::size_t& length);
 
