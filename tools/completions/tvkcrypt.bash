@@ -13,6 +13,12 @@ _tvkcrypt()
             COMPREPLY=($(compgen -f -- "$cur"))
             return
             ;;
+        --password-encoding)
+            COMPREPLY=($(compgen -W "utf8 ansi cp1250 cp1251 cp1252 cp1253 cp1254
+                cp1255 cp1256 cp1257 latin1 iso-8859-2 iso-8859-15 cp437 cp850 cp866
+                koi8-r" -- "$cur"))
+            return
+            ;;
         --offset|--length)
             # a byte count: nothing to offer
             COMPREPLY=()
@@ -26,7 +32,7 @@ _tvkcrypt()
     for ((i = 1; i < COMP_CWORD; i++)); do
         word=${COMP_WORDS[i]}
         case $word in
-            -o|--output|--password-file|--check-file|--offset|--length)
+            -o|--output|--password-file|--password-encoding|--check-file|--offset|--length)
                 ((i++)) ;;
             -*) ;;
             *) command=$word; break ;;
@@ -34,7 +40,7 @@ _tvkcrypt()
     done
 
     local options="-o --output -f --force --in-place --follow-symlinks
-        --password-file --check-file --no-check-file -q -qq --quiet
+        --password-file --password-encoding --check-file --no-check-file -q -qq --quiet
         -h --help -V --version"
     case $command in
         decrypt) options+=" --offset --length" ;;

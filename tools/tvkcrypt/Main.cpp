@@ -307,7 +307,7 @@ RunCheck(const Options& options, const EnvironmentPassword& environment_password
         // a new check file records the password: asked twice, as when
         // encrypting
         if (!ObtainPassword(options.password_file, options.create_check, options.create_check,
-                            environment_password, password, error)) {
+                            environment_password, options.password_encoding, password, error)) {
             return Failure(error);
         }
         if (options.create_check) {
@@ -582,8 +582,8 @@ Run(const Options& options, const EnvironmentPassword& environment_password)
         SecretBuffer password(kMaxPasswordLength);
         std::string error;
         if (!ObtainPassword(options.password_file, encrypt,
-                            ConfirmPassword(options, replacing, verifying), environment_password, password,
-                            error)) {
+                            ConfirmPassword(options, replacing, verifying), environment_password,
+                            options.password_encoding, password, error)) {
             return Failure(error);
         }
         if (!DeriveKey(password, key, error)) return Failure(error);

@@ -47,6 +47,9 @@ HelpText()
         "                          (see below)\n"
         "      --password-file F   read the password from the first line of F; '-'\n"
         "                          reads it from standard input (not with data there)\n"
+        "      --password-encoding ENC\n"
+        "                          derive the key from the password converted to\n"
+        "                          ENC, not from its bytes as read (see below)\n"
         "      --check-file PATH   the check file is PATH instead of the encrypted\n"
         "                          file's name with .tvkcheck appended\n"
         "      --no-check-file     neither write nor look for a check file\n"
@@ -75,6 +78,20 @@ HelpText()
         "with status 1. An empty password is refused for encrypting (it is\n"
         "accepted for decrypting data that was encrypted with one: press Enter\n"
         "at the prompt). End of input (Ctrl-D) at the prompt gives up.\n"
+        "\n"
+        "Password encoding:\n"
+        "  The key comes from the password's bytes, so one password in two\n"
+        "  encodings gives two keys. tvkcrypt reads the password as UTF-8 text (a\n"
+        "  byte order mark at the start of a password file is dropped) and keys\n"
+        "  with its bytes as read. Data encrypted through the .NET entry point\n"
+        "  was keyed with the Windows ANSI code page instead: for it, give\n"
+        "  --password-encoding with that code page (cp1252 in western Europe and\n"
+        "  the Americas), or 'ansi' on Windows for the system's own. A password\n"
+        "  with a character the encoding lacks is refused. ENC is one of utf8,\n"
+        "  ansi, cp1250, cp1251, cp1252, cp1253, cp1254, cp1255, cp1256, cp1257,\n"
+        "  latin1, iso-8859-2, iso-8859-15, cp437, cp850, cp866 and koi8-r\n"
+        "  (case-insensitive; windows-125N, iso-8859-1, latin2, latin9 and utf-8\n"
+        "  work too).\n"
         "\n"
         "Output files:\n"
         "  The result is written to an unnamed temporary file in FILE's directory\n"
@@ -178,6 +195,7 @@ private:
     std::vector<std::string> m_Operands;
     bool m_SeenOutput = false;
     bool m_SeenPasswordFile = false;
+    bool m_SeenPasswordEncoding = false;
     bool m_SeenCheckFile = false;
 };
 
@@ -268,6 +286,10 @@ Parser::LongOption(const std::string& arg)
         if (value.empty()) return Fail("option '--password-file' needs a file name");
         m_Options.password_file = value;
         return true;
+    }
+    if (name == "--password-encoding") {
+        if (!TakeValue(name, inline_value, value) || !SetOnce(m_SeenPasswordEncoding, name)) return false;
+        return PasswordEncoding::Find(value, m_Options.password_encoding, m_Error);
     }
     if (name == "--check-file") {
         if (!TakeValue(name, inline_value, value) || !SetOnce(m_SeenCheckFile, name)) return false;

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "NptTypes.h"
+#include "PasswordEncoding.h"
 
 namespace tvkcrypt {
 
@@ -25,6 +26,7 @@ struct Options {
     std::string input = "-";        // "-" is standard input
     std::string output = "-";       // "-" is standard output
     std::string password_file;      // empty: not given; "-": standard input
+    PasswordEncoding password_encoding;  // the bytes the key is derived from
     bool        force = false;
     bool        follow_symlinks = false;  // write through a link at the output
     bool        in_place = false;   // write into the existing -o file directly

@@ -3,12 +3,12 @@
 ****************************************************************/
 #include "Password.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "NptWipe.h"
 #include "Platform.h"
+#include "PlatformText.h"
 #include "QuotedName.h"
 
 namespace tvkcrypt {
@@ -71,7 +71,8 @@ Acceptable(const SecretBuffer& password, const std::string& source, bool encrypt
 
 // path "-" is standard input.
 static bool
-FromFile(const std::string& path, bool encrypting, SecretBuffer& password, std::string& error)
+FromFile(const std::string& path, bool encrypting, SecretBuffer& password, std::string& subject,
+         std::string& error)
 {
     FileHandle file;
     std::string label;  // "password file 'x'" or "standard input"
@@ -83,6 +84,7 @@ FromFile(const std::string& path, bool encrypting, SecretBuffer& password, std::
         label = "password file " + QuotedName(path);
         failure = OpenForReading(path.c_str(), file);
     }
+    subject = "the password in " + label;
     if (failure) {
         error = "cannot open " + label + ": " + ErrorText(failure);
         return false;
@@ -95,8 +97,8 @@ FromFile(const std::string& path, bool encrypting, SecretBuffer& password, std::
                              "make it private with chmod 600\n");
     }
     // read until the first line ending, the end of the file, or one byte
-    // more than the longest password with its "\r"
-    SecretBuffer line(kMaxPasswordLength + 2);
+    // more than the longest password with a byte order mark and "\r"
+    SecretBuffer line(kMaxPasswordLength + 5);
     std::size_t length = 0;
     const char* newline = nullptr;
     while (length < line.Capacity()) {
@@ -113,11 +115,16 @@ FromFile(const std::string& path, bool encrypting, SecretBuffer& password, std::
     }
     if (newline != nullptr) length = static_cast<std::size_t>(newline - line.Data());
     if (length > 0 && line.Data()[length - 1] == '\r') --length;
+    // editors on Windows (Notepad) begin UTF-8 text with a byte order
+    // mark, which is no part of the password
+    std::size_t start = 0;
+    if (length >= 3 && std::memcmp(line.Data(), "\xEF\xBB\xBF", 3) == 0) start = 3;
+    length -= start;
     if (length > kMaxPasswordLength) {
-        error = "the password in " + label + kTooLong;
+        error = subject + kTooLong;
         return false;
     }
-    std::memcpy(password.Data(), line.Data(), length);
+    std::memcpy(password.Data(), line.Data() + start, length);
     password.SetSize(length);
     return Acceptable(password, "in " + label, encrypting, error);
 }
@@ -125,29 +132,27 @@ FromFile(const std::string& path, bool encrypting, SecretBuffer& password, std::
 void
 TakeEnvironmentPassword(EnvironmentPassword& password)
 {
-    static const char kName[] = "TVK_PASSWORD";
     password.value.Clear();
-    password.present = false;
-    password.too_long = false;
-    char* value = std::getenv(kName);
-    if (value == nullptr) return;
-    std::size_t length = std::strlen(value);
-    if (length > kMaxPasswordLength) {
-        password.too_long = true;
-    } else if (length > 0) {
-        std::memcpy(password.value.Data(), value, length);
-        password.value.SetSize(length);
-        password.present = true;
-    }
-    NPT_WipeMemory(value, length);
-    RemoveEnvironmentVariable(kName);
+    std::size_t length = 0;
+    EnvironmentSecret outcome = TakeEnvironmentSecret("TVK_PASSWORD", password.value.Data(),
+                                                      password.value.Capacity(), length);
+    password.value.SetSize(length);
+    password.present = outcome == SECRET_PRESENT;
+    password.too_long = outcome == SECRET_TOO_LONG;
+    password.not_text = outcome == SECRET_NOT_TEXT;
 }
 
 static bool
-FromEnvironment(const EnvironmentPassword& environment, SecretBuffer& password, std::string& error)
+FromEnvironment(const EnvironmentPassword& environment, SecretBuffer& password, std::string& subject,
+                std::string& error)
 {
+    subject = "the password in TVK_PASSWORD";
     if (environment.too_long) {
-        error = std::string("the password in TVK_PASSWORD") + kTooLong;
+        error = subject + kTooLong;
+        return false;
+    }
+    if (environment.not_text) {
+        error = subject + " is not valid Unicode text (it has an unpaired surrogate)";
         return false;
     }
     std::memcpy(password.Data(), environment.value.CString(), environment.value.Size());
@@ -204,16 +209,30 @@ FromTerminal(bool encrypting, bool confirm, SecretBuffer& password, std::string&
 
 bool
 ObtainPassword(const std::string& password_file, bool encrypting, bool confirm,
-               const EnvironmentPassword& environment, SecretBuffer& password, std::string& error)
+               const EnvironmentPassword& environment, const PasswordEncoding& encoding,
+               SecretBuffer& password, std::string& error)
 {
     password.Clear();
+    std::string subject = "the password entered";
     bool ok;
     if (!password_file.empty()) {
-        ok = FromFile(password_file, encrypting, password, error);
-    } else if (environment.present || environment.too_long) {
-        ok = FromEnvironment(environment, password, error);
+        ok = FromFile(password_file, encrypting, password, subject, error);
+    } else if (environment.present || environment.too_long || environment.not_text) {
+        ok = FromEnvironment(environment, password, subject, error);
     } else {
         ok = FromTerminal(encrypting, confirm, password, error);
+    }
+    if (ok && !encoding.IsDefault()) {
+        SecretBuffer converted(password.Capacity());
+        std::size_t length = 0;
+        ok = encoding.Convert(password.CString(), password.Size(), converted.Data(), converted.Capacity(),
+                              length, subject, error);
+        converted.SetSize(length);
+        password.Clear();
+        if (ok) {
+            std::memcpy(password.Data(), converted.CString(), length);
+            password.SetSize(length);
+        }
     }
     if (!ok) password.Clear();
     return ok;

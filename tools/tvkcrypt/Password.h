@@ -10,11 +10,12 @@
 | TakeEnvironmentPassword runs first thing in the process: it copies
 | TVK_PASSWORD, wipes the value where it lies (which also clears it
 | from /proc/PID/environ) and removes the variable, whichever source
-| is used later.
+| is used later. On Windows the value is read as UTF-16 and kept as
+| UTF-8.
 |
 | ObtainPassword takes the password from the first available source:
 |   1. the first line of the file named by --password-file ("-" is
-|      standard input);
+|      standard input), without a leading UTF-8 byte order mark;
 |   2. the environment variable TVK_PASSWORD, when set and not empty;
 |   3. a prompt on the controlling terminal without echo, asked twice
 |      when the caller wants the password confirmed (when encrypting,
@@ -24,12 +25,17 @@
 | derived from the bytes before it), and empty passwords when
 | encrypting. Decrypting accepts an empty password from a file or the
 | prompt, since existing data may have been encrypted with one.
+| The password as read is then converted to the chosen encoding (see
+| PasswordEncoding.h), which may refuse it; the prompt's confirmation
+| compares what was typed, before the conversion.
 ****************************************************************/
 #ifndef TVKCRYPT_PASSWORD_H
 #define TVKCRYPT_PASSWORD_H
 
 #include <cstddef>
 #include <string>
+
+#include "PasswordEncoding.h"
 
 namespace tvkcrypt {
 
@@ -66,6 +72,7 @@ struct EnvironmentPassword {
     SecretBuffer value;
     bool         present = false;   // set and not empty
     bool         too_long = false;  // longer than kMaxPasswordLength
+    bool         not_text = false;  // Windows: not valid UTF-16
 };
 
 void TakeEnvironmentPassword(EnvironmentPassword& password);
@@ -75,9 +82,10 @@ void TakeEnvironmentPassword(EnvironmentPassword& password);
 // A password file that others can read gets a warning on standard
 // error.
 // confirm: ask twice at the prompt and fail when the two differ.
+// encoding: the bytes the password is keyed with.
 bool ObtainPassword(const std::string& password_file, bool encrypting, bool confirm,
-                    const EnvironmentPassword& environment, SecretBuffer& password,
-                    std::string& error);
+                    const EnvironmentPassword& environment, const PasswordEncoding& encoding,
+                    SecretBuffer& password, std::string& error);
 
 }  // namespace tvkcrypt
 
