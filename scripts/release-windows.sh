@@ -173,9 +173,11 @@ stage() {
     rm -rf "$dest"
     cmake --install "$build" --prefix "$dest" --strip >/dev/null
     # the manual page, the shell completions and the doc folder serve
-    # POSIX systems; the licence goes to the top as on Windows
+    # POSIX systems, and Mono's debug symbols serve Mono; the licence goes
+    # to the top as usual on Windows
     cp "$TVK_ROOT/LICENSE" "$dest/LICENSE.txt"
     rm -rf "$dest/share"
+    rm -f "$dest"/managed/*.mdb
     write_readme "$dest/README.txt" "$version" "$arch"
     check_tree "$dest" "$build" "$arch" "$with_tool" "$with_assembly"
 }
@@ -197,7 +199,15 @@ if [ "${1:-}" = --stage ]; then
     exit 0
 fi
 
-tvk_require_packages cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mono-mcs
+# wine32:i386 (to run the 32-bit check) needs the i386 architecture
+# before the package lists are read.
+if [ "$(id -u)" -eq 0 ] && [ "$(dpkg --print-architecture)" = amd64 ] &&
+   ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+    apt-get update -qq
+fi
+tvk_require_packages cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
+    mono-mcs wine wine64 wine32:i386
 
 arches=("$@")
 [ ${#arches[@]} -eq 0 ] && arches=(x86 x64)
