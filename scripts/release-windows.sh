@@ -154,6 +154,15 @@ check_tree() {
         fi
         rm -f "$tree.dllcheck"
     fi
+    # the tool, too, runs without the compiler's DLLs
+    if [ -f "$tree/bin/tvkcrypt.exe" ]; then
+        if ! bash "$TVK_ROOT/tests/managed/check_native_dll.sh" "$objdump" \
+                "$tree/bin/tvkcrypt.exe" "$machine" program >"$tree.execheck" 2>&1; then
+            cat "$tree.execheck"
+            failures=$((failures + 1))
+        fi
+        rm -f "$tree.execheck"
+    fi
 
     echo "files in $(basename "$tree"):"
     (cd "$tree" && find . -type f | sed 's|^\./|  |' | sort)
@@ -263,6 +272,13 @@ for arch in "${arches[@]}"; do
     echo "$output" | sed 's/^/  /'
     grep -q 69c4e0d86a7b0430d8cdb78070b4c55a <<<"$output" && grep -q "round trip ok" <<<"$output" ||
         die "the consumer built against $zip gave unexpected output"
+    if [ -f "$unpacked/$name/bin/tvkcrypt.exe" ]; then
+        tool_version=$("$TVK_ROOT/cmake/wine-run.sh" "$wine_arch" "$build/wineprefix" \
+                       "$unpacked/$name/bin/tvkcrypt.exe" --version | tr -d '\r')
+        echo "  $tool_version"
+        grep -qF "$version" <<<"$tool_version" ||
+            die "tvkcrypt.exe --version from $zip does not name version $version"
+    fi
     WINEPREFIX="$build/wineprefix" wineserver -k 2>/dev/null || true
 
     echo "== windows-$arch: $zip ($(stat -c %s "$zip") bytes)"

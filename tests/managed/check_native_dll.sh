@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Checks the managed binding's native DLL from its PE headers, as printed
 # by the cross toolchain's objdump:
-#   check_native_dll.sh OBJDUMP DLL MACHINE      (MACHINE: i386 or x86-64)
+#   check_native_dll.sh OBJDUMP DLL MACHINE [program]
+# (MACHINE: i386 or x86-64; "program" checks an .exe: machine type and
+# imports only)
 # - the file is a DLL of the expected machine type;
 # - the export table names exactly the four entry points, undecorated
 #   (the assembly imports them by plain name with the cdecl convention,
@@ -13,6 +15,7 @@ set -uo pipefail
 objdump=$1
 dll=$2
 machine=$3
+kind=${4:-dll}
 
 expected_exports="tvk_managed_release
 tvk_managed_result_bytes
@@ -35,15 +38,17 @@ esac
 [ "$format" = "$want_format" ] || fail "file format is '$format', expected $want_format"
 grep -Eq "^Magic.*[[:space:]]$(sed 's/[()+]/\\&/g' <<<"$want_magic")\$" <<<"$headers" ||
     fail "optional header magic is not $want_magic"
-sed -n '/^Characteristics/,/^$/p' <<<"$headers" | grep -qx $'\tDLL' ||
-    fail "the DLL flag is not set in the file characteristics"
+if [ "$kind" = dll ]; then
+    sed -n '/^Characteristics/,/^$/p' <<<"$headers" | grep -qx $'\tDLL' ||
+        fail "the DLL flag is not set in the file characteristics"
 
-exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$headers" |
-          sed -n 's/^[[:space:]]*\[ *[0-9]*\] \(.*\)$/\1/p' | sort)
-echo "exports:"; sed 's/^/  /' <<<"$exports"
-[ "$exports" = "$expected_exports" ] ||
-    fail "export table differs from the four entry points:
+    exports=$(sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$headers" |
+              sed -n 's/^[[:space:]]*\[ *[0-9]*\] \(.*\)$/\1/p' | sort)
+    echo "exports:"; sed 's/^/  /' <<<"$exports"
+    [ "$exports" = "$expected_exports" ] ||
+        fail "export table differs from the four entry points:
 $(diff <(echo "$expected_exports") <(echo "$exports"))"
+fi
 
 imports=$(sed -n 's/^[[:space:]]*DLL Name: \(.*\)$/\1/p' <<<"$headers" | sort -u)
 echo "imports:"; sed 's/^/  /' <<<"$imports"
