@@ -27,9 +27,11 @@
 # run under Wine.
 #
 #   scripts/release-windows.sh --stage BUILD DEST ARCH [--without-tool]
-#                                                     [--without-assembly]
+#                              [--without-assembly] [--without-managed]
 # only installs the already built tree BUILD into DEST in the zip's
-# layout and checks it (the test suite of a Windows build runs this).
+# layout and checks it (the test suite of a Windows build runs this);
+# the options leave out what that build does not make: the tool, the
+# assembly, or the whole managed binding.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
@@ -76,11 +78,11 @@ Licensed under the Apache License 2.0: LICENSE.txt.
 EOF
 }
 
-# check_tree TREE BUILD ARCH WITH_TOOL WITH_ASSEMBLY: everything the zip
-# promises is in TREE, and nothing in it refers to the machine it was
-# made on.
+# check_tree TREE BUILD ARCH WITH_TOOL WITH_ASSEMBLY WITH_NATIVE:
+# everything the zip promises is in TREE, and nothing in it refers to the
+# machine it was made on.
 check_tree() {
-    local tree=$1 build=$2 arch=$3 with_tool=$4 with_assembly=$5
+    local tree=$1 build=$2 arch=$3 with_tool=$4 with_assembly=$5 with_native=$6
     local failures=0
     local missing=()
     local f
@@ -93,8 +95,8 @@ check_tree() {
         lib/cmake/TvkCrypto/TvkCryptoConfigVersion.cmake
         lib/cmake/TvkCrypto/TvkCryptoTargets.cmake
         lib/pkgconfig/tvkcrypto.pc
-        managed/TVKCryptoWrapperNative.dll
     )
+    [ "$with_native" = 1 ] && expected+=(managed/TVKCryptoWrapperNative.dll)
     [ "$with_tool" = 1 ] && expected+=(bin/tvkcrypt.exe)
     [ "$with_assembly" = 1 ] && expected+=(managed/TVKCryptoWrapper.dll)
     for f in "${expected[@]}"; do
@@ -172,10 +174,10 @@ check_tree() {
     echo "ok: $tree"
 }
 
-# stage BUILD DEST ARCH WITH_TOOL WITH_ASSEMBLY: installs a built tree
-# into DEST in the zip's layout and checks it.
+# stage BUILD DEST ARCH WITH_TOOL WITH_ASSEMBLY WITH_NATIVE: installs a
+# built tree into DEST in the zip's layout and checks it.
 stage() {
-    local build=$1 dest=$2 arch=$3 with_tool=$4 with_assembly=$5
+    local build=$1 dest=$2 arch=$3 with_tool=$4 with_assembly=$5 with_native=$6
     [ -f "$build/CMakeCache.txt" ] || die "$build is not a configured build folder"
     local version
     version=$(cache_value "$build" CMAKE_PROJECT_VERSION)
@@ -188,23 +190,25 @@ stage() {
     rm -rf "$dest/share"
     rm -f "$dest"/managed/*.mdb
     write_readme "$dest/README.txt" "$version" "$arch"
-    check_tree "$dest" "$build" "$arch" "$with_tool" "$with_assembly"
+    check_tree "$dest" "$build" "$arch" "$with_tool" "$with_assembly" "$with_native"
 }
 
 if [ "${1:-}" = --stage ]; then
-    [ $# -ge 4 ] || die "usage: $0 --stage BUILD DEST ARCH [--without-tool] [--without-assembly]"
+    [ $# -ge 4 ] ||
+        die "usage: $0 --stage BUILD DEST ARCH [--without-tool] [--without-assembly] [--without-managed]"
     build=$2 dest=$3 arch=$4
     shift 4
     triplet_of "$arch" >/dev/null
-    with_tool=1 with_assembly=1
+    with_tool=1 with_assembly=1 with_native=1
     for option in "$@"; do
         case $option in
             --without-tool)     with_tool=0 ;;
             --without-assembly) with_assembly=0 ;;
+            --without-managed)  with_assembly=0 with_native=0 ;;
             *) die "unknown option $option" ;;
         esac
     done
-    stage "$build" "$dest" "$arch" "$with_tool" "$with_assembly"
+    stage "$build" "$dest" "$arch" "$with_tool" "$with_assembly" "$with_native"
     exit 0
 fi
 
@@ -242,7 +246,7 @@ for arch in "${arches[@]}"; do
     echo "== windows-$arch: stage and check $name"
     rm -rf "$staging"
     mkdir -p "$staging"
-    stage "$build" "$staging/$name" "$arch" 1 1
+    stage "$build" "$staging/$name" "$arch" 1 1 1
 
     zip="$out/$name.zip"
     echo "== windows-$arch: pack $zip"
