@@ -4,15 +4,16 @@
 | Everything that touches the operating system lives behind this
 | header, which itself includes no system header; its implementation
 | is in the platform folder (runtime/files/posix/TvkToolPlatform.cpp on
-| POSIX), beside the library's own. It covers opening and inspecting files, large reads and writes,
+| POSIX, runtime/files/win32/TvkToolPlatform.cpp on Windows), beside the
+| library's own. It covers opening and inspecting files, large reads and writes,
 | the temporary output file that replaces its target only on success,
 | writing an existing file in place, signal handling, the terminal
 | prompt without echo and the terminal's width. The rest of
 | the tool is plain C++ on top of it.
 |
-| Failures come back as errno values (SysError, 0 = success); the tool
-| turns them into words with ErrorText. Every function retries on
-| EINTR. Objects here are used by one thread at a time, except that
+| Failures come back as errno values (SysError, 0 = success) on every
+| system (Windows maps its own codes to them); the tool turns them into
+| words with ErrorText. Every function retries on EINTR. Objects here are used by one thread at a time, except that
 | ReadAt and WriteAll may run on several threads with distinct buffers.
 ****************************************************************/
 #ifndef TVKCRYPT_PLATFORM_H
@@ -165,6 +166,9 @@ private:
                                    bool&, std::string&, SysError&);
     SysError LocateLinkTarget(const std::string& target_path);
     FileHandle  m_Directory;
+    // Windows: the full path of m_Directory, under which every name is
+    // reached (the system has no calls relative to an open directory)
+    std::string m_DirectoryPath;
     bool        m_DirectorySyncable = false;
     std::string m_Name;  // within m_Directory
     Kind        m_Kind = MISSING;
@@ -307,6 +311,7 @@ public:
 
 private:
     FileHandle m_Tty;
+    FileHandle m_Output;  // Windows: the console's output side (CONOUT$)
 };
 
 // Width in columns of the terminal that file is, 0 when it is not a
