@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "NptTypes.h"
 
@@ -101,6 +102,12 @@ SysError WriteAll(const FileHandle& file, const void* buffer, std::size_t size);
 
 // Writes all size bytes at an absolute offset.
 SysError WriteAt(const FileHandle& file, const void* buffer, std::size_t size, NPT_UInt64 offset);
+
+// The command line as UTF-8 strings, the program's name first. POSIX:
+// argv as it is. Windows: the process's UTF-16 command line converted,
+// since argv holds it in the ANSI code page, which loses every character
+// outside it.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
 // Writes text to standard error, ignoring failures.
 void WriteToStandardError(const std::string& text);

@@ -51,6 +51,7 @@
 
 #include <windows.h>
 #include <bcrypt.h>
+#include <shellapi.h>
 #include <fcntl.h>
 #include <io.h>
 
@@ -616,6 +617,29 @@ WriteConsoleText(HANDLE handle, const std::string& text)
     return true;
 }
 
+std::vector<std::string>
+CommandLineArguments(int argc, char** argv)
+{
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::string> arguments;
+    if (wide != nullptr && count == argc) {
+        for (int i = 0; i < count; ++i) {
+            std::string text;
+            // an unpaired surrogate cannot be UTF-8: keep the runtime's
+            // form, which the tool then refuses as a name
+            if (ToUtf8(wide[i], text) != 0) text = argv[i];
+            arguments.push_back(text);
+        }
+    } else {
+        // the two parsers disagree (an unusual command line): the
+        // runtime's reading is the one the program was started with
+        arguments.assign(argv, argv + argc);
+    }
+    if (wide != nullptr) LocalFree(wide);
+    return arguments;
+}
+
 void
 WriteToStandardError(const std::string& text)
 {
@@ -1133,13 +1157,52 @@ MoveName(const std::wstring& from, const std::wstring& to, bool replace)
     return 0;
 }
 
+// Puts the named temporary at the place's name, replacing whatever is
+// there. Windows refuses to rename over a file that is open (the input
+// itself, replaced with --force) or read-only; then the old file first
+// moves aside to a hidden name (an open file may be renamed when it was
+// opened for sharing deletion, as the tool opens its input), the output
+// takes the name, and the old file is removed: a name left empty for a
+// moment instead of one atomic step. A read-only file's output is made
+// read-only too, as the output takes a replaced file's permissions.
 SysError
 TempOutput::Replace(const std::string& name)
 {
-    std::wstring from = TempPath(m_Place, m_Place->m_DirectoryPath, name);
-    std::wstring to = TempPath(m_Place, m_Place->m_DirectoryPath, m_Place->m_Name);
+    const std::string& directory = m_Place->m_DirectoryPath;
+    std::wstring from = TempPath(m_Place, directory, name);
+    std::wstring to = TempPath(m_Place, directory, m_Place->m_Name);
     if (from.empty() || to.empty()) return EILSEQ;
-    return MoveName(from, to, true);
+    const DWORD old_attributes = GetFileAttributesW(to.c_str());
+    const bool read_only = old_attributes != INVALID_FILE_ATTRIBUTES &&
+                           (old_attributes & FILE_ATTRIBUTE_READONLY) &&
+                           !(old_attributes & FILE_ATTRIBUTE_DIRECTORY);
+    SysError error = read_only ? EACCES : MoveName(from, to, true);
+    if (error != EACCES && error != EBUSY) {
+        return error;
+    }
+    if (old_attributes == INVALID_FILE_ATTRIBUTES || (old_attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return error;
+    }
+    std::string aside;
+    std::wstring aside_path;
+    for (unsigned attempt = 0;; ++attempt) {
+        aside = TemporaryName(m_Place->m_Name, attempt);
+        aside_path = TempPath(m_Place, directory, aside);
+        if (MoveFileExW(to.c_str(), aside_path.c_str(), MOVEFILE_WRITE_THROUGH)) break;
+        SysError aside_error = LastError();
+        if (aside_error != EEXIST || attempt >= 100) return error;
+    }
+    if (SysError move_error = MoveName(from, to, false)) {
+        MoveFileExW(aside_path.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH);
+        return move_error;
+    }
+    if (read_only) SetFileAttributesW(to.c_str(), FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesW(aside_path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!DeleteFileW(aside_path.c_str())) {
+        m_LeftoverError = LastError();
+        m_Leftover = aside;
+    }
+    return 0;
 }
 
 SysError
