@@ -83,6 +83,7 @@ struct RunResult {
 };
 
 struct RunSpec {
+    std::string                        program;  // empty: the tool
     std::vector<std::string>           args;  // without the program
     std::map<std::string, std::string> env;   // added to the environment
     std::string stdin_data;                    // fed through a pipe...
@@ -238,7 +239,7 @@ inline RunResult
 RunTool(const RunSpec& spec)
 {
     RunResult result;
-    std::wstring command = QuoteArgument(Wide(ToolPath()));
+    std::wstring command = QuoteArgument(Wide(spec.program.empty() ? ToolPath() : spec.program));
     for (const std::string& arg : spec.args) command += L" " + QuoteArgument(Wide(arg));
     std::wstring environment = BuildEnvironmentBlock(spec.env);
 
@@ -398,7 +399,7 @@ RunTool(const RunSpec& spec)
     // the tool may stop reading early (a range): see EPIPE, not SIGPIPE
     signal(SIGPIPE, SIG_IGN);
     std::vector<std::string> argv_strings;
-    argv_strings.push_back(TVKCRYPT_PATH);
+    argv_strings.push_back(spec.program.empty() ? std::string(TVKCRYPT_PATH) : spec.program);
     argv_strings.insert(argv_strings.end(), spec.args.begin(), spec.args.end());
     std::vector<std::string> env_strings = BuildEnvironment(spec.env);
     std::vector<char*> argv = PointersTo(argv_strings);

@@ -124,7 +124,11 @@ void WriteToStandardError(const std::string& text);
 |   sed -i do), except that a link to a device or FIFO (/dev/stdout) is
 |   written through. With follow_symlinks the link's target is replaced
 |   instead, and only when both the link and its target belong to the
-|   caller (kNotOwned otherwise).
+|   caller (kNotOwned otherwise). Windows: a symbolic link or junction
+|   is such a link; its directory is pinned by a handle that denies
+|   renaming and removal, and names are reached under its path. There
+|   are no owners in the POSIX sense, so a followed link is checked only
+|   for leading to a regular file (kNotOwned never comes back).
 +---------------------------------------------------------------------*/
 // Not errno values: conditions of the tool's own.
 const SysError kTargetChanged = -1;  // swapped by someone else meanwhile
@@ -190,7 +194,11 @@ private:
 |   the signal handlers remove when the process is interrupted. Commit
 |   gives it its mode, syncs it and puts it at the place's name. Discard
 |   (and the destructor of an uncommitted one) removes it. At most two
-|   exist at a time (an output and its check file).
+|   exist at a time (an output and its check file). Windows: always the
+|   hidden named file (FILE_ATTRIBUTE_HIDDEN, no mode), removed by the
+|   console control handler on Ctrl-C, Ctrl-Break, console close, logoff
+|   and shutdown; Commit flushes it and moves it into place with
+|   MOVEFILE_WRITE_THROUGH, and new_mode has no meaning there.
 +---------------------------------------------------------------------*/
 class TempOutput
 {

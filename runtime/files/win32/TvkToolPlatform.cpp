@@ -693,8 +693,11 @@ HANDLE g_ConsoleOutput = INVALID_HANDLE_VALUE;
 static const UINT kExitInterrupted = 128 + 2;
 static const UINT kExitHungUp = 128 + 1;
 
-static BOOL WINAPI
-OnConsoleControl(DWORD event)
+// The console control handler, called by the system on a thread of its
+// own. Not static: the tests call it the same way where no console can
+// deliver the events (Wine without a terminal).
+extern "C" BOOL WINAPI
+TvkcryptOnConsoleControl(DWORD event)
 {
     switch (event) {
         case CTRL_C_EVENT:
@@ -771,7 +774,7 @@ InstallSignalHandlers()
     // Ctrl-C stays ignored for a process started without it (the
     // equivalent of nohup): the system then never calls the handler for
     // it. Ctrl-Break and closing the console always arrive.
-    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    SetConsoleCtrlHandler(TvkcryptOnConsoleControl, TRUE);
 }
 
 /*----------------------------------------------------------------------
