@@ -274,6 +274,12 @@ extern "C" BOOL WINAPI TvkcryptOnConsoleControl(DWORD event);
 const char kChildDirectory[] = "TVK_TEST_CONTROL_DIRECTORY";
 const char kChildEvent[] = "TVK_TEST_CONTROL_EVENT";
 
+DWORD WINAPI
+CallTheHandler(void* event)
+{
+    return TvkcryptOnConsoleControl(static_cast<DWORD>(reinterpret_cast<uintptr_t>(event)));
+}
+
 // Runs only in the copy started by the test below.
 TEST(ConsoleControlChild, DISABLED_HoldTemporariesThenCallTheHandler)
 {
@@ -289,12 +295,8 @@ TEST(ConsoleControlChild, DISABLED_HoldTemporariesThenCallTheHandler)
     const std::string data = PatternData(100000);
     ASSERT_EQ(tvkcrypt::WriteAt(output.File(), data.data(), data.size(), 0), 0);
     ASSERT_EQ(ListDirectory(directory).size(), 4u);
-    HANDLE thread = CreateThread(
-        nullptr, 0,
-        [](void* code) -> DWORD {
-            return TvkcryptOnConsoleControl(static_cast<DWORD>(reinterpret_cast<uintptr_t>(code)));
-        },
-        reinterpret_cast<void*>(static_cast<uintptr_t>(std::atoi(event))), 0, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, CallTheHandler,
+                                 reinterpret_cast<void*>(static_cast<uintptr_t>(std::atoi(event))), 0, nullptr);
     ASSERT_NE(thread, nullptr);
     WaitForSingleObject(thread, 10000);
     ADD_FAILURE() << "the handler returned instead of ending the process";
