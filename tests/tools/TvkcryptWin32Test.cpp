@@ -101,6 +101,25 @@ TEST(PathTest, UnicodeNamesBackslashesAndDriveLetters)
     EXPECT_NE(run.err.find(name + ".missing"), std::string::npos) << run.err;
 }
 
+// A password beyond ASCII keys with its UTF-8 bytes whether it comes from
+// the (UTF-16) environment or from a UTF-8 password file, whatever the
+// ANSI code page.
+TEST(PasswordTest, NonAsciiPasswordsAreKeyedAsUtf8FromEverySource)
+{
+    TempDir dir;
+    const std::string clear = PatternData(2000, 8);
+    const std::string password = "caf\xC3\xA9 \xCE\xBA\xCE\xBB\xCE\xB5\xCE\xB9\xCE\xB4\xCE\xAF \xF0\x9F\x94\x91";
+    const std::string expected = Library(clear, password.c_str(), NPT_BlockCipher::ENCRYPT);
+    RunResult run = RunWithPassword({"encrypt"}, password, clear);
+    ExpectSuccess(run);
+    EXPECT_TRUE(SameBytes(run.out, expected));
+
+    WriteFile(dir / "pw", password + "\r\n");
+    run = RunWithPassword({"decrypt", "--password-file", dir / "pw"}, "", expected);
+    ExpectSuccess(run);
+    EXPECT_TRUE(SameBytes(run.out, clear));
+}
+
 // A target another program holds open without sharing deletion cannot
 // be replaced: the run fails, the target keeps its content and the
 // temporary is gone. A read-only target is replaced with --force and

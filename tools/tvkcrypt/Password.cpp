@@ -129,18 +129,14 @@ TakeEnvironmentPassword(EnvironmentPassword& password)
     password.value.Clear();
     password.present = false;
     password.too_long = false;
-    char* value = std::getenv(kName);
-    if (value == nullptr) return;
-    std::size_t length = std::strlen(value);
-    if (length > kMaxPasswordLength) {
-        password.too_long = true;
-    } else if (length > 0) {
-        std::memcpy(password.value.Data(), value, length);
+    std::size_t length = 0;
+    bool set = false;
+    TakeEnvironmentVariable(kName, password.value.Data(), kMaxPasswordLength, length, set,
+                            password.too_long);
+    if (set && !password.too_long && length > 0) {
         password.value.SetSize(length);
         password.present = true;
     }
-    NPT_WipeMemory(value, length);
-    RemoveEnvironmentVariable(kName);
 }
 
 static bool

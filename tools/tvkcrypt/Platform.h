@@ -289,6 +289,15 @@ void FreeSecretMemory(void* memory, std::size_t size);
 // Removes a variable from the environment (after its value was wiped in
 // place, so that no copy stays in the process's initial environment).
 void RemoveEnvironmentVariable(const char* name);
+// Takes a secret out of the environment: copies the value of name as
+// UTF-8 into buffer (at most capacity bytes; length says how many),
+// wipes every copy of it the process holds and removes the variable.
+// present: the variable was set; too_long: its value did not fit
+// (nothing copied). POSIX hands over the bytes as they are; Windows reads
+// the UTF-16 environment, so that the value does not depend on the ANSI
+// code page.
+void TakeEnvironmentVariable(const char* name, char* buffer, std::size_t capacity, std::size_t& length,
+                             bool& present, bool& too_long);
 
 // Makes sure descriptors 0, 1 and 2 are open, so that no file the tool
 // opens lands on one of them. A closed standard input or output is

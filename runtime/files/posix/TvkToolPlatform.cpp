@@ -1002,6 +1002,28 @@ RemoveEnvironmentVariable(const char* name)
     unsetenv(name);
 }
 
+void
+TakeEnvironmentVariable(const char* name, char* buffer, std::size_t capacity, std::size_t& length,
+                        bool& present, bool& too_long)
+{
+    length = 0;
+    present = false;
+    too_long = false;
+    char* value = std::getenv(name);
+    if (value == nullptr) return;
+    present = true;
+    std::size_t size = std::strlen(value);
+    if (size > capacity) {
+        too_long = true;
+    } else {
+        std::memcpy(buffer, value, size);
+        length = size;
+    }
+    // wiped where it lies: that also clears it from /proc/PID/environ
+    NPT_WipeMemory(value, size);
+    RemoveEnvironmentVariable(name);
+}
+
 /*----------------------------------------------------------------------
 |   Terminal
 +---------------------------------------------------------------------*/

@@ -1443,6 +1443,47 @@ RemoveEnvironmentVariable(const char* name)
     SetEnvironmentVariableW(wide.c_str(), nullptr);
 }
 
+void
+TakeEnvironmentVariable(const char* name, char* buffer, std::size_t capacity, std::size_t& length,
+                        bool& present, bool& too_long)
+{
+    length = 0;
+    present = false;
+    too_long = false;
+    std::wstring wide_name;
+    if (ToWide(name, wide_name) != 0 || wide_name.empty()) return;
+    DWORD units = GetEnvironmentVariableW(wide_name.c_str(), nullptr, 0);
+    if (units == 0) {
+        // set but empty reads as 0 too: tell the two apart
+        SetLastError(NO_ERROR);
+        wchar_t none[1];
+        GetEnvironmentVariableW(wide_name.c_str(), none, 1);
+        if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return;
+        present = true;
+        RemoveEnvironmentVariable(name);
+        return;
+    }
+    present = true;
+    std::vector<wchar_t> value(units, L'\0');
+    DWORD got = GetEnvironmentVariableW(wide_name.c_str(), value.data(), units);
+    if (got > 0 && got < units) {
+        // UTF-8 straight into buffer: a length check first, no
+        // intermediate copy of the secret
+        int bytes = WideCharToMultiByte(CP_UTF8, 0, value.data(), static_cast<int>(got), nullptr, 0, nullptr,
+                                        nullptr);
+        if (bytes < 0 || static_cast<std::size_t>(bytes) > capacity) {
+            too_long = true;
+        } else if (bytes > 0) {
+            WideCharToMultiByte(CP_UTF8, 0, value.data(), static_cast<int>(got), buffer, bytes, nullptr, nullptr);
+            length = static_cast<std::size_t>(bytes);
+        }
+    }
+    NPT_WipeMemory(value.data(), value.size() * sizeof(wchar_t));
+    // the runtime's narrow copy, wiped where it lies
+    if (char* narrow = std::getenv(name)) NPT_WipeMemory(narrow, std::strlen(narrow));
+    RemoveEnvironmentVariable(name);
+}
+
 /*----------------------------------------------------------------------
 |   Terminal: the console
 +---------------------------------------------------------------------*/
