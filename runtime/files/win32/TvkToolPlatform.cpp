@@ -55,6 +55,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include "ConsoleLine.h"
 #include "NptWipe.h"
 
 #ifndef BCRYPT_USE_SYSTEM_PREFERRED_RNG
@@ -239,27 +240,6 @@ ToUtf8(const std::wstring& wide, std::string& text)
         return EILSEQ;
     }
     return 0;
-}
-
-// Appends the UTF-8 bytes of one code point.
-static void
-AppendUtf8(std::string& out, unsigned long code)
-{
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
 }
 
 /*----------------------------------------------------------------------
@@ -1543,14 +1523,13 @@ Terminal::ReadSecretLine(const char* prompt, char* buffer, std::size_t capacity,
     if (!SetConsoleMode(input, quiet)) error = LastError();
     if (!error && !WriteConsoleText(output, prompt)) error = ENXIO;
 
-    // The console hands over UTF-16 with the line ending; each unit goes
-    // to buffer as UTF-8, a surrogate pair possibly split between reads.
+    // The console hands over UTF-16 with the line ending; ConsoleLine
+    // writes it to buffer as UTF-8, surrogate pairs split between reads
+    // included, and knows Ctrl-Z at the start as the end of input.
+    ConsoleLine line(buffer, capacity);
+    char16_t units[256];
     bool line_done = false;
-    bool any_unit = false;
-    bool ended = false;  // Ctrl-Z at the start of the line
-    wchar_t units[256];
-    unsigned long pending_high = 0;
-    std::string encoded;
+    bool ended = false;
     while (!error && !line_done) {
         DWORD n = 0;
         if (!ReadConsoleW(input, units, static_cast<DWORD>(sizeof(units) / sizeof(units[0])), &n, nullptr)) {
@@ -1558,62 +1537,16 @@ Terminal::ReadSecretLine(const char* prompt, char* buffer, std::size_t capacity,
             break;
         }
         if (n == 0) {
-            no_input = !any_unit;
+            ended = true;
             break;
         }
-        for (DWORD i = 0; i < n && !line_done; ++i) {
-            unsigned long unit = units[i];
-            if (unit == L'\n') {
-                line_done = true;
-                break;
-            }
-            if (ended) continue;  // the rest of a line after Ctrl-Z
-            if (unit == 0x1A && !any_unit) {
-                ended = true;
-                continue;
-            }
-            any_unit = true;
-            unsigned long code;
-            if (unit >= 0xD800 && unit <= 0xDBFF) {
-                if (pending_high) AppendUtf8(encoded, 0xFFFD);
-                pending_high = unit;
-                continue;
-            }
-            if (unit >= 0xDC00 && unit <= 0xDFFF) {
-                code = pending_high ? 0x10000 + ((pending_high - 0xD800) << 10) + (unit - 0xDC00) : 0xFFFD;
-                pending_high = 0;
-            } else {
-                if (pending_high) AppendUtf8(encoded, 0xFFFD);
-                pending_high = 0;
-                code = unit;
-            }
-            AppendUtf8(encoded, code);
-        }
-        // hand what was decoded to buffer; what does not fit is dropped
-        for (char c : encoded) {
-            if (length < capacity) {
-                buffer[length++] = c;
-            } else {
-                too_long = true;
-            }
-        }
-        NPT_WipeMemory(&encoded[0], encoded.size());
-        encoded.clear();
+        line_done = line.Add(units, n);
     }
-    if (pending_high && length < capacity) {
-        std::string tail;
-        AppendUtf8(tail, 0xFFFD);
-        for (char c : tail) {
-            if (length < capacity) buffer[length++] = c; else too_long = true;
-        }
-    }
+    line.Finish();
     NPT_WipeMemory(units, sizeof(units));
-    if (ended) {
-        no_input = true;
-        length = 0;
-        too_long = false;
-    }
-    if (length > 0 && buffer[length - 1] == '\r') --length;
+    length = line.Length();
+    too_long = line.TooLong();
+    no_input = line.EndOfInput() || (ended && !line.AnyUnit());
 
     // echo comes back whatever failed before
     SetConsoleMode(input, saved);
