@@ -1,22 +1,38 @@
 /*****************************************************************
 | ToolRunner.h - runs the built tvkcrypt for black-box tests.
 |
-| RunTool forks and executes the tool with given arguments, extra
-| environment variables (TVK_PASSWORD is removed from the inherited
-| environment unless a test sets it), standard input from a string or a
-| descriptor, and standard output captured or sent to a descriptor. The
-| child starts a new session, so it has no controlling terminal: a
+| RunTool starts the tool with given arguments, extra environment
+| variables (TVK_PASSWORD is removed from the inherited environment
+| unless a test sets it), standard input from a string or a descriptor,
+| and standard output captured or sent to a descriptor. The child has no
+| controlling terminal (POSIX: a new session; Windows: no console), so a
 | password prompt fails as it would under cron or CI. Every run has a
-| deadline after which the child is killed.
+| deadline after which the child is killed. POSIX forks and executes;
+| Windows uses CreateProcessW with pipes and its own environment block.
 |
-| RunOnTerminal runs the tool on a pseudo-terminal (forkpty) and plays
-| a dialogue: wait for a text, answer with a line, and so on.
+| RunOnTerminal (POSIX only) runs the tool on a pseudo-terminal
+| (forkpty) and plays a dialogue: wait for a text, answer with a line,
+| and so on.
 |
 | TempDir makes a scratch directory and removes it with its content.
+| Paths are UTF-8 on every system (Windows: converted to UTF-16).
 ****************************************************************/
 #ifndef TVKCRYPT_TOOL_RUNNER_H
 #define TVKCRYPT_TOOL_RUNNER_H
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <winioctl.h>
+#include <fcntl.h>
+#include <io.h>
+#include <thread>
+#else
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -28,6 +44,7 @@
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -38,14 +55,23 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#ifndef _WIN32
 extern char** environ;
+#endif
 
 namespace tvkcrypt_test {
+
+#ifdef _WIN32
+typedef DWORD ProcessId;
+#else
+typedef pid_t ProcessId;
+#endif
 
 struct RunResult {
     bool        exited = false;   // normal exit (exit_code valid)
@@ -57,18 +83,280 @@ struct RunResult {
 };
 
 struct RunSpec {
+    std::string                        program;  // empty: the tool
     std::vector<std::string>           args;  // without the program
     std::map<std::string, std::string> env;   // added to the environment
     std::string stdin_data;                    // fed through a pipe...
     int         stdin_fd = -1;                 // ...unless a descriptor is given
     int         stdout_fd = -1;                // -1: captured in RunResult::out
-    long long   file_size_limit = -1;          // RLIMIT_FSIZE for the child, if >= 0
-    bool        drop_root = false;             // when root, run as nobody (65534)
+    long long   file_size_limit = -1;          // POSIX: RLIMIT_FSIZE for the child, if >= 0
+    bool        drop_root = false;             // POSIX: when root, run as nobody (65534)
     int         timeout_seconds = 60;
-    // called in the parent once the child runs, with its pid and the
-    // standard error read so far; returning true stops the calls
-    std::function<bool(pid_t, const std::string&)> watch;
+    // Windows: extra CreateProcessW flags. CREATE_NEW_PROCESS_GROUP
+    // also gives the child this process's console (by default it gets
+    // none), so that console control events can reach it.
+    unsigned    creation_flags = 0;
+    // called in the parent once the child runs, with its process id and
+    // the standard error read so far; returning true stops the calls
+    std::function<bool(ProcessId, const std::string&)> watch;
 };
+
+#ifdef _WIN32
+/*----------------------------------------------------------------------
+|   Windows: UTF-8 and UTF-16, paths
++---------------------------------------------------------------------*/
+inline std::wstring
+Wide(const std::string& text)
+{
+    if (text.empty()) return std::wstring();
+    int units = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(units > 0 ? units : 0), L'\0');
+    if (units > 0) {
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], units);
+    }
+    return wide;
+}
+
+inline std::string
+Utf8(const std::wstring& wide)
+{
+    if (wide.empty()) return std::string();
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                    nullptr, nullptr);
+    std::string text(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
+    if (bytes > 0) {
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &text[0], bytes,
+                            nullptr, nullptr);
+    }
+    return text;
+}
+
+// The build gives the tool's path as the build host sees it; under Wine
+// a host path "/x/y" is the drive Z: ("Z:\x\y").
+inline std::string
+ToolPath()
+{
+    std::string path = TVKCRYPT_PATH;
+    if (!path.empty() && path[0] == '/') {
+        path = "Z:" + path;
+        for (char& c : path) {
+            if (c == '/') c = '\\';
+        }
+    }
+    return path;
+}
+
+// One argument quoted for the runtime's command-line parser: backslashes
+// are literal except before a quote, where they are doubled.
+inline std::wstring
+QuoteArgument(const std::wstring& arg)
+{
+    if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
+    std::wstring quoted = L"\"";
+    std::size_t backslashes = 0;
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        if (c == L'"') {
+            quoted.append(backslashes * 2 + 1, L'\\');
+        } else {
+            quoted.append(backslashes, L'\\');
+        }
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(backslashes * 2, L'\\');
+    quoted += L'"';
+    return quoted;
+}
+
+// The environment block for the child: ours without TVK_PASSWORD and
+// the names set by the test (compared without case, as Windows does),
+// then those.
+inline std::wstring
+BuildEnvironmentBlock(const std::map<std::string, std::string>& extra)
+{
+    std::vector<std::wstring> entries;
+    auto overridden = [&](const std::wstring& name) {
+        if (_wcsicmp(name.c_str(), L"TVK_PASSWORD") == 0) return true;
+        for (const auto& kv : extra) {
+            if (_wcsicmp(name.c_str(), Wide(kv.first).c_str()) == 0) return true;
+        }
+        return false;
+    };
+    if (wchar_t* block = GetEnvironmentStringsW()) {
+        for (const wchar_t* entry = block; *entry != L'\0'; entry += std::wcslen(entry) + 1) {
+            std::wstring text = entry;
+            // "=C:=C:\\dir" entries keep the drives' working directories
+            std::size_t equals = text.find(L'=', 1);
+            if (equals != std::wstring::npos && overridden(text.substr(0, equals))) continue;
+            entries.push_back(text);
+        }
+        FreeEnvironmentStringsW(block);
+    }
+    for (const auto& kv : extra) entries.push_back(Wide(kv.first + "=" + kv.second));
+    std::wstring result;
+    for (const std::wstring& entry : entries) {
+        result += entry;
+        result += L'\0';
+    }
+    result += L'\0';
+    return result;
+}
+
+// An inheritable duplicate of a handle, for the child's standard streams.
+inline HANDLE
+Inheritable(HANDLE handle)
+{
+    HANDLE copy = INVALID_HANDLE_VALUE;
+    if (!DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &copy, 0, TRUE,
+                         DUPLICATE_SAME_ACCESS)) {
+        return INVALID_HANDLE_VALUE;
+    }
+    return copy;
+}
+
+// Reads a pipe to its end on a thread of its own.
+class PipeDrain
+{
+public:
+    explicit PipeDrain(HANDLE pipe, std::string& into)
+        : m_Thread([pipe, &into] {
+              char buffer[65536];
+              DWORD n = 0;
+              while (::ReadFile(pipe, buffer, sizeof(buffer), &n, nullptr) && n > 0) into.append(buffer, n);
+          }) {}
+    void Join() { if (m_Thread.joinable()) m_Thread.join(); }
+    ~PipeDrain() { Join(); }
+
+private:
+    std::thread m_Thread;
+};
+
+inline RunResult
+RunTool(const RunSpec& spec)
+{
+    RunResult result;
+    std::wstring command = QuoteArgument(Wide(spec.program.empty() ? ToolPath() : spec.program));
+    for (const std::string& arg : spec.args) command += L" " + QuoteArgument(Wide(arg));
+    std::wstring environment = BuildEnvironmentBlock(spec.env);
+
+    SECURITY_ATTRIBUTES inherit;
+    std::memset(&inherit, 0, sizeof(inherit));
+    inherit.nLength = sizeof(inherit);
+    inherit.bInheritHandle = TRUE;
+    HANDLE in_read = INVALID_HANDLE_VALUE, in_write = INVALID_HANDLE_VALUE;
+    HANDLE out_read = INVALID_HANDLE_VALUE, out_write = INVALID_HANDLE_VALUE;
+    HANDLE err_read = INVALID_HANDLE_VALUE, err_write = INVALID_HANDLE_VALUE;
+    const bool feed_stdin = spec.stdin_fd < 0;
+    const bool capture_stdout = spec.stdout_fd < 0;
+    if (feed_stdin) {
+        if (!CreatePipe(&in_read, &in_write, &inherit, 0)) return result;
+        SetHandleInformation(in_write, HANDLE_FLAG_INHERIT, 0);
+    } else {
+        in_read = Inheritable(reinterpret_cast<HANDLE>(_get_osfhandle(spec.stdin_fd)));
+    }
+    if (capture_stdout) {
+        if (!CreatePipe(&out_read, &out_write, &inherit, 0)) return result;
+        SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
+    } else {
+        out_write = Inheritable(reinterpret_cast<HANDLE>(_get_osfhandle(spec.stdout_fd)));
+    }
+    if (!CreatePipe(&err_read, &err_write, &inherit, 0)) return result;
+    SetHandleInformation(err_read, HANDLE_FLAG_INHERIT, 0);
+
+    STARTUPINFOW startup;
+    std::memset(&startup, 0, sizeof(startup));
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = in_read;
+    startup.hStdOutput = out_write;
+    startup.hStdError = err_write;
+    PROCESS_INFORMATION process;
+    std::memset(&process, 0, sizeof(process));
+    DWORD flags = CREATE_UNICODE_ENVIRONMENT | spec.creation_flags;
+    if (!(flags & CREATE_NEW_PROCESS_GROUP)) flags |= DETACHED_PROCESS;
+    std::vector<wchar_t> command_line(command.begin(), command.end());
+    command_line.push_back(L'\0');
+    BOOL started = CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE, flags,
+                                  &environment[0], nullptr, &startup, &process);
+    // the child's ends belong to the child now
+    CloseHandle(in_read);
+    CloseHandle(out_write);
+    CloseHandle(err_write);
+    if (!started) {
+        result.err = "CreateProcessW failed: " + std::to_string(GetLastError());
+        if (in_write != INVALID_HANDLE_VALUE) CloseHandle(in_write);
+        if (out_read != INVALID_HANDLE_VALUE) CloseHandle(out_read);
+        CloseHandle(err_read);
+        return result;
+    }
+    CloseHandle(process.hThread);
+
+    // standard input fed and standard output read on threads of their
+    // own, standard error polled here for the watcher
+    std::thread feeder;
+    if (feed_stdin) {
+        feeder = std::thread([&spec, in_write] {
+            std::size_t fed = 0;
+            while (fed < spec.stdin_data.size()) {
+                DWORD count = static_cast<DWORD>(std::min<std::size_t>(spec.stdin_data.size() - fed, 1 << 20));
+                DWORD n = 0;
+                if (!::WriteFile(in_write, spec.stdin_data.data() + fed, count, &n, nullptr)) break;  // reader gone
+                fed += n;
+            }
+            CloseHandle(in_write);
+        });
+    }
+    std::unique_ptr<PipeDrain> out_drain;
+    if (capture_stdout) out_drain.reset(new PipeDrain(out_read, result.out));
+
+    bool watching = static_cast<bool>(spec.watch);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(spec.timeout_seconds);
+    bool err_open = true;
+    for (;;) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            TerminateProcess(process.hProcess, 9);
+            result.timed_out = true;
+            break;
+        }
+        DWORD available = 0;
+        if (err_open && !PeekNamedPipe(err_read, nullptr, 0, nullptr, &available, nullptr)) err_open = false;
+        if (available > 0) {
+            char buffer[65536];
+            DWORD n = 0;
+            if (::ReadFile(err_read, buffer, std::min<DWORD>(available, sizeof(buffer)), &n, nullptr) && n > 0) {
+                result.err.append(buffer, n);
+            }
+        }
+        if (watching && spec.watch(process.dwProcessId, result.err)) watching = false;
+        if (!err_open && WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0) break;
+        if (available == 0) Sleep(watching ? 2 : 10);
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    if (out_drain) out_drain->Join();
+    if (feeder.joinable()) feeder.join();
+    // what is left in standard error after the end
+    for (;;) {
+        char buffer[65536];
+        DWORD n = 0;
+        if (!::ReadFile(err_read, buffer, sizeof(buffer), &n, nullptr) || n == 0) break;
+        result.err.append(buffer, n);
+    }
+    DWORD code = 0;
+    if (!result.timed_out && GetExitCodeProcess(process.hProcess, &code)) {
+        result.exited = true;
+        result.exit_code = static_cast<int>(code);
+    }
+    CloseHandle(process.hProcess);
+    if (out_read != INVALID_HANDLE_VALUE) CloseHandle(out_read);
+    CloseHandle(err_read);
+    return result;
+}
+
+#else  // POSIX
 
 inline std::vector<std::string>
 BuildEnvironment(const std::map<std::string, std::string>& extra)
@@ -111,7 +399,7 @@ RunTool(const RunSpec& spec)
     // the tool may stop reading early (a range): see EPIPE, not SIGPIPE
     signal(SIGPIPE, SIG_IGN);
     std::vector<std::string> argv_strings;
-    argv_strings.push_back(TVKCRYPT_PATH);
+    argv_strings.push_back(spec.program.empty() ? std::string(TVKCRYPT_PATH) : spec.program);
     argv_strings.insert(argv_strings.end(), spec.args.begin(), spec.args.end());
     std::vector<std::string> env_strings = BuildEnvironment(spec.env);
     std::vector<char*> argv = PointersTo(argv_strings);
@@ -206,6 +494,7 @@ RunTool(const RunSpec& spec)
     Decode(status, result);
     return result;
 }
+#endif  // POSIX
 
 // Shorthand: arguments plus the password in TVK_PASSWORD.
 inline RunResult
@@ -219,6 +508,7 @@ RunWithPassword(const std::vector<std::string>& args, const std::string& passwor
     return RunTool(spec);
 }
 
+#ifndef _WIN32
 /*----------------------------------------------------------------------
 |   pseudo-terminal runs
 +---------------------------------------------------------------------*/
@@ -320,6 +610,171 @@ RunOnTerminal(const std::vector<std::string>& args, const std::map<std::string, 
     return result;
 }
 
+#endif  // POSIX: terminal runs
+
+// Deterministic bytes that are not a repeating pattern.
+inline std::string
+PatternData(std::size_t size, std::uint32_t seed = 0x2545F491u)
+{
+    std::string data(size, '\0');
+    std::uint32_t x = seed;
+    for (std::size_t i = 0; i < size; ++i) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        data[i] = static_cast<char>(x >> 24);
+    }
+    return data;
+}
+
+#ifdef _WIN32
+/*----------------------------------------------------------------------
+|   files
++---------------------------------------------------------------------*/
+inline std::string
+ReadFile(const std::string& path)
+{
+    std::string content;
+    if (FILE* in = _wfopen(Wide(path).c_str(), L"rb")) {
+        char buffer[65536];
+        std::size_t n;
+        while ((n = std::fread(buffer, 1, sizeof(buffer), in)) > 0) content.append(buffer, n);
+        std::fclose(in);
+    }
+    return content;
+}
+
+inline void
+WriteFile(const std::string& path, const std::string& content)
+{
+    if (FILE* out = _wfopen(Wide(path).c_str(), L"wb")) {
+        std::fwrite(content.data(), 1, content.size(), out);
+        std::fclose(out);
+    }
+}
+
+// Whether anything is at path (a link itself counts).
+inline bool
+Exists(const std::string& path)
+{
+    return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Names in a directory, without "." and "..", sorted.
+inline std::vector<std::string>
+ListDirectory(const std::string& path)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(Wide(path + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring name = found.cFileName;
+            if (name != L"." && name != L"..") names.push_back(Utf8(name));
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class TempDir
+{
+public:
+    TempDir() {
+        wchar_t base[MAX_PATH + 1];
+        DWORD length = GetTempPathW(MAX_PATH + 1, base);
+        if (length == 0 || length > MAX_PATH) return;
+        static unsigned counter = 0;
+        for (unsigned attempt = 0; attempt < 100; ++attempt) {
+            std::string path = Utf8(std::wstring(base, length)) + "tvkcrypt-test-" +
+                               std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
+            if (CreateDirectoryW(Wide(path).c_str(), nullptr)) {
+                m_Path = path;
+                return;
+            }
+        }
+    }
+    ~TempDir() { if (!m_Path.empty()) RemoveTree(Wide(m_Path)); }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& Path() const { return m_Path; }
+    std::string operator/(const std::string& name) const { return m_Path + "/" + name; }
+
+    // Names in the directory, sorted.
+    std::vector<std::string> List() const { return ListDirectory(m_Path); }
+
+private:
+    // Removes a tree; a link or junction is removed itself, never
+    // followed.
+    static void RemoveTree(const std::wstring& path) {
+        DWORD attributes = GetFileAttributesW(path.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) return;
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            DeleteFileW(path.c_str());
+            return;
+        }
+        if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            WIN32_FIND_DATAW found;
+            HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+            if (search != INVALID_HANDLE_VALUE) {
+                do {
+                    std::wstring name = found.cFileName;
+                    if (name != L"." && name != L"..") RemoveTree(path + L"\\" + name);
+                } while (FindNextFileW(search, &found));
+                FindClose(search);
+            }
+        }
+        RemoveDirectoryW(path.c_str());
+    }
+    std::string m_Path;
+};
+
+// A descriptor of a file opened for reading, to redirect a run's
+// standard input; -1 on failure. Closed with CloseDescriptor.
+inline int
+OpenForInput(const std::string& path)
+{
+    return _wopen(Wide(path).c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+}
+
+inline void
+CloseDescriptor(int fd)
+{
+    _close(fd);
+}
+
+inline bool
+MakeSubdirectory(const std::string& path)
+{
+    return CreateDirectoryW(Wide(path).c_str(), nullptr) != 0;
+}
+
+inline bool
+RemoveFile(const std::string& path)
+{
+    return DeleteFileW(Wide(path).c_str()) != 0;
+}
+
+// Makes a file of size bytes (sparse where the file system allows);
+// false when that fails.
+inline bool
+MakeFileOfSize(const std::string& path, unsigned long long size)
+{
+    HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD ignored = 0;
+    DeviceIoControl(file, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &ignored, nullptr);
+    LARGE_INTEGER end;
+    end.QuadPart = static_cast<LONGLONG>(size);
+    bool ok = SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+    CloseHandle(file);
+    return ok;
+}
+
+#else  // POSIX
 /*----------------------------------------------------------------------
 |   files
 +---------------------------------------------------------------------*/
@@ -352,21 +807,6 @@ ModeOf(const std::string& path)
     struct stat st;
     if (stat(path.c_str(), &st) != 0) return 0;
     return static_cast<unsigned>(st.st_mode & 07777);
-}
-
-// Deterministic bytes that are not a repeating pattern.
-inline std::string
-PatternData(std::size_t size, std::uint32_t seed = 0x2545F491u)
-{
-    std::string data(size, '\0');
-    std::uint32_t x = seed;
-    for (std::size_t i = 0; i < size; ++i) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        data[i] = static_cast<char>(x >> 24);
-    }
-    return data;
 }
 
 // Names in a directory, without "." and "..", sorted.
@@ -442,6 +882,43 @@ private:
     }
     std::string m_Path;
 };
+
+
+inline int
+OpenForInput(const std::string& path)
+{
+    return open(path.c_str(), O_RDONLY | O_CLOEXEC);
+}
+
+inline void
+CloseDescriptor(int fd)
+{
+    close(fd);
+}
+
+inline bool
+MakeSubdirectory(const std::string& path)
+{
+    return mkdir(path.c_str(), 0700) == 0;
+}
+
+inline bool
+RemoveFile(const std::string& path)
+{
+    return unlink(path.c_str()) == 0;
+}
+
+inline bool
+MakeFileOfSize(const std::string& path, unsigned long long size)
+{
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    bool ok = ftruncate(fd, static_cast<off_t>(size)) == 0;
+    close(fd);
+    return ok;
+}
+
+#endif
 
 }  // namespace tvkcrypt_test
 

@@ -20,6 +20,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "NptDataBuffer.h"
 #include "NptResults.h"
@@ -767,7 +768,11 @@ main(int argc, char** argv)
     InstallSignalHandlers();
     Options options;
     std::string error;
-    if (!ParseCommandLine(argc, argv, options, error)) {
+    const std::vector<std::string> arguments = CommandLineArguments(argc, argv);
+    std::vector<const char*> utf8_argv;
+    for (const std::string& argument : arguments) utf8_argv.push_back(argument.c_str());
+    utf8_argv.push_back(nullptr);
+    if (!ParseCommandLine(static_cast<int>(arguments.size()), utf8_argv.data(), options, error)) {
         WriteToStandardError("tvkcrypt: " + error + "\nTry 'tvkcrypt --help' for more information.\n");
         return kExitUsage;
     }

@@ -4,15 +4,16 @@
 | Everything that touches the operating system lives behind this
 | header, which itself includes no system header; its implementation
 | is in the platform folder (runtime/files/posix/TvkToolPlatform.cpp on
-| POSIX), beside the library's own. It covers opening and inspecting files, large reads and writes,
+| POSIX, runtime/files/win32/TvkToolPlatform.cpp on Windows), beside the
+| library's own. It covers opening and inspecting files, large reads and writes,
 | the temporary output file that replaces its target only on success,
 | writing an existing file in place, signal handling, the terminal
 | prompt without echo and the terminal's width. The rest of
 | the tool is plain C++ on top of it.
 |
-| Failures come back as errno values (SysError, 0 = success); the tool
-| turns them into words with ErrorText. Every function retries on
-| EINTR. Objects here are used by one thread at a time, except that
+| Failures come back as errno values (SysError, 0 = success) on every
+| system (Windows maps its own codes to them); the tool turns them into
+| words with ErrorText. Every function retries on EINTR. Objects here are used by one thread at a time, except that
 | ReadAt and WriteAll may run on several threads with distinct buffers.
 ****************************************************************/
 #ifndef TVKCRYPT_PLATFORM_H
@@ -20,6 +21,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "NptTypes.h"
 
@@ -101,6 +103,12 @@ SysError WriteAll(const FileHandle& file, const void* buffer, std::size_t size);
 // Writes all size bytes at an absolute offset.
 SysError WriteAt(const FileHandle& file, const void* buffer, std::size_t size, NPT_UInt64 offset);
 
+// The command line as UTF-8 strings, the program's name first. POSIX:
+// argv as it is. Windows: the process's UTF-16 command line converted,
+// since argv holds it in the ANSI code page, which loses every character
+// outside it.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
+
 // Writes text to standard error, ignoring failures.
 void WriteToStandardError(const std::string& text);
 
@@ -116,7 +124,11 @@ void WriteToStandardError(const std::string& text);
 |   sed -i do), except that a link to a device or FIFO (/dev/stdout) is
 |   written through. With follow_symlinks the link's target is replaced
 |   instead, and only when both the link and its target belong to the
-|   caller (kNotOwned otherwise).
+|   caller (kNotOwned otherwise). Windows: a symbolic link or junction
+|   is such a link; its directory is pinned by a handle that denies
+|   renaming and removal, and names are reached under its path. There
+|   are no owners in the POSIX sense, so a followed link is checked only
+|   for leading to a regular file (kNotOwned never comes back).
 +---------------------------------------------------------------------*/
 // Not errno values: conditions of the tool's own.
 const SysError kTargetChanged = -1;  // swapped by someone else meanwhile
@@ -165,6 +177,9 @@ private:
                                    bool&, std::string&, SysError&);
     SysError LocateLinkTarget(const std::string& target_path);
     FileHandle  m_Directory;
+    // Windows: the full path of m_Directory, under which every name is
+    // reached (the system has no calls relative to an open directory)
+    std::string m_DirectoryPath;
     bool        m_DirectorySyncable = false;
     std::string m_Name;  // within m_Directory
     Kind        m_Kind = MISSING;
@@ -179,7 +194,11 @@ private:
 |   the signal handlers remove when the process is interrupted. Commit
 |   gives it its mode, syncs it and puts it at the place's name. Discard
 |   (and the destructor of an uncommitted one) removes it. At most two
-|   exist at a time (an output and its check file).
+|   exist at a time (an output and its check file). Windows: always the
+|   hidden named file (FILE_ATTRIBUTE_HIDDEN, no mode), removed by the
+|   console control handler on Ctrl-C, Ctrl-Break, console close, logoff
+|   and shutdown; Commit flushes it and moves it into place with
+|   MOVEFILE_WRITE_THROUGH, and new_mode has no meaning there.
 +---------------------------------------------------------------------*/
 class TempOutput
 {
@@ -267,10 +286,6 @@ void DisableCoreDumps();
 void* AllocateSecretMemory(std::size_t size);
 // Wipes and frees what AllocateSecretMemory gave.
 void FreeSecretMemory(void* memory, std::size_t size);
-// Removes a variable from the environment (after its value was wiped in
-// place, so that no copy stays in the process's initial environment).
-void RemoveEnvironmentVariable(const char* name);
-
 // Makes sure descriptors 0, 1 and 2 are open, so that no file the tool
 // opens lands on one of them. A closed standard input or output is
 // replaced by /dev/null opened the wrong way round, so that using it
@@ -307,6 +322,7 @@ public:
 
 private:
     FileHandle m_Tty;
+    FileHandle m_Output;  // Windows: the console's output side (CONOUT$)
 };
 
 // Width in columns of the terminal that file is, 0 when it is not a

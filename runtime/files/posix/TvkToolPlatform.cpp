@@ -300,6 +300,12 @@ WriteAt(const FileHandle& file, const void* buffer, std::size_t size, NPT_UInt64
     return 0;
 }
 
+std::vector<std::string>
+CommandLineArguments(int argc, char** argv)
+{
+    return std::vector<std::string>(argv, argv + argc);
+}
+
 void
 WriteToStandardError(const std::string& text)
 {
@@ -988,12 +994,6 @@ FreeSecretMemory(void* memory, std::size_t size)
     NPT_WipeMemory(memory, length);
     munlock(memory, length);
     munmap(memory, length);
-}
-
-void
-RemoveEnvironmentVariable(const char* name)
-{
-    unsetenv(name);
 }
 
 /*----------------------------------------------------------------------
