@@ -22,7 +22,7 @@ tvk_managed_result_bytes
 tvk_managed_result_text
 tvk_managed_run"
 # Case-insensitive patterns of the DLLs every Windows has.
-system_dlls='^(kernel32|msvcrt|ucrtbase|advapi32|bcrypt|ntdll|user32|api-ms-win-.*)\.dll$'
+system_dlls='^(kernel32|msvcrt|ucrtbase|advapi32|bcrypt|ntdll|user32|shell32|api-ms-win-.*)\.dll$'
 
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
