@@ -43,9 +43,23 @@ class FileHandle
 public:
     FileHandle() = default;
     FileHandle(int fd, bool owned) : m_Fd(fd), m_Owned(owned) {}
-    ~FileHandle();
-    FileHandle(FileHandle&& other) noexcept;
-    FileHandle& operator=(FileHandle&& other) noexcept;
+    ~FileHandle() { Close(); }
+    FileHandle(FileHandle&& other) noexcept : m_Fd(other.m_Fd), m_Owned(other.m_Owned)
+    {
+        other.m_Fd = -1;
+        other.m_Owned = false;
+    }
+    FileHandle& operator=(FileHandle&& other) noexcept
+    {
+        if (this != &other) {
+            Close();
+            m_Fd = other.m_Fd;
+            m_Owned = other.m_Owned;
+            other.m_Fd = -1;
+            other.m_Owned = false;
+        }
+        return *this;
+    }
     FileHandle(const FileHandle&) = delete;
     FileHandle& operator=(const FileHandle&) = delete;
 

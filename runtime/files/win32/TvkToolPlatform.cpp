@@ -71,7 +71,7 @@
 namespace tvkcrypt {
 
 /*----------------------------------------------------------------------
-|   error words
+|   errors
 +---------------------------------------------------------------------*/
 // The errno value the tool reports for a Win32 error code.
 static SysError
@@ -127,42 +127,6 @@ static SysError
 LastError()
 {
     return FromWin32(GetLastError());
-}
-
-std::string
-ErrorText(SysError error)
-{
-    switch (error) {
-        case kTargetChanged: return "it was replaced by someone else meanwhile";
-        case kNotOwned:    return "the symbolic link or its target belongs to another user";
-        case ENOENT:       return "no such file";
-        case EACCES:       return "permission denied";
-        case EPERM:        return "operation not permitted";
-        case EISDIR:       return "is a directory";
-        case ENOTDIR:      return "not a directory";
-        case ENOSPC:       return "no space left on device";
-        case EFBIG:        return "file too large";
-        case EPIPE:        return "broken pipe";
-        case EIO:          return "input/output error";
-        case EROFS:        return "read-only file system";
-        case ENAMETOOLONG: return "file name too long";
-        case ELOOP:        return "too many levels of symbolic links";
-        case EMFILE:
-        case ENFILE:       return "too many open files";
-        case ENXIO:        return "no such device or address";
-        case EEXIST:       return "file exists";
-        case ENOMEM:       return "out of memory";
-        case EBUSY:        return "in use by another program";
-        case EILSEQ:       return "the name is not valid UTF-8";
-        case EINVAL:       return "invalid file name or argument";
-        case ENOSYS:       return "not supported here";
-        case EBADF:        return "bad file descriptor";
-        case ENOTEMPTY:    return "directory not empty";
-        default: break;
-    }
-    std::string text = std::strerror(error);
-    if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
-    return text;
 }
 
 /*----------------------------------------------------------------------
@@ -245,31 +209,6 @@ ToUtf8(const std::wstring& wide, std::string& text)
 /*----------------------------------------------------------------------
 |   FileHandle
 +---------------------------------------------------------------------*/
-FileHandle::~FileHandle()
-{
-    Close();
-}
-
-FileHandle::FileHandle(FileHandle&& other) noexcept
-    : m_Fd(other.m_Fd), m_Owned(other.m_Owned)
-{
-    other.m_Fd = -1;
-    other.m_Owned = false;
-}
-
-FileHandle&
-FileHandle::operator=(FileHandle&& other) noexcept
-{
-    if (this != &other) {
-        Close();
-        m_Fd = other.m_Fd;
-        m_Owned = other.m_Owned;
-        other.m_Fd = -1;
-        other.m_Owned = false;
-    }
-    return *this;
-}
-
 SysError
 FileHandle::Close()
 {

@@ -1,0 +1,59 @@
+/*****************************************************************
+| ErrorText.cpp - words for the errno values the platform layer reports.
+|
+| Both platform folders report failures as errno values (Windows
+| translates its own codes first), so one table serves them: short
+| lower-case words for the common conditions, the C library's text for
+| the rest.
+****************************************************************/
+#include "Platform.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+
+namespace tvkcrypt {
+
+std::string
+ErrorText(SysError error)
+{
+    switch (error) {
+        case kTargetChanged: return "it was replaced by someone else meanwhile";
+        case kNotOwned:    return "the symbolic link or its target belongs to another user";
+        case ENOENT:       return "no such file";
+        case EACCES:       return "permission denied";
+        case EPERM:        return "operation not permitted";
+        case EISDIR:       return "is a directory";
+        case ENOTDIR:      return "not a directory";
+        case ENOSPC:       return "no space left on device";
+#ifdef EDQUOT
+        case EDQUOT:       return "disk quota exceeded";
+#endif
+        case EFBIG:        return "file too large";
+        case EPIPE:        return "broken pipe";
+        case EIO:          return "input/output error";
+        case EROFS:        return "read-only file system";
+        case ENAMETOOLONG: return "file name too long";
+        case ELOOP:        return "too many levels of symbolic links";
+        case EMFILE:
+        case ENFILE:       return "too many open files";
+        case ENXIO:        return "no such device or address";
+        case EEXIST:       return "file exists";
+        case ENOMEM:       return "out of memory";
+#ifdef _WIN32
+        // what Windows codes come back as (see the win32 platform folder)
+        case EBUSY:        return "in use by another program";
+        case EILSEQ:       return "the name is not valid UTF-8";
+        case EINVAL:       return "invalid file name or argument";
+        case ENOSYS:       return "not supported here";
+        case EBADF:        return "bad file descriptor";
+        case ENOTEMPTY:    return "directory not empty";
+#endif
+        default: break;
+    }
+    std::string text = std::strerror(error);
+    if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+    return text;
+}
+
+}  // namespace tvkcrypt
