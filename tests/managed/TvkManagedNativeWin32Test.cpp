@@ -397,3 +397,39 @@ TEST(ManagedNativeDll, RunsOnTwoThreadsAtOnceAsAlone)
 }
 
 } // namespace
+
+extern "C" NPT_Result TvkTestRunWithStackShift(decltype(&tvk_managed_run) run, unsigned shift,
+                                               const char* password, NPT_Int32 direction,
+                                               const NPT_Byte* data, NPT_UInt32 size,
+                                               TVK_ManagedRun** result);
+
+// A 32-bit host may call with the stack aligned to 4 bytes only; the
+// DLL's vector code (hardware AES keeps blocks on the stack) must not
+// assume GCC's 16. Each shift reaches the entry point at another
+// alignment; a misaligned vector store would end the program here.
+TEST(ManagedNativeDll, RunsWhenCalledWithTheStackAlignedToFourBytesOnly)
+{
+    ASSERT_DLL_LOADED();
+    const EntryPoints& native = Dll().entry;
+    const std::string password = "stack alignment";
+    const Bytes cleartext = Pattern(70000, 7);
+    const Outcome expected = RunThroughDll(password, 0, cleartext);
+    ASSERT_EQ(expected.result, NPT_SUCCESS);
+    for (unsigned shift = 0; shift < 16; shift += 4) {
+        SCOPED_TRACE(shift);
+        for (NPT_Int32 direction : {0, 1}) {
+            const Bytes& input = direction == 0 ? cleartext : expected.bytes;
+            TVK_ManagedRun* run = nullptr;
+            ASSERT_EQ(TvkTestRunWithStackShift(native.run, shift, password.c_str(), direction,
+                                               input.data(), static_cast<NPT_UInt32>(input.size()),
+                                               &run),
+                      NPT_SUCCESS);
+            ASSERT_NE(run, nullptr);
+            NPT_UInt32 length = 0;
+            const NPT_Byte* bytes = native.result_bytes(run, &length);
+            const Bytes& want = direction == 0 ? expected.bytes : cleartext;
+            EXPECT_TRUE(Bytes(bytes, bytes + length) == want);
+            native.release(run);
+        }
+    }
+}
