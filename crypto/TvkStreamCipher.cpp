@@ -7,13 +7,17 @@
 #include <atomic>
 #include <cstring>
 
-#if !defined(TVK_CTR_NO_SIMD) && (defined(__SSE2__) || defined(_M_X64))
+#if !defined(TVK_CTR_NO_SIMD) && defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+// Every vector width compiled per function and chosen at run time, in
+// 32-bit builds too (which assume no SSE2 and so check for it).
 #include <immintrin.h>
 #define TVK_CTR_USE_SSE2 1
-#if defined(__GNUC__) && defined(__x86_64__)
-// wider paths compiled per function and chosen at run time
 #define TVK_CTR_USE_AVX 1
-#endif
+#define TVK_CTR_SSE2_TARGET __attribute__((target("sse2")))
+#elif !defined(TVK_CTR_NO_SIMD) && (defined(__SSE2__) || defined(_M_X64))
+#include <immintrin.h>
+#define TVK_CTR_USE_SSE2 1
+#define TVK_CTR_SSE2_TARGET
 #endif
 
 #include "NptUtils.h"
@@ -61,7 +65,7 @@ void XorPortable(const NPT_UInt8* in, NPT_UInt8* out, const NPT_UInt8* key, NPT_
 
 #if defined(TVK_CTR_USE_SSE2)
 // The 16-byte steps every vector width ends with.
-inline NPT_Size XorSse2Blocks(const NPT_UInt8* in, NPT_UInt8* out, __m128i k, NPT_Size i, NPT_Size count)
+TVK_CTR_SSE2_TARGET inline NPT_Size XorSse2Blocks(const NPT_UInt8* in, NPT_UInt8* out, __m128i k, NPT_Size i, NPT_Size count)
 {
     for (; i + 4 * kBlockSize <= count; i += 4 * kBlockSize) {
         __m128i d0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
@@ -80,7 +84,7 @@ inline NPT_Size XorSse2Blocks(const NPT_UInt8* in, NPT_UInt8* out, __m128i k, NP
     return i;
 }
 
-void XorSse2(const NPT_UInt8* in, NPT_UInt8* out, const NPT_UInt8* key, NPT_Size count)
+TVK_CTR_SSE2_TARGET void XorSse2(const NPT_UInt8* in, NPT_UInt8* out, const NPT_UInt8* key, NPT_Size count)
 {
     const __m128i k = _mm_loadu_si128(reinterpret_cast<const __m128i*>(key));
     NPT_Size i = XorSse2Blocks(in, out, k, 0, count);
@@ -148,7 +152,11 @@ bool ProcessorHas(TVK_CtrStreamCipher::XorWidth width)
             return true;
 #if defined(TVK_CTR_USE_SSE2)
         case TVK_CtrStreamCipher::XOR_WIDTH_SSE2:
+#if defined(__x86_64__) || defined(_M_X64) || defined(__SSE2__)
             return true;  // part of every x86-64 processor
+#else
+            return __builtin_cpu_supports("sse2");
+#endif
 #endif
 #if defined(TVK_CTR_USE_AVX)
         case TVK_CtrStreamCipher::XOR_WIDTH_AVX2:
