@@ -11,8 +11,10 @@ shift 2
 export WINEARCH="$arch"
 export WINEPREFIX="$prefix"
 export WINEDEBUG="${WINEDEBUG:--all}"
-# No desktop integration, no dialogs about missing Mono or Gecko.
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}"
+# No desktop integration, no dialogs about missing Mono or Gecko, and no
+# debugger: started on a crash, Wine's debugger prints a backtrace and can
+# leave the program with exit status 0, which would pass a crashed test.
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d}"
 
 if [ "$arch" = win64 ]; then
     loader=$(command -v wine64 || echo /usr/lib/wine/wine64)
