@@ -16,6 +16,7 @@
 #endif
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <map>
@@ -73,12 +74,34 @@ inline bool RegisterChildRole(const std::string& name, const ChildRole& role)
     return true;
 }
 
+inline int RunChildOnce(const std::string& role, const std::string& arg1, const std::string& arg2,
+                        HANDLE input, HANDLE output);
+
 // Starts this program as role with the two arguments and waits for it.
 // input and output (may be null) become the child's standard input and
 // output; the handles must be inheritable. Returns the exit code, or -1
 // when the child could not be started.
+//
+// No role exits with -1. A child that could not be started, or that
+// ended with -1 before its role ran (a start-up failure Wine shows
+// rarely on a loaded machine), is started again, twice at most, with a
+// note on standard error; the test then sees the role's own result.
 inline int RunChild(const std::string& role, const std::string& arg1, const std::string& arg2,
                     HANDLE input = nullptr, HANDLE output = nullptr)
+{
+    int code = -1;
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        code = RunChildOnce(role, arg1, arg2, input, output);
+        if (code != -1) break;
+        std::fprintf(stderr, "note: child '%s' did not start or ended with -1 (attempt %d, error %lu)\n",
+                     role.c_str(), attempt, static_cast<unsigned long>(GetLastError()));
+        Sleep(100);
+    }
+    return code;
+}
+
+inline int RunChildOnce(const std::string& role, const std::string& arg1, const std::string& arg2,
+                        HANDLE input, HANDLE output)
 {
     wchar_t program[MAX_PATH * 4];
     if (GetModuleFileNameW(nullptr, program, MAX_PATH * 4) == 0) return -1;
