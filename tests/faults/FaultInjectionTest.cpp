@@ -20,13 +20,13 @@
 #include <vector>
 
 #include "NptPlatformFaultPlan.h"
+#include "ToolChecks.h"
 #include "ToolRunner.h"
 #include "TvkCryptoHelper.h"
 
 namespace tvkcrypt_test {
 namespace {
 
-const char kPassword[] = "fault";
 const char kOriginal[] = "the target before the run";
 const char kOriginalCheck[] = "the target's check file before the run";
 
@@ -126,18 +126,6 @@ ReadLines(const std::string& path)
     return lines;
 }
 
-std::string
-LibraryEncrypt(const std::string& clear)
-{
-    TempDir dir;
-    WriteFile(dir / "in", clear);
-    EXPECT_EQ(TVK_CryptoHelper::EncryptDecryptWithPassword(kPassword, NPT_BlockCipher::ENCRYPT,
-                                                           (dir / "in").c_str(),
-                                                           (dir / "out").c_str()),
-              NPT_SUCCESS);
-    return ReadFile(dir / "out");
-}
-
 struct ToolScenario {
     std::string name;
     std::vector<std::string> args;  // "@" is the scratch directory
@@ -192,7 +180,7 @@ TEST_P(ToolFaultTest, ReportsEveryFaultAndLeavesTheTargetAlone)
 {
     const ToolScenario& s = GetParam();
     const std::string clear = PatternData(s.size, 7);
-    const std::string expected = LibraryEncrypt(clear);
+    const std::string expected = Library(clear, kPassword);
     TempDir scratch;
     const std::string trace_path = scratch / "trace";
     auto run = [&](const std::string& plan, const TempDir& dir) {
@@ -443,7 +431,7 @@ IsTerminalSite(const std::string& site)
 TEST(TerminalFaultTest, PromptFaultsAreReportedAndTheEchoComesBack)
 {
     const std::string clear = PatternData(3000, 7);
-    const std::string expected = LibraryEncrypt(clear);
+    const std::string expected = Library(clear, kPassword);
     TempDir scratch;
     const std::string trace_path = scratch / "trace";
     std::vector<std::string> trace;
@@ -492,7 +480,7 @@ TEST(TerminalFaultTest, PromptFaultsAreReportedAndTheEchoComesBack)
 TEST(TerminalFaultTest, TheProgressBarCopesWithoutTheTerminalWidth)
 {
     const std::string clear = PatternData(2u << 20, 7);
-    const std::string expected = LibraryEncrypt(clear);
+    const std::string expected = Library(clear, kPassword);
     TempDir scratch;
     const std::string trace_path = scratch / "trace";
     for (const Kind& kind : kKinds) {

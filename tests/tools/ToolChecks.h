@@ -30,7 +30,8 @@ SameBytes(const std::string& actual, const std::string& expected)
 
 // The library's file form applied to data.
 inline std::string
-Library(const std::string& data, const char* password, NPT_BlockCipher::Direction direction)
+Library(const std::string& data, const char* password,
+        NPT_BlockCipher::Direction direction = NPT_BlockCipher::ENCRYPT)
 {
     TempDir dir;
     WriteFile(dir / "in", data);

@@ -19,27 +19,15 @@
 #include "CheckFile.h"
 #include "NptDataBuffer.h"
 #include "NptSha256.h"
+#include "ToolChecks.h"
 #include "ToolRunner.h"
 #include "TvkCryptoHelper.h"
 
 namespace tvkcrypt_test {
 namespace {
 
-const char kPassword[] = "correct horse";
 const char kOld[] = "the file before the run";
 const std::size_t kCheckBlock = 1024;
-
-// The library's own encryption of data.
-std::string
-LibraryEncrypt(const std::string& data)
-{
-    TempDir dir;
-    WriteFile(dir / "in", data);
-    EXPECT_EQ(TVK_CryptoHelper::EncryptDecryptWithPassword(kPassword, NPT_BlockCipher::ENCRYPT,
-                                                           (dir / "in").c_str(), (dir / "out").c_str()),
-              NPT_SUCCESS);
-    return ReadFile(dir / "out");
-}
 
 // A check file for ciphertext with small blocks and a cheap derivation,
 // so that many runs stay fast; the tool reads any valid parameters.
@@ -70,7 +58,7 @@ Contains(const std::string& text, const std::string& part)
 // A directory with clear, enc (the library's encryption of clear),
 // enc.tvkcheck (small blocks) and out (an older file).
 struct Scene {
-    explicit Scene(std::size_t size) : clear(PatternData(size, 11)), enc(LibraryEncrypt(clear)) {
+    explicit Scene(std::size_t size) : clear(PatternData(size, 11)), enc(Library(clear, kPassword)) {
         WriteFile(dir / "clear", clear);
         WriteFile(dir / "enc", enc);
         WriteFile(dir / "enc.tvkcheck", MakeCheckFile(enc));
@@ -136,7 +124,7 @@ TEST(CheckFileTool, EncryptedFileIsTheSameWithAndWithoutItsCheckFile)
     TempDir dir;
     const std::string clear = PatternData(3 * 512 * 1024 + 77, 5);  // four tag blocks
     WriteFile(dir / "clear", clear);
-    const std::string expected = LibraryEncrypt(clear);
+    const std::string expected = Library(clear, kPassword);
 
     ASSERT_EQ(RunWithPassword({"encrypt", dir / "clear", "-o", dir / "with"}, kPassword).exit_code, 0);
     ASSERT_EQ(RunWithPassword({"encrypt", dir / "clear", "--no-check-file", "-o", dir / "without"}, kPassword)
@@ -169,7 +157,7 @@ TEST(CheckFileTool, CheckCreateMakesAVerifyingCheckFileForTheLibrarysFileForm)
 {
     TempDir dir;
     const std::string clear = PatternData(600 * 1024 + 5, 9);
-    WriteFile(dir / "enc", LibraryEncrypt(clear));
+    WriteFile(dir / "enc", Library(clear, kPassword));
     RunResult create = RunWithPassword({"check", "--create", dir / "enc"}, kPassword);
     ASSERT_EQ(create.exit_code, 0) << create.err;
     EXPECT_TRUE(Contains(create.err, "cannot be confirmed")) << create.err;
@@ -228,7 +216,7 @@ TEST(CheckFileTool, EveryFlippedBitIsFoundWhereverItIsRead)
 TEST(CheckFileTool, EveryBitOfASmallFileIsCovered)
 {
     const std::string clear = PatternData(24, 3);
-    const std::string enc = LibraryEncrypt(clear);
+    const std::string enc = Library(clear, kPassword);
     TempDir dir;
     WriteFile(dir / "enc.tvkcheck", MakeCheckFile(enc));
     for (std::size_t bit = 0; bit < enc.size() * 8; ++bit) {
@@ -288,7 +276,7 @@ WithChecksum(std::string bytes)
 TEST(CheckFileTool, DamagedOrForeignCheckFilesAreRefused)
 {
     const std::size_t size = 2 * kCheckBlock + 10;
-    const std::string good = MakeCheckFile(LibraryEncrypt(PatternData(size, 11)));
+    const std::string good = MakeCheckFile(Library(PatternData(size, 11), kPassword));
     std::string tag_changed = good;
     tag_changed[92] = static_cast<char>(tag_changed[92] ^ 1);
     std::string version = good;
@@ -413,7 +401,7 @@ TEST(CheckFileTool, ANewCheckFileBesideOldDataIsReportedNotAccepted)
 {
     // what a reader sees after a kill between the two renames
     Scene s(3000);
-    const std::string other = LibraryEncrypt(PatternData(3000, 99));
+    const std::string other = Library(PatternData(3000, 99), kPassword);
     WriteFile(s.dir / "enc.tvkcheck", MakeCheckFile(other));
     RunResult run = RunWithPassword({"check", s.dir / "enc"}, kPassword);
     EXPECT_EQ(run.exit_code, 1);

@@ -13,27 +13,15 @@
 #include <string>
 #include <vector>
 
+#include "ToolChecks.h"
 #include "ToolRunner.h"
 #include "TvkCryptoHelper.h"
 
 namespace tvkcrypt_test {
 namespace {
 
-const char kPassword[] = "p4ss";
 const char kOriginal[] = "someone else's precious content";
 const uid_t kOtherUser = 4321;
-
-std::string
-Encrypted(const std::string& clear)
-{
-    TempDir dir;
-    WriteFile(dir / "in", clear);
-    EXPECT_EQ(TVK_CryptoHelper::EncryptDecryptWithPassword(kPassword, NPT_BlockCipher::ENCRYPT,
-                                                           (dir / "in").c_str(),
-                                                           (dir / "out").c_str()),
-              NPT_SUCCESS);
-    return ReadFile(dir / "out");
-}
 
 bool
 IsLink(const std::string& path)
@@ -118,7 +106,7 @@ TEST_P(LinkTest, TheLinkIsReplacedUnlessFollowedAndOwned)
     if (c.follow) args.push_back("--follow-symlinks");
     RunResult run = RunWithPassword(args, kPassword);
 
-    const std::string expected = Encrypted("linked");
+    const std::string expected = Library("linked", kPassword);
     if (!c.message.empty()) {
         EXPECT_EQ(run.exit_code, 1);
         EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
@@ -193,7 +181,7 @@ TEST(OwnerRaceTest, ANameSwappedAfterTheCheckGivesNothingAway)
     EXPECT_TRUE(S_ISREG(st.st_mode));
     EXPECT_EQ(st.st_mode & 07777, 0600u);
     EXPECT_EQ(st.st_uid, geteuid());
-    EXPECT_EQ(ReadFile(out), Encrypted("private data"));
+    EXPECT_EQ(ReadFile(out), Library("private data", kPassword));
 }
 
 /*----------------------------------------------------------------------
@@ -320,7 +308,7 @@ TEST(PasswordFileTest, WarnsWhenOthersCanReadItButGoesOn)
             {"encrypt", dir / "clear", "-o", dir / "out", "--password-file", dir / "pw"}, "");
         EXPECT_EQ(run.exit_code, 0) << run.err;
         EXPECT_EQ(run.err.find("warning: password file") != std::string::npos, c.warned) << run.err;
-        EXPECT_EQ(ReadFile(dir / "out"), Encrypted("data"));
+        EXPECT_EQ(ReadFile(dir / "out"), Library("data", kPassword));
     }
 }
 

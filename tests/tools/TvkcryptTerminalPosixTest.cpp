@@ -13,24 +13,12 @@
 #include <thread>
 #include <vector>
 
+#include "ToolChecks.h"
 #include "ToolRunner.h"
 #include "TvkCryptoHelper.h"
 
 namespace tvkcrypt_test {
 namespace {
-
-std::string
-LibraryTransform(const std::string& data, const char* password,
-               NPT_BlockCipher::Direction direction = NPT_BlockCipher::ENCRYPT)
-{
-    TempDir dir;
-    WriteFile(dir / "in", data);
-    EXPECT_EQ(TVK_CryptoHelper::EncryptDecryptWithPassword(password, direction,
-                                                           (dir / "in").c_str(),
-                                                           (dir / "out").c_str()),
-              NPT_SUCCESS);
-    return ReadFile(dir / "out");
-}
 
 struct PromptCase {
     std::string name;
@@ -56,7 +44,7 @@ TEST_P(PromptTest, AsksWithoutEcho)
     TempDir dir;
     const std::string clear = PatternData(4000);
     WriteFile(dir / "clear", clear);
-    const std::string encrypted = LibraryTransform(clear, "s3cret word");
+    const std::string encrypted = Library(clear, "s3cret word");
     WriteFile(dir / "enc", encrypted);
     const std::string input = c.command == "encrypt" ? dir / "clear" : dir / "enc";
 
@@ -106,7 +94,7 @@ TEST(PromptEmptyTest, EnterGivesAnEmptyPasswordForDecrypting)
         RunOnTerminal({"decrypt", dir / "enc", "-o", dir / "out"}, {}, {{"Password: ", "\n"}});
     EXPECT_TRUE(result.all_steps_seen);
     EXPECT_EQ(result.run.exit_code, 0) << result.screen;
-    EXPECT_EQ(ReadFile(dir / "out"), LibraryTransform("some data", "", NPT_BlockCipher::DECRYPT));
+    EXPECT_EQ(ReadFile(dir / "out"), Library("some data", "", NPT_BlockCipher::DECRYPT));
 }
 
 // Ctrl-C at the prompt: the tool dies of SIGINT, but first turns the
@@ -155,7 +143,7 @@ TEST(ProgressTest, ShownForSlowUnknownSizeInputUnlessQuiet)
                 close(feed[1]);
             });
         EXPECT_EQ(result.run.exit_code, 0) << result.screen;
-        EXPECT_EQ(ReadFile(dir / "out"), LibraryTransform(chunk + chunk, "pw"));
+        EXPECT_EQ(ReadFile(dir / "out"), Library(chunk + chunk, "pw"));
         if (quiet) {
             EXPECT_EQ(result.screen, "");
         } else {
@@ -188,7 +176,7 @@ TEST(PromptTwiceTest, DecryptingOverAnExistingFileConfirmsThePassword)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TempDir dir;
-        WriteFile(dir / "enc", LibraryTransform(clear, "s3cret word"));
+        WriteFile(dir / "enc", Library(clear, "s3cret word"));
         if (c.target_exists) WriteFile(dir / "out", original);
         TerminalResult result =
             RunOnTerminal({"decrypt", dir / "enc", "--force", "-o", dir / "out"}, {}, c.steps);
@@ -248,7 +236,7 @@ TEST(PipedOutputTest, ThePromptStillReachesTheTerminal)
 {
     TempDir dir;
     const std::string clear = PatternData(4000);
-    WriteFile(dir / "enc", LibraryTransform(clear, "s3cret word"));
+    WriteFile(dir / "enc", Library(clear, "s3cret word"));
     PipeReader out(0);
     TerminalResult result = RunOnTerminal({"decrypt", dir / "enc"}, {}, {{"Password: ", "s3cret word\n"}},
                                           -1, nullptr, 30, out.WriteEnd());
