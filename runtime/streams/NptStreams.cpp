@@ -107,6 +107,8 @@ NPT_InputStream::Skip(NPT_Size count)
 {
     NPT_Position position = 0;
     NPT_CHECK(Tell(position));
+    // a target past 2^64 would wrap around to a position behind us
+    if (count > ~NPT_Position(0) - position) return NPT_ERROR_OUT_OF_RANGE;
     return Seek(position + count);
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "NptStreams.h"
+#include "NptSubInputStream.h"
 #include "TestStreams.h"
 
 using tvk_test::FakeInputStream;
@@ -77,6 +78,20 @@ TEST(StreamDefaults, SkipSeeksFromToldPosition)
     source.tell_result = NPT_ERROR_NOT_SUPPORTED;   // no Seek after a failed Tell
     EXPECT_EQ(NPT_ERROR_NOT_SUPPORTED, source.Skip(5));
     EXPECT_EQ(2, source.seek_calls);
+}
+
+TEST(StreamDefaults, SkipPastTwoToTheSixtyFourIsRefusedNotWrapped)
+{
+    // a window as large as the position type allows, over any source
+    NPT_InputStreamReference source(new FakeInputStream(MakePattern(16)));
+    NPT_SubInputStream window(source, 0, ~NPT_LargeSize(0));
+    const NPT_Position near_end = ~NPT_Position(0) - 2;
+    ASSERT_EQ(NPT_SUCCESS, window.Seek(near_end));
+    EXPECT_EQ(NPT_ERROR_OUT_OF_RANGE, window.Skip(5));
+    NPT_Position position = 0;
+    ASSERT_EQ(NPT_SUCCESS, window.Tell(position));
+    EXPECT_EQ(near_end, position);
+    EXPECT_EQ(NPT_SUCCESS, window.Skip(2));   // up to the very last position
 }
 
 TEST(StreamDefaults, WriteStringAndLine)
