@@ -91,6 +91,19 @@ NPT_Result NPT_BlockCipher::EncryptCbcBlocks(NPT_UInt8*       chain,
     return NPT_SUCCESS;
 }
 
+NPT_Result NPT_BlockCipher::DecryptCbcSingly(const NPT_UInt8* chain,
+                                             const NPT_UInt8* input,
+                                             NPT_UInt8*       output,
+                                             NPT_Size         count)
+{
+    for (NPT_Size i = 0; i < count; ++i) {
+        NPT_Result result = ProcessBlock(input + i * kBlockSize, output + i * kBlockSize);
+        if (NPT_FAILED(result)) return result;
+        XorBlock(output + i * kBlockSize, i == 0 ? chain : input + (i - 1) * kBlockSize);
+    }
+    return NPT_SUCCESS;
+}
+
 NPT_Result NPT_BlockCipher::DecryptCbcBlocks(NPT_UInt8*       chain,
                                              const NPT_UInt8* input,
                                              NPT_UInt8*       output,
@@ -113,7 +126,12 @@ NPT_Result NPT_BlockCipher::DecryptCbcBlocks(NPT_UInt8*       chain,
             cipher = saved;
         }
         NPT_Result result = ProcessBlocks(cipher, output + offset, blocks);
-        if (NPT_FAILED(result)) return result;
+        if (NPT_FAILED(result)) {
+            // Which blocks the batch finished is unknown: redo it one
+            // block at a time, so that every block before the failing
+            // one leaves fully decrypted, chaining XOR included.
+            return DecryptCbcSingly(chain, cipher, output + offset, blocks);
+        }
         XorBlock(output + offset, chain);
         for (NPT_Size i = 1; i < blocks; ++i) {
             XorBlock(output + offset + i * kBlockSize, cipher + (i - 1) * kBlockSize);

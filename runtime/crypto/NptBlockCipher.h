@@ -85,6 +85,16 @@ protected:
                                         const NPT_UInt8* input,
                                         NPT_UInt8*       output,
                                         NPT_Size         count);
+
+private:
+    // CBC decryption of count blocks with ProcessBlock alone, stopping
+    // at its first failure with every block before it fully decrypted;
+    // input must not overlap output. What DecryptCbcBlocks falls back
+    // to when a batch fails.
+    NPT_Result DecryptCbcSingly(const NPT_UInt8* chain,
+                                const NPT_UInt8* input,
+                                NPT_UInt8*       output,
+                                NPT_Size         count);
 };
 
 #endif // NPT_BLOCK_CIPHER_H

@@ -304,6 +304,53 @@ TEST_F(CbcTest, DecryptRefusesBadSizesWithoutTouchingOutput)
     EXPECT_EQ(Bytes(5, 3), Data(out));
 }
 
+// A toy decrypter that XORs 0x5c onto each block and fails, writing
+// nothing, on a block that starts with 0xff: its failure depends on the
+// block, not on how often it was called.
+class FailingDecrypter : public NPT_BlockCipher
+{
+public:
+    NPT_Size   GetBlockSize() override { return 16; }
+    Direction  GetDirection() override { return DECRYPT; }
+    Algorithm  GetAlgorithm() override { return AES_128; }
+    NPT_Result ProcessBlock(const NPT_UInt8* input, NPT_UInt8* output) override
+    {
+        if (input[0] == 0xff) return NPT_ERROR_INTERNAL;
+        for (int i = 0; i < 16; ++i) output[i] = static_cast<NPT_UInt8>(input[i] ^ 0x5c);
+        return NPT_SUCCESS;
+    }
+};
+
+TEST(CbcFailure, BlocksBeforeAFailingOneAreFullyDecrypted)
+{
+    // 48 blocks: two decryption batches; the failing block lies first,
+    // inside the first batch, at the start of the second and inside it
+    for (size_t failing : {size_t(0), size_t(1), size_t(5), size_t(32), size_t(40)}) {
+        for (bool in_place : {false, true}) {
+            SCOPED_TRACE(std::to_string(failing) + (in_place ? " in place" : " apart"));
+            Bytes cipher(48 * 16);
+            for (size_t i = 0; i < cipher.size(); ++i) cipher[i] = static_cast<NPT_UInt8>(i * 13 % 251);
+            cipher[failing * 16] = 0xff;
+            const Bytes iv(16, 0x21);
+            NPT_DataBuffer apart;
+            NPT_DataBuffer same(cipher.data(), static_cast<NPT_Size>(cipher.size()));
+            NPT_DataBuffer& out = in_place ? same : apart;
+            const Bytes original = cipher;
+            FailingDecrypter decrypter;
+            EXPECT_EQ(NPT_ERROR_INTERNAL,
+                      decrypter.ProcessCbc(out.GetData() ? out.GetData() : cipher.data(),
+                                           static_cast<NPT_Size>(cipher.size()), iv.data(), out));
+            for (size_t block = 0; block < failing; ++block) {
+                for (size_t i = 0; i < 16; ++i) {
+                    const NPT_UInt8 chain = block ? original[(block - 1) * 16 + i] : iv[i];
+                    ASSERT_EQ(original[block * 16 + i] ^ 0x5c ^ chain, out.UseData()[block * 16 + i])
+                        << "block " << block << " byte " << i;
+                }
+            }
+        }
+    }
+}
+
 TEST_F(CbcTest, BorrowedOutputTooSmallReportsItsErrorAndStaysUntouched)
 {
     const Bytes plain(16, 0x33);
