@@ -3,6 +3,7 @@
 ****************************************************************/
 #include "TvkManagedNative.h"
 
+#include <cstddef>
 #include <memory>
 #include <new>
 
@@ -13,6 +14,7 @@
 #include "NptStreams.h"
 #include "NptStringOutputStream.h"
 #include "NptStrings.h"
+#include "NptWipe.h"
 #include "TvkCryptoHelper.h"
 
 namespace {
@@ -39,8 +41,12 @@ struct TVK_ManagedRun
 
     void Release()
     {
-        delete text;
-        text = nullptr;
+        if (text) {
+            // the copy holds the result (cleartext when decrypting)
+            if (text->UseChars()) NPT_WipeMemory(text->UseChars(), std::size_t(text->GetCapacity()) + 1);
+            delete text;
+            text = nullptr;
+        }
         output.Release();
         input.Release();
         input_buffer.Clear(); // borrowed: frees nothing of the caller's

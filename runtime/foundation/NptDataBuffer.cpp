@@ -1,13 +1,16 @@
 /*****************************************************************
 | NptDataBuffer.cpp - NPT_DataBuffer.
 |
-| Owned blocks are allocated with new[] and released with delete[].
+| Owned blocks are allocated with new[] and released with delete[];
+| a block given up for a larger one is wiped first.
 | Growth through Reserve doubles the capacity; growth through
 | SetDataSize and SetData is to the exact size asked for.
 ****************************************************************/
 #include "NptDataBuffer.h"
 
 #include <cstring>
+
+#include "NptWipe.h"
 
 NPT_DataBuffer::NPT_DataBuffer()
     : m_BufferIsLocal(true), m_Buffer(nullptr), m_BufferSize(0), m_DataSize(0)
@@ -158,6 +161,9 @@ NPT_DataBuffer::ReallocateBuffer(NPT_Size size)
 
     NPT_Byte* block = new NPT_Byte[size];
     if (m_Buffer && m_DataSize) std::memcpy(block, m_Buffer, m_DataSize);
+    // the block left behind may hold cleartext (a memory stream growing
+    // as the sink of a decryption): it is wiped before it is freed
+    if (m_Buffer) NPT_WipeMemory(m_Buffer, m_BufferSize);
     delete[] m_Buffer;
     m_Buffer     = block;
     m_BufferSize = size;

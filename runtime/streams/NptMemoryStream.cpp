@@ -87,7 +87,12 @@ NPT_MemoryStream::NPT_MemoryStream(NPT_DataBuffer& buffer)
 
 NPT_MemoryStream::~NPT_MemoryStream()
 {
-    if (m_BufferIsLocal) delete m_Buffer;
+    if (m_BufferIsLocal) {
+        // what a stream of its own collected (cleartext, as the sink of a
+        // decryption) does not outlive it
+        if (m_Buffer->GetBufferSize()) NPT_WipeMemory(m_Buffer->UseData(), m_Buffer->GetBufferSize());
+        delete m_Buffer;
+    }
 }
 
 /*----------------------------------------------------------------------

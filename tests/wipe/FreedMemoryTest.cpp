@@ -15,6 +15,8 @@
 #include "NptStreamCopy.h"
 #include "NptStringOutputStream.h"
 #include "TestCipherStreams.h"
+#include "TvkCryptoHelper.h"
+#include "TvkManagedNative.h"
 #include "TvkDecryptingStream.h"
 #include "TvkEncryptingStream.h"
 
@@ -36,6 +38,8 @@ void* AllocateBlock(std::size_t size) noexcept
     BlockHeader* header = static_cast<BlockHeader*>(std::malloc(sizeof(BlockHeader) + size));
     if (header == nullptr) return nullptr;
     header->size = size;
+    // a fresh block never shows what an earlier one left in that memory
+    std::memset(header + 1, 0xa5, size);
     return header + 1;
 }
 
@@ -180,6 +184,51 @@ TEST(FreedMemory, StreamCopyWipesItsTransferBlock)
         EXPECT_EQ(watch.Count(), 0);
         EXPECT_EQ(copy, cleartext);
     }
+}
+
+// A memory stream of its own collecting a decryption grows through
+// several blocks; each one left behind, and the last when the stream
+// goes, is wiped.
+TEST(FreedMemory, MemoryStreamWipesTheBlocksItLeaves)
+{
+    Bytes cleartext = Repeated("CLEARTXT", 100000);
+    Bytes ciphertext = tvk_test::ReferenceCiphertext(cleartext);
+    Bytes collected;
+    FreedBlockWatch watch(kMarker);
+    {
+        BorrowedSource source(ciphertext);
+        NPT_InputStreamReference decrypting;
+        ASSERT_EQ(TVK_DecryptingStream::Create(source.stream, tvk_test::TestKey(), 16,
+                                               tvk_test::kFactory, decrypting, nullptr, 6),
+                  NPT_SUCCESS);
+        NPT_MemoryStream sink(16);
+        ASSERT_EQ(NPT_StreamToStreamCopy(*decrypting, sink), NPT_SUCCESS);
+        g_Watching = false;
+        collected.assign(sink.GetData(), sink.GetData() + sink.GetDataSize());
+        g_Watching = true;
+    }
+    EXPECT_EQ(watch.Count(), 0);
+    EXPECT_EQ(collected, cleartext);
+}
+
+// The managed entry point's run: the result, its text copy and the
+// collected string all go wiped.
+TEST(FreedMemory, ManagedRunWipesItsResultAndTextCopy)
+{
+    Bytes cleartext = Repeated("CLEARTXT", 10000);
+    NPT_DataBuffer key;
+    ASSERT_EQ(TVK_CryptoHelper::GenerateKey("password", key), NPT_SUCCESS);
+    Bytes ciphertext = tvk_test::ReferenceCiphertext(cleartext, 0, key.GetData());
+    FreedBlockWatch watch(kMarker);
+    TVK_ManagedRun* run = nullptr;
+    ASSERT_EQ(tvk_managed_run("password", 1, ciphertext.data(),
+                              static_cast<NPT_UInt32>(ciphertext.size()), &run),
+              NPT_SUCCESS);
+    const char* text = tvk_managed_result_text(run);
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(std::memcmp(text, cleartext.data(), cleartext.size()), 0);
+    tvk_managed_release(run);
+    EXPECT_EQ(watch.Count(), 0);
 }
 
 // Growing moves the string to larger blocks; each one left behind, and
