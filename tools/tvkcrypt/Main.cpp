@@ -31,7 +31,7 @@
 #include "CheckFileIo.h"
 #include "Options.h"
 #include "Password.h"
-#include "Platform.h"
+#include "ToolPlatform.h"
 #include "Progress.h"
 #include "QuotedName.h"
 #include "Transform.h"

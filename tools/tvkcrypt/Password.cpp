@@ -7,8 +7,8 @@
 #include <new>
 
 #include "NptWipe.h"
-#include "Platform.h"
-#include "PlatformText.h"
+#include "ToolPlatform.h"
+#include "SystemText.h"
 #include "QuotedName.h"
 
 namespace tvkcrypt {

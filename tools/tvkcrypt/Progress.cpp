@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "Platform.h"
+#include "ToolPlatform.h"
 
 namespace tvkcrypt {
 

@@ -32,7 +32,7 @@
 
 #include "NptResults.h"
 #include "NptTypes.h"
-#include "Platform.h"
+#include "ToolPlatform.h"
 
 namespace tvkcrypt {
 

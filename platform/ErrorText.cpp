@@ -6,7 +6,7 @@
 | lower-case words for the common conditions, the C library's text for
 | the rest.
 ****************************************************************/
-#include "Platform.h"
+#include "ToolPlatform.h"
 
 #include <cctype>
 #include <cerrno>

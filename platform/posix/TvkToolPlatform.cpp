@@ -1,15 +1,15 @@
 /*****************************************************************
 | TvkToolPlatform.cpp - POSIX implementation of the tvkcrypt tool's
-| system services (declared in tools/tvkcrypt/Platform.h). It lives in
-| the platform folder so that the library and the tool share one place
-| per operating system for everything that includes system headers; it
-| is linked into the tool only, not into libtvkcrypto.
+| system services (declared in ToolPlatform.h). It lives in the platform
+| folder so that the library and the tool share one place per operating
+| system for everything that includes system headers; it is linked into
+| the tool only, not into libtvkcrypto.
 ****************************************************************/
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE 1
 #endif
 
-#include "Platform.h"
+#include "ToolPlatform.h"
 
 #include <atomic>
 #include <cctype>

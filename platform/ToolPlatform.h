@@ -1,11 +1,11 @@
 /*****************************************************************
-| Platform.h - the operating-system services of the tvkcrypt tool.
+| ToolPlatform.h - the operating-system services of programs built on
+| the library: the tvkcrypt tool today.
 |
 | Everything that touches the operating system lives behind this
 | header, which itself includes no system header; its implementation
-| is in the platform folder (runtime/files/posix/TvkToolPlatform.cpp on
-| POSIX, runtime/files/win32/TvkToolPlatform.cpp on Windows), beside the
-| library's own. It covers opening and inspecting files, large reads and writes,
+| is in the platform folders (posix/TvkToolPlatform.cpp,
+| win32/TvkToolPlatform.cpp), beside the library's own. It covers opening and inspecting files, large reads and writes,
 | the temporary output file that replaces its target only on success,
 | writing an existing file in place, signal handling, the terminal
 | prompt without echo and the terminal's width. The rest of
@@ -16,8 +16,8 @@
 | words with ErrorText. Every function retries on EINTR. Objects here are used by one thread at a time, except that
 | ReadAt and WriteAll may run on several threads with distinct buffers.
 ****************************************************************/
-#ifndef TVKCRYPT_PLATFORM_H
-#define TVKCRYPT_PLATFORM_H
+#ifndef TVKCRYPT_TOOL_PLATFORM_H
+#define TVKCRYPT_TOOL_PLATFORM_H
 
 #include <cstddef>
 #include <string>
@@ -355,4 +355,4 @@ unsigned ProcessorCount();
 
 }  // namespace tvkcrypt
 
-#endif  // TVKCRYPT_PLATFORM_H
+#endif  // TVKCRYPT_TOOL_PLATFORM_H

@@ -1,6 +1,6 @@
 /*****************************************************************
 | TvkToolPlatform.cpp - Windows implementation of the tvkcrypt tool's
-| system services (declared in tools/tvkcrypt/Platform.h), over Win32
+| system services (declared in ToolPlatform.h), over Win32
 | and the C runtime. It is linked into the tool only, not into
 | libtvkcrypto.
 |
@@ -35,7 +35,7 @@
 #define NOMINMAX
 #endif
 
-#include "Platform.h"
+#include "ToolPlatform.h"
 
 #include <atomic>
 #include <cctype>
