@@ -1,6 +1,7 @@
 /*****************************************************************
 | TvkToolPlatform.cpp - POSIX implementation of the tvkcrypt tool's
-| system services (declared in ToolPlatform.h). It lives in the platform
+| system services (declared in FileHandle.h, OutputPlace.h, TempOutput.h,
+| Terminal.h, Signals.h, Hardening.h and SystemInfo.h). It lives in the platform
 | folder so that the library and the tool share one place per operating
 | system for everything that includes system headers; it is linked into
 | the tool only, not into libtvkcrypto.
@@ -9,7 +10,13 @@
 #define _GNU_SOURCE 1
 #endif
 
-#include "ToolPlatform.h"
+#include "FileHandle.h"
+#include "Hardening.h"
+#include "OutputPlace.h"
+#include "Signals.h"
+#include "SystemInfo.h"
+#include "TempOutput.h"
+#include "Terminal.h"
 
 #include <atomic>
 #include <cctype>

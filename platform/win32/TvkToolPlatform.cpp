@@ -1,6 +1,7 @@
 /*****************************************************************
 | TvkToolPlatform.cpp - Windows implementation of the tvkcrypt tool's
-| system services (declared in ToolPlatform.h), over Win32
+| system services (declared in FileHandle.h, OutputPlace.h, TempOutput.h,
+| Terminal.h, Signals.h, Hardening.h and SystemInfo.h), over Win32
 | and the C runtime. It is linked into the tool only, not into
 | libtvkcrypto.
 |
@@ -35,7 +36,13 @@
 #define NOMINMAX
 #endif
 
-#include "ToolPlatform.h"
+#include "FileHandle.h"
+#include "Hardening.h"
+#include "OutputPlace.h"
+#include "Signals.h"
+#include "SystemInfo.h"
+#include "TempOutput.h"
+#include "Terminal.h"
 
 #include <atomic>
 #include <cctype>

@@ -18,7 +18,7 @@
 
 #include "CheckFile.h"
 #include "NptTypes.h"
-#include "ToolPlatform.h"
+#include "TempOutput.h"
 
 namespace tvkcrypt {
 

@@ -29,11 +29,16 @@
 
 #include "CheckFile.h"
 #include "CheckFileIo.h"
+#include "FileHandle.h"
+#include "Hardening.h"
 #include "Options.h"
+#include "OutputPlace.h"
 #include "Password.h"
-#include "ToolPlatform.h"
 #include "Progress.h"
 #include "QuotedName.h"
+#include "Signals.h"
+#include "SystemInfo.h"
+#include "TempOutput.h"
 #include "Transform.h"
 
 #ifndef TVKCRYPT_VERSION

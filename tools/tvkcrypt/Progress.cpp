@@ -5,7 +5,9 @@
 
 #include <cstdio>
 
-#include "ToolPlatform.h"
+#include "FileHandle.h"
+#include "SystemInfo.h"
+#include "Terminal.h"
 
 namespace tvkcrypt {
 
