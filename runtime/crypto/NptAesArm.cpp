@@ -17,6 +17,7 @@
 | zero round key leaves SubBytes alone.
 ****************************************************************/
 #include "NptAesEngine.h"
+#include "NptCpuFeatures.h"
 
 #if defined(__aarch64__) && defined(__GNUC__)
 

@@ -75,9 +75,4 @@ const NPT_AesEngine* NPT_AesX86Engine();
 const NPT_AesEngine* NPT_AesArmEngine();
 const NPT_AesEngine& NPT_AesPortableEngine();
 
-// Whether the processor reports the ARMv8 AES instructions (false on
-// every other architecture). Asked of the operating system, so it lives
-// in the platform folder.
-bool NPT_CpuHasArmAes();
-
 #endif // NPT_AES_ENGINE_H

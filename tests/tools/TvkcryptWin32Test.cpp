@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "TempOutput.h"
 #include "Transform.h"
 #include "ToolChecks.h"
 #include "ToolRunner.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "PlatformText.h"
+#include "SystemText.h"
 
 using namespace tvkcrypt;
 

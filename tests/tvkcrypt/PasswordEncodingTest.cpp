@@ -12,7 +12,7 @@
 #include "NptDataBuffer.h"
 #include "NptDigest.h"
 #include "PasswordEncoding.h"
-#include "PlatformText.h"
+#include "SystemText.h"
 #include "TestHex.h"
 #include "TestJson.h"
 

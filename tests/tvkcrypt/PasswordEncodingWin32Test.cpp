@@ -12,7 +12,7 @@
 #include <string>
 
 #include "PasswordEncoding.h"
-#include "PlatformText.h"
+#include "SystemText.h"
 
 using namespace tvkcrypt;
 

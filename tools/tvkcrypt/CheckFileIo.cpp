@@ -6,9 +6,11 @@
 #include <cerrno>
 #include <vector>
 
+#include "FileHandle.h"
 #include "NptWipe.h"
 #include "Password.h"
 #include "QuotedName.h"
+#include "SystemInfo.h"
 
 namespace tvkcrypt {
 

@@ -18,7 +18,7 @@
 
 #include "CheckFile.h"
 #include "NptTypes.h"
-#include "Platform.h"
+#include "TempOutput.h"
 
 namespace tvkcrypt {
 

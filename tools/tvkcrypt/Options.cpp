@@ -14,124 +14,127 @@ static const char kPasswordRefusal[] =
     "passwords are not accepted on the command line, where other users can see them; "
     "use --password-file FILE, the TVK_PASSWORD environment variable, or the prompt";
 
+// The text of --help.
+static const char kHelpText[] =
+    "Usage: tvkcrypt encrypt [OPTIONS] [INPUT]\n"
+    "       tvkcrypt decrypt [OPTIONS] [INPUT]\n"
+    "       tvkcrypt check [--create] [OPTIONS] FILE\n"
+    "\n"
+    "Encrypts or decrypts INPUT (standard input when absent or '-') with a\n"
+    "password, writing to standard output or to the file given with -o.\n"
+    "The encrypted form is exactly as long as the cleartext; it carries no\n"
+    "header and no checksum, so by itself a wrong password is not detected:\n"
+    "it decrypts to wrong bytes. A check file beside it (see below) closes\n"
+    "that gap.\n"
+    "\n"
+    "Commands:\n"
+    "  encrypt                 encrypt INPUT; with -o FILE, FILE.tvkcheck is\n"
+    "                          written as well\n"
+    "  decrypt                 decrypt INPUT, verified against its check file\n"
+    "                          when there is one\n"
+    "  check                   verify the password and the data of FILE against\n"
+    "                          FILE.tvkcheck, writing nothing (exit 0 or 1)\n"
+    "\n"
+    "Options:\n"
+    "  -o, --output FILE       write to FILE instead of standard output\n"
+    "  -f, --force             replace FILE if it already exists\n"
+    "      --follow-symlinks   when FILE is a symbolic link, replace the file it\n"
+    "                          points to instead of the link (see below)\n"
+    "      --in-place          write into the existing FILE itself: works where\n"
+    "                          its directory is not writable, but is not atomic\n"
+    "                          (see below)\n"
+    "      --password-file F   read the password from the first line of F; '-'\n"
+    "                          reads it from standard input (not with data there)\n"
+    "      --password-encoding ENC\n"
+    "                          derive the key from the password converted to\n"
+    "                          ENC, not from its bytes as read (see below)\n"
+    "      --check-file PATH   the check file is PATH instead of the encrypted\n"
+    "                          file's name with .tvkcheck appended\n"
+    "      --no-check-file     neither write nor look for a check file\n"
+    "      --create            check only: make a check file for an existing\n"
+    "                          encrypted FILE (the password cannot be confirmed)\n"
+    "      --offset N          decrypt only: start at cleartext byte N\n"
+    "      --length M          decrypt only: produce at most M bytes\n"
+    "  -q, --quiet             no progress bar and no notices\n"
+    "  -qq, --quiet --quiet    no warnings about the data's safety either\n"
+    "  -h, --help              show this help and exit\n"
+    "  -V, --version           show the version and exit\n"
+    "N and M are byte counts; a suffix K, M, G or T multiplies by 1024,\n"
+    "1024^2, 1024^3 or 1024^4. With --offset the input is read from byte N\n"
+    "on (a file is seeked, a pipe is read and discarded up to N).\n"
+    "\n"
+    "Password, taken from the first of:\n"
+    "  1. --password-file F (its first line, without the line ending; the\n"
+    "     first line of standard input for '-');\n"
+    "  2. the environment variable TVK_PASSWORD, when set and not empty;\n"
+    "  3. a prompt on the terminal, without echo; asked twice when encrypting,\n"
+    "     and when decrypting with --force over an existing file.\n"
+    "The prompt goes to the terminal itself, so it shows even when standard\n"
+    "output is a pipe (tvkcrypt decrypt F | less).\n"
+    "Passwords are never taken from the command line, which other users can\n"
+    "see. With none of them (no terminal, as under cron) tvkcrypt fails\n"
+    "with status 1. An empty password is refused for encrypting (it is\n"
+    "accepted for decrypting data that was encrypted with one: press Enter\n"
+    "at the prompt). End of input (Ctrl-D) at the prompt gives up.\n"
+    "\n"
+    "Password encoding:\n"
+    "  The key comes from the password's bytes, so one password in two\n"
+    "  encodings gives two keys. tvkcrypt reads the password as UTF-8 text (a\n"
+    "  byte order mark at the start of a password file is dropped) and keys\n"
+    "  with its bytes as read. Data encrypted through the .NET entry point\n"
+    "  was keyed with the Windows ANSI code page instead: for it, give\n"
+    "  --password-encoding with that code page (cp1252 in western Europe and\n"
+    "  the Americas), or 'ansi' on Windows for the system's own. A password\n"
+    "  with a character the encoding lacks is refused. ENC is one of utf8,\n"
+    "  ansi, cp1250, cp1251, cp1252, cp1253, cp1254, cp1255, cp1256, cp1257,\n"
+    "  latin1, iso-8859-2, iso-8859-15, cp437, cp850, cp866 and koi8-r\n"
+    "  (case-insensitive; windows-125N, iso-8859-1, latin2, latin9 and utf-8\n"
+    "  work too).\n"
+    "\n"
+    "Output files:\n"
+    "  The result is written to an unnamed temporary file in FILE's directory\n"
+    "  (a hidden named one where the file system has no unnamed files), synced,\n"
+    "  and renamed over FILE only when everything succeeded; on any failure or\n"
+    "  interruption FILE is left as it was. An existing FILE keeps its\n"
+    "  permissions (and owner, where allowed); a new one is created with\n"
+    "  mode 0600. A FILE that is a device or a FIFO (such as /dev/null) is\n"
+    "  written directly; a block device (a disk) only with --force.\n"
+    "  A FILE that is a symbolic link is itself replaced by the output (as mv\n"
+    "  does) and its target is left alone; with --follow-symlinks the\n"
+    "  target is replaced instead, and only when both the link and the target\n"
+    "  belong to the user running tvkcrypt. A link to a device or FIFO (such\n"
+    "  as /dev/stdout) is written through.\n"
+    "  INPUT and FILE may be the same file (with --force): it is replaced only\n"
+    "  after all of it has been read. Encrypted output is not written to a\n"
+    "  terminal, and standard output may not be the input file itself.\n"
+    "  The directory must be writable for the temporary file. --in-place (with\n"
+    "  --force) writes into an existing regular FILE instead (opened without\n"
+    "  truncating it, cut to the output's length at the end): it keeps its inode,\n"
+    "  links and owner, but it is not atomic: a failure or interruption leaves\n"
+    "  FILE partly written, and FILE may not be INPUT. It writes a check file\n"
+    "  only when --check-file names one.\n"
+    "\n"
+    "Check files:\n"
+    "  A check file holds a password verifier and a tag per 512 KiB block of\n"
+    "  ciphertext. It is written together with the output: both files are\n"
+    "  replaced, or neither. With it, decrypt refuses a wrong password before\n"
+    "  any output is created and stops with \"FILE is damaged or was changed\"\n"
+    "  when the data does not match (a range checks the blocks it touches);\n"
+    "  a file output is then left as it was. To standard output, each block\n"
+    "  is verified before it is written, so the output stops at the first\n"
+    "  damaged block, and the exit status is 1. The encrypted file itself is\n"
+    "  unchanged, and whoever can replace both files can replace both.\n"
+    "\n"
+    "The key stream of this format repeats every 4 GiB; encrypting more than\n"
+    "that weakens the encryption, and tvkcrypt warns (even with -q; -qq\n"
+    "hides the warning).\n"
+    "\n"
+    "Exit status: 0 success, 1 failure, 2 usage error.\n";
+
 std::string
 HelpText()
 {
-    return
-        "Usage: tvkcrypt encrypt [OPTIONS] [INPUT]\n"
-        "       tvkcrypt decrypt [OPTIONS] [INPUT]\n"
-        "       tvkcrypt check [--create] [OPTIONS] FILE\n"
-        "\n"
-        "Encrypts or decrypts INPUT (standard input when absent or '-') with a\n"
-        "password, writing to standard output or to the file given with -o.\n"
-        "The encrypted form is exactly as long as the cleartext; it carries no\n"
-        "header and no checksum, so by itself a wrong password is not detected:\n"
-        "it decrypts to wrong bytes. A check file beside it (see below) closes\n"
-        "that gap.\n"
-        "\n"
-        "Commands:\n"
-        "  encrypt                 encrypt INPUT; with -o FILE, FILE.tvkcheck is\n"
-        "                          written as well\n"
-        "  decrypt                 decrypt INPUT, verified against its check file\n"
-        "                          when there is one\n"
-        "  check                   verify the password and the data of FILE against\n"
-        "                          FILE.tvkcheck, writing nothing (exit 0 or 1)\n"
-        "\n"
-        "Options:\n"
-        "  -o, --output FILE       write to FILE instead of standard output\n"
-        "  -f, --force             replace FILE if it already exists\n"
-        "      --follow-symlinks   when FILE is a symbolic link, replace the file it\n"
-        "                          points to instead of the link (see below)\n"
-        "      --in-place          write into the existing FILE itself: works where\n"
-        "                          its directory is not writable, but is not atomic\n"
-        "                          (see below)\n"
-        "      --password-file F   read the password from the first line of F; '-'\n"
-        "                          reads it from standard input (not with data there)\n"
-        "      --password-encoding ENC\n"
-        "                          derive the key from the password converted to\n"
-        "                          ENC, not from its bytes as read (see below)\n"
-        "      --check-file PATH   the check file is PATH instead of the encrypted\n"
-        "                          file's name with .tvkcheck appended\n"
-        "      --no-check-file     neither write nor look for a check file\n"
-        "      --create            check only: make a check file for an existing\n"
-        "                          encrypted FILE (the password cannot be confirmed)\n"
-        "      --offset N          decrypt only: start at cleartext byte N\n"
-        "      --length M          decrypt only: produce at most M bytes\n"
-        "  -q, --quiet             no progress bar and no notices\n"
-        "  -qq, --quiet --quiet    no warnings about the data's safety either\n"
-        "  -h, --help              show this help and exit\n"
-        "  -V, --version           show the version and exit\n"
-        "N and M are byte counts; a suffix K, M, G or T multiplies by 1024,\n"
-        "1024^2, 1024^3 or 1024^4. With --offset the input is read from byte N\n"
-        "on (a file is seeked, a pipe is read and discarded up to N).\n"
-        "\n"
-        "Password, taken from the first of:\n"
-        "  1. --password-file F (its first line, without the line ending; the\n"
-        "     first line of standard input for '-');\n"
-        "  2. the environment variable TVK_PASSWORD, when set and not empty;\n"
-        "  3. a prompt on the terminal, without echo; asked twice when encrypting,\n"
-        "     and when decrypting with --force over an existing file.\n"
-        "The prompt goes to the terminal itself, so it shows even when standard\n"
-        "output is a pipe (tvkcrypt decrypt F | less).\n"
-        "Passwords are never taken from the command line, which other users can\n"
-        "see. With none of them (no terminal, as under cron) tvkcrypt fails\n"
-        "with status 1. An empty password is refused for encrypting (it is\n"
-        "accepted for decrypting data that was encrypted with one: press Enter\n"
-        "at the prompt). End of input (Ctrl-D) at the prompt gives up.\n"
-        "\n"
-        "Password encoding:\n"
-        "  The key comes from the password's bytes, so one password in two\n"
-        "  encodings gives two keys. tvkcrypt reads the password as UTF-8 text (a\n"
-        "  byte order mark at the start of a password file is dropped) and keys\n"
-        "  with its bytes as read. Data encrypted through the .NET entry point\n"
-        "  was keyed with the Windows ANSI code page instead: for it, give\n"
-        "  --password-encoding with that code page (cp1252 in western Europe and\n"
-        "  the Americas), or 'ansi' on Windows for the system's own. A password\n"
-        "  with a character the encoding lacks is refused. ENC is one of utf8,\n"
-        "  ansi, cp1250, cp1251, cp1252, cp1253, cp1254, cp1255, cp1256, cp1257,\n"
-        "  latin1, iso-8859-2, iso-8859-15, cp437, cp850, cp866 and koi8-r\n"
-        "  (case-insensitive; windows-125N, iso-8859-1, latin2, latin9 and utf-8\n"
-        "  work too).\n"
-        "\n"
-        "Output files:\n"
-        "  The result is written to an unnamed temporary file in FILE's directory\n"
-        "  (a hidden named one where the file system has no unnamed files), synced,\n"
-        "  and renamed over FILE only when everything succeeded; on any failure or\n"
-        "  interruption FILE is left as it was. An existing FILE keeps its\n"
-        "  permissions (and owner, where allowed); a new one is created with\n"
-        "  mode 0600. A FILE that is a device or a FIFO (such as /dev/null) is\n"
-        "  written directly; a block device (a disk) only with --force.\n"
-        "  A FILE that is a symbolic link is itself replaced by the output (as mv\n"
-        "  does) and its target is left alone; with --follow-symlinks the\n"
-        "  target is replaced instead, and only when both the link and the target\n"
-        "  belong to the user running tvkcrypt. A link to a device or FIFO (such\n"
-        "  as /dev/stdout) is written through.\n"
-        "  INPUT and FILE may be the same file (with --force): it is replaced only\n"
-        "  after all of it has been read. Encrypted output is not written to a\n"
-        "  terminal, and standard output may not be the input file itself.\n"
-        "  The directory must be writable for the temporary file. --in-place (with\n"
-        "  --force) writes into an existing regular FILE instead (opened without\n"
-        "  truncating it, cut to the output's length at the end): it keeps its inode,\n"
-        "  links and owner, but it is not atomic: a failure or interruption leaves\n"
-        "  FILE partly written, and FILE may not be INPUT. It writes a check file\n"
-        "  only when --check-file names one.\n"
-        "\n"
-        "Check files:\n"
-        "  A check file holds a password verifier and a tag per 512 KiB block of\n"
-        "  ciphertext. It is written together with the output: both files are\n"
-        "  replaced, or neither. With it, decrypt refuses a wrong password before\n"
-        "  any output is created and stops with \"FILE is damaged or was changed\"\n"
-        "  when the data does not match (a range checks the blocks it touches);\n"
-        "  a file output is then left as it was. To standard output, each block\n"
-        "  is verified before it is written, so the output stops at the first\n"
-        "  damaged block, and the exit status is 1. The encrypted file itself is\n"
-        "  unchanged, and whoever can replace both files can replace both.\n"
-        "\n"
-        "The key stream of this format repeats every 4 GiB; encrypting more than\n"
-        "that weakens the encryption, and tvkcrypt warns (even with -q; -qq\n"
-        "hides the warning).\n"
-        "\n"
-        "Exit status: 0 success, 1 failure, 2 usage error.\n";
+    return kHelpText;
 }
 
 // Parses a byte count: decimal digits with an optional binary suffix.
@@ -164,8 +167,36 @@ ParseByteCount(const std::string& text, NPT_UInt64& value)
 
 namespace {
 
+// The commands, by name.
+struct CommandName {
+    const char*      name;
+    Options::Command command;
+};
+
+const CommandName kCommandNames[] = {
+    {"encrypt", Options::ENCRYPT},
+    {"decrypt", Options::DECRYPT},
+    {"check",   Options::CHECK},
+};
+
+// "encrypt, decrypt or check"
+std::string
+CommandList()
+{
+    std::string list;
+    const std::size_t count = sizeof(kCommandNames) / sizeof(kCommandNames[0]);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i > 0) list += i + 1 < count ? ", " : " or ";
+        list += kCommandNames[i].name;
+    }
+    return list;
+}
+
 // Walks argv, handing out option values from "--name=value", "--name
-// value", "-xVALUE" and "-x VALUE".
+// value", "-xVALUE" and "-x VALUE". Every option is a line of
+// kOptionRules: its long name, its letter (0: none), whether it takes a
+// value, and the member that applies it (with the name as given, for
+// messages, and the value, empty when it takes none).
 class Parser
 {
 public:
@@ -175,6 +206,15 @@ public:
     bool Run();
 
 private:
+    typedef bool (Parser::*Apply)(const std::string& name, const std::string& value);
+    struct OptionRule {
+        const char* name;
+        char        letter;
+        bool        takes_value;
+        Apply       apply;
+    };
+    static const OptionRule kOptionRules[];
+
     bool Fail(const std::string& message) {
         m_Error = message;
         return false;
@@ -182,10 +222,30 @@ private:
     bool TakeValue(const std::string& name, const char* inline_value, std::string& value);
     bool LongOption(const std::string& arg);
     bool ShortOptions(const std::string& arg);
+    bool SetCommand();
     bool SetOnce(bool& seen, const std::string& name);
-    bool SetOutput(const std::string& name, const std::string& value);
     bool SetCount(const std::string& name, const std::string& value, bool& has, NPT_UInt64& count);
     bool CheckFileOptions();
+
+    // the options' effects
+    bool ShowHelp(const std::string&, const std::string&) { m_Options.action = Options::SHOW_HELP; return true; }
+    bool ShowVersion(const std::string&, const std::string&) { m_Options.action = Options::SHOW_VERSION; return true; }
+    bool SetForce(const std::string&, const std::string&) { m_Options.force = true; return true; }
+    bool SetFollowSymlinks(const std::string&, const std::string&) { m_Options.follow_symlinks = true; return true; }
+    bool AddQuiet(const std::string&, const std::string&) { ++m_Options.quiet; return true; }
+    bool SetInPlace(const std::string&, const std::string&) { m_Options.in_place = true; return true; }
+    bool SetNoCheckFile(const std::string&, const std::string&) { m_Options.no_check_file = true; return true; }
+    bool SetCreate(const std::string&, const std::string&) { m_Options.create_check = true; return true; }
+    bool SetOutput(const std::string& name, const std::string& value);
+    bool SetPasswordFile(const std::string& name, const std::string& value);
+    bool SetPasswordEncoding(const std::string& name, const std::string& value);
+    bool SetCheckFile(const std::string& name, const std::string& value);
+    bool SetOffset(const std::string& name, const std::string& value) {
+        return SetCount(name, value, m_Options.has_offset, m_Options.offset);
+    }
+    bool SetLength(const std::string& name, const std::string& value) {
+        return SetCount(name, value, m_Options.has_length, m_Options.length);
+    }
 
     int                 m_Argc;
     const char* const*  m_Argv;
@@ -197,6 +257,23 @@ private:
     bool m_SeenPasswordFile = false;
     bool m_SeenPasswordEncoding = false;
     bool m_SeenCheckFile = false;
+};
+
+const Parser::OptionRule Parser::kOptionRules[] = {
+    {"--help",              'h', false, &Parser::ShowHelp},
+    {"--version",           'V', false, &Parser::ShowVersion},
+    {"--force",             'f', false, &Parser::SetForce},
+    {"--follow-symlinks",   0,   false, &Parser::SetFollowSymlinks},
+    {"--quiet",             'q', false, &Parser::AddQuiet},
+    {"--in-place",          0,   false, &Parser::SetInPlace},
+    {"--output",            'o', true,  &Parser::SetOutput},
+    {"--password-file",     0,   true,  &Parser::SetPasswordFile},
+    {"--password-encoding", 0,   true,  &Parser::SetPasswordEncoding},
+    {"--check-file",        0,   true,  &Parser::SetCheckFile},
+    {"--no-check-file",     0,   false, &Parser::SetNoCheckFile},
+    {"--create",            0,   false, &Parser::SetCreate},
+    {"--offset",            0,   true,  &Parser::SetOffset},
+    {"--length",            0,   true,  &Parser::SetLength},
 };
 
 bool
@@ -229,6 +306,31 @@ Parser::SetOutput(const std::string& name, const std::string& value)
 }
 
 bool
+Parser::SetPasswordFile(const std::string& name, const std::string& value)
+{
+    if (!SetOnce(m_SeenPasswordFile, name)) return false;
+    if (value.empty()) return Fail("option '--password-file' needs a file name");
+    m_Options.password_file = value;
+    return true;
+}
+
+bool
+Parser::SetPasswordEncoding(const std::string& name, const std::string& value)
+{
+    if (!SetOnce(m_SeenPasswordEncoding, name)) return false;
+    return PasswordEncoding::Find(value, m_Options.password_encoding, m_Error);
+}
+
+bool
+Parser::SetCheckFile(const std::string& name, const std::string& value)
+{
+    if (!SetOnce(m_SeenCheckFile, name)) return false;
+    if (value.empty()) return Fail("option '--check-file' needs a file name");
+    m_Options.check_file = value;
+    return true;
+}
+
+bool
 Parser::SetCount(const std::string& name, const std::string& value, bool& has, NPT_UInt64& count)
 {
     if (!SetOnce(has, name)) return false;
@@ -248,70 +350,15 @@ Parser::LongOption(const std::string& arg)
         name = arg.substr(0, equals);
         inline_value = m_Argv[m_Index] + equals + 1;
     }
-    std::string value;
-    auto no_value = [&]() {
-        if (inline_value != nullptr) return Fail("option '" + name + "' takes no value");
-        return true;
-    };
-
-    if (name == "--help") {
-        m_Options.action = Options::SHOW_HELP;
-        return no_value();
-    }
-    if (name == "--version") {
-        m_Options.action = Options::SHOW_VERSION;
-        return no_value();
-    }
-    if (name == "--force") {
-        m_Options.force = true;
-        return no_value();
-    }
-    if (name == "--follow-symlinks") {
-        m_Options.follow_symlinks = true;
-        return no_value();
-    }
-    if (name == "--quiet") {
-        ++m_Options.quiet;
-        return no_value();
-    }
-    if (name == "--in-place") {
-        m_Options.in_place = true;
-        return no_value();
-    }
-    if (name == "--output") {
-        return TakeValue(name, inline_value, value) && SetOutput(name, value);
-    }
-    if (name == "--password-file") {
-        if (!TakeValue(name, inline_value, value) || !SetOnce(m_SeenPasswordFile, name)) return false;
-        if (value.empty()) return Fail("option '--password-file' needs a file name");
-        m_Options.password_file = value;
-        return true;
-    }
-    if (name == "--password-encoding") {
-        if (!TakeValue(name, inline_value, value) || !SetOnce(m_SeenPasswordEncoding, name)) return false;
-        return PasswordEncoding::Find(value, m_Options.password_encoding, m_Error);
-    }
-    if (name == "--check-file") {
-        if (!TakeValue(name, inline_value, value) || !SetOnce(m_SeenCheckFile, name)) return false;
-        if (value.empty()) return Fail("option '--check-file' needs a file name");
-        m_Options.check_file = value;
-        return true;
-    }
-    if (name == "--no-check-file") {
-        m_Options.no_check_file = true;
-        return no_value();
-    }
-    if (name == "--create") {
-        m_Options.create_check = true;
-        return no_value();
-    }
-    if (name == "--offset") {
-        return TakeValue(name, inline_value, value) &&
-               SetCount(name, value, m_Options.has_offset, m_Options.offset);
-    }
-    if (name == "--length") {
-        return TakeValue(name, inline_value, value) &&
-               SetCount(name, value, m_Options.has_length, m_Options.length);
+    for (const OptionRule& rule : kOptionRules) {
+        if (name != rule.name) continue;
+        std::string value;
+        if (!rule.takes_value) {
+            if (inline_value != nullptr) return Fail("option '" + name + "' takes no value");
+        } else if (!TakeValue(name, inline_value, value)) {
+            return false;
+        }
+        return (this->*rule.apply)(name, value);
     }
     // --password, --password=..., --passphrase, --pass ...
     if (name.compare(0, 6, "--pass") == 0) return Fail(kPasswordRefusal);
@@ -322,23 +369,38 @@ bool
 Parser::ShortOptions(const std::string& arg)
 {
     for (std::size_t i = 1; i < arg.size(); ++i) {
-        char c = arg[i];
-        switch (c) {
-            case 'h': m_Options.action = Options::SHOW_HELP; break;
-            case 'V': m_Options.action = Options::SHOW_VERSION; break;
-            case 'f': m_Options.force = true; break;
-            case 'q': ++m_Options.quiet; break;
-            case 'p': return Fail(kPasswordRefusal);
-            case 'o': {
-                std::string value;
-                const char* rest = i + 1 < arg.size() ? m_Argv[m_Index] + i + 1 : nullptr;
-                return TakeValue("-o", rest, value) && SetOutput("-o", value);
-            }
-            default:
-                return Fail(std::string("unknown option '-") + c + "'");
+        const char c = arg[i];
+        if (c == 'p') return Fail(kPasswordRefusal);
+        const OptionRule* found = nullptr;
+        for (const OptionRule& rule : kOptionRules) {
+            if (rule.letter == c) found = &rule;
         }
+        if (found == nullptr) return Fail(std::string("unknown option '-") + c + "'");
+        const std::string name = std::string("-") + c;
+        if (!found->takes_value) {
+            if (!(this->*found->apply)(name, std::string())) return false;
+            continue;
+        }
+        // the rest of the word is the value, or else the next word
+        std::string value;
+        const char* rest = i + 1 < arg.size() ? m_Argv[m_Index] + i + 1 : nullptr;
+        return TakeValue(name, rest, value) && (this->*found->apply)(name, value);
     }
     return true;
+}
+
+bool
+Parser::SetCommand()
+{
+    if (m_Operands.empty()) return Fail("missing command: " + CommandList());
+    const std::string& command = m_Operands[0];
+    for (const CommandName& entry : kCommandNames) {
+        if (command == entry.name) {
+            m_Options.command = entry.command;
+            return true;
+        }
+    }
+    return Fail("unknown command " + QuotedName(command) + ": use " + CommandList());
 }
 
 bool
@@ -360,17 +422,7 @@ Parser::Run()
     // --help and --version win over everything else on the line
     if (m_Options.action != Options::RUN) return true;
 
-    if (m_Operands.empty()) return Fail("missing command: encrypt, decrypt or check");
-    const std::string& command = m_Operands[0];
-    if (command == "encrypt") {
-        m_Options.command = Options::ENCRYPT;
-    } else if (command == "decrypt") {
-        m_Options.command = Options::DECRYPT;
-    } else if (command == "check") {
-        m_Options.command = Options::CHECK;
-    } else {
-        return Fail("unknown command " + QuotedName(command) + ": use encrypt, decrypt or check");
-    }
+    if (!SetCommand()) return false;
     if (m_Operands.size() > 2) return Fail("unexpected argument " + QuotedName(m_Operands[2]));
     if (m_Operands.size() == 2) {
         if (m_Operands[1].empty()) return Fail("empty input file name");

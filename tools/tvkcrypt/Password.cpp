@@ -6,10 +6,12 @@
 #include <cstring>
 #include <new>
 
+#include "FileHandle.h"
+#include "Hardening.h"
 #include "NptWipe.h"
-#include "Platform.h"
-#include "PlatformText.h"
 #include "QuotedName.h"
+#include "SystemText.h"
+#include "Terminal.h"
 
 namespace tvkcrypt {
 

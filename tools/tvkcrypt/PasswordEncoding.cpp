@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "NptWipe.h"
-#include "PlatformText.h"
+#include "SystemText.h"
 #include "QuotedName.h"
 
 namespace tvkcrypt {

@@ -5,7 +5,9 @@
 
 #include <cstdio>
 
-#include "Platform.h"
+#include "FileHandle.h"
+#include "SystemInfo.h"
+#include "Terminal.h"
 
 namespace tvkcrypt {
 

@@ -32,7 +32,8 @@
 
 #include "NptResults.h"
 #include "NptTypes.h"
-#include "Platform.h"
+#include "FileHandle.h"
+#include "SysError.h"
 
 namespace tvkcrypt {
 

@@ -7,7 +7,7 @@
 | auxiliary vector (AT_HWCAP). On every other architecture the answer is
 | no. No state; callable from any thread.
 ****************************************************************/
-#include "NptAesEngine.h"
+#include "NptCpuFeatures.h"
 
 #if defined(__aarch64__) && defined(__linux__)
 #include <sys/auxv.h>

@@ -1,6 +1,6 @@
 /*****************************************************************
-| TvkToolText.cpp - Windows implementation of the tvkcrypt tool's text
-| services (declared in tools/tvkcrypt/PlatformText.h).
+| SystemText.cpp - Windows implementation of the tvkcrypt tool's text
+| services (declared in SystemText.h).
 |
 | The environment is read from the process's own (UTF-16) block, not
 | from the C runtime's narrow copy, which holds the value already
@@ -16,7 +16,7 @@
 #define NOMINMAX
 #endif
 
-#include "PlatformText.h"
+#include "SystemText.h"
 
 #include <climits>
 #include <cstdlib>

@@ -1,12 +1,13 @@
 /*****************************************************************
-| ErrorText.cpp - words for the errno values the platform layer reports.
+| SysError.cpp - words for the errno values the platform services
+| report.
 |
 | Both platform folders report failures as errno values (Windows
 | translates its own codes first), so one table serves them: short
 | lower-case words for the common conditions, the C library's text for
 | the rest.
 ****************************************************************/
-#include "Platform.h"
+#include "SysError.h"
 
 #include <cctype>
 #include <cerrno>

@@ -1,9 +1,9 @@
 /*****************************************************************
-| TvkToolText.cpp - POSIX implementation of the tvkcrypt tool's text
-| services (declared in tools/tvkcrypt/PlatformText.h): the password
+| SystemText.cpp - POSIX implementation of the tvkcrypt tool's text
+| services (declared in SystemText.h): the password
 | in the environment is taken as bytes, and there is no ANSI code page.
 ****************************************************************/
-#include "PlatformText.h"
+#include "SystemText.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -7,7 +7,7 @@
 | answer is no (x86 engines ask CPUID themselves). No state; callable
 | from any thread.
 ****************************************************************/
-#include "NptAesEngine.h"
+#include "NptCpuFeatures.h"
 
 #if defined(_M_ARM64) || defined(__aarch64__)
 #ifndef WIN32_LEAN_AND_MEAN

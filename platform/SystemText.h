@@ -1,11 +1,10 @@
 /*****************************************************************
-| PlatformText.h - the text services of the tvkcrypt tool that depend
+| SystemText.h - the text services of the tvkcrypt tool that depend
 | on the operating system: the password in the environment, and the
 | system's ANSI code page.
 |
-| Like Platform.h it includes no system header; the implementations
-| are runtime/files/posix/TvkToolText.cpp and
-| runtime/files/win32/TvkToolText.cpp.
+| Like the other headers of this folder it includes no system header;
+| the implementations are posix/SystemText.cpp and win32/SystemText.cpp.
 |
 | TakeEnvironmentSecret runs once, first thing in the process, before
 | any thread starts (it changes the environment). On POSIX the value is
@@ -20,8 +19,8 @@
 | has no such code page (POSIX) AnsiCodePage is 0 and Utf8ToAnsi gives
 | TEXT_UNAVAILABLE. Both may be called from any thread.
 ****************************************************************/
-#ifndef TVKCRYPT_PLATFORM_TEXT_H
-#define TVKCRYPT_PLATFORM_TEXT_H
+#ifndef TVKCRYPT_SYSTEM_TEXT_H
+#define TVKCRYPT_SYSTEM_TEXT_H
 
 #include <cstddef>
 
@@ -63,4 +62,4 @@ TextConversion Utf8ToAnsi(const char* text, std::size_t length, char* output, st
 
 }  // namespace tvkcrypt
 
-#endif  // TVKCRYPT_PLATFORM_TEXT_H
+#endif  // TVKCRYPT_SYSTEM_TEXT_H

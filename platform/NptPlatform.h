@@ -2,11 +2,10 @@
 | NptPlatform.h - the operating-system functions the file layer needs.
 |
 | Private to the files layer (not installed). One implementation per
-| platform folder: runtime/files/posix/ (Linux) and runtime/files/win32/
-| (Windows); the build picks one. Those folders are the only places in
-| the library that include operating-system headers. Each function gives
-| one small contract; the portable code in NptFile.cpp and NptStdcFile.cpp
-| builds on these alone.
+| platform folder: platform/posix/ (Linux) and platform/win32/ (Windows);
+| the build picks one. The platform folders are the only places that
+| include operating-system headers. Each function gives one small
+| contract; the portable code of runtime/files builds on these alone.
 |
 | Paths are NUL-terminated UTF-8 bytes. POSIX passes them to the system
 | unchanged; Windows converts them to UTF-16 and refuses a path that is

@@ -1,0 +1,189 @@
+/*****************************************************************
+| OutputPlace.cpp - POSIX implementation of OutputPlace.h: everything
+| relative to the open directory of the output, never through a link
+| swapped in at the name.
+****************************************************************/
+#ifndef _GNU_SOURCE
+#define _GNU_SOURCE 1
+#endif
+
+#include "OutputPlace.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "FileStat.h"
+#include "NptPlatformFault.h"
+
+namespace tvkcrypt {
+
+/*----------------------------------------------------------------------
+|   OutputPlace
++---------------------------------------------------------------------*/
+static std::string
+DirectoryOf(const std::string& path)
+{
+    std::string::size_type slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+static std::string
+BaseOf(const std::string& path)
+{
+    std::string::size_type slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+SysError
+OutputPlace::Locate(const std::string& path, bool follow_symlinks)
+{
+    m_Kind = MISSING;
+    m_Found = FileInfo();
+    std::string directory = DirectoryOf(path);
+    m_Name = BaseOf(path);
+    if (m_Name.empty() || m_Name == "." || m_Name == "..") {
+        // "dir/" and the like name a directory, or nothing usable
+        m_Directory = FileHandle();
+        struct stat st;
+        if (NPT_PlatformCall("tool.stat", [&] { return stat(path.c_str(), &st); }) != 0) return errno;
+        if (!S_ISDIR(st.st_mode)) return ENOTDIR;
+        m_Kind = DIRECTORY;
+        return 0;
+    }
+    // read access lets the directory be synced after the rename; a
+    // directory we may only search and write is still usable
+    int fd = NPT_PlatformCall("tool.open-directory", [&] {
+        return open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    });
+    m_DirectorySyncable = fd >= 0;
+    if (fd < 0 && errno == EACCES) {
+        fd = NPT_PlatformCall("tool.open-directory", [&] {
+            return open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        });
+    }
+    if (fd < 0) return errno;
+    m_Directory = FileHandle(fd, true);
+
+    struct stat st;
+    SysError error = StatAt(fd, m_Name.c_str(), AT_SYMLINK_NOFOLLOW, st);
+    if (error == ENOENT) return 0;
+    if (error) return error;
+    if (S_ISLNK(st.st_mode)) {
+        struct stat target;
+        if (StatAt(fd, m_Name.c_str(), 0, target) == 0 && !S_ISREG(target.st_mode) &&
+            !S_ISDIR(target.st_mode)) {
+            // a link to a device or FIFO, like /dev/stdout: a stream
+            FillInfo(target, m_Found);
+            m_Kind = STREAM;
+            return 0;
+        }
+        if (!follow_symlinks) {
+            m_Kind = LINK;
+            return 0;
+        }
+        // write through the link, into the target's own directory, only
+        // when neither could have been planted by someone else
+        const uid_t self = geteuid();
+        if (st.st_uid != self) return kNotOwned;
+        char* resolved = realpath(path.c_str(), nullptr);
+        if (resolved == nullptr) return errno;
+        std::string target_path(resolved);
+        std::free(resolved);
+        return LocateLinkTarget(target_path);
+    }
+    FillInfo(st, m_Found);
+    if (S_ISREG(st.st_mode)) {
+        m_Kind = FILE;
+    } else if (S_ISDIR(st.st_mode)) {
+        m_Kind = DIRECTORY;
+    } else {
+        m_Kind = STREAM;
+    }
+    return 0;
+}
+
+SysError
+OutputPlace::LocateLinkTarget(const std::string& target_path)
+{
+    m_Name = BaseOf(target_path);
+    std::string directory = DirectoryOf(target_path);
+    int fd = NPT_PlatformCall("tool.open-directory", [&] {
+        return open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    });
+    m_DirectorySyncable = fd >= 0;
+    if (fd < 0 && errno == EACCES) {
+        fd = NPT_PlatformCall("tool.open-directory", [&] {
+            return open(directory.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        });
+    }
+    if (fd < 0) return errno;
+    m_Directory = FileHandle(fd, true);
+    struct stat st;
+    if (SysError error = StatAt(fd, m_Name.c_str(), AT_SYMLINK_NOFOLLOW, st)) return error;
+    FillInfo(st, m_Found);
+    if (S_ISDIR(st.st_mode)) {
+        m_Kind = DIRECTORY;
+        return 0;
+    }
+    // realpath leaves no link at the end; anything else was swapped in
+    if (!S_ISREG(st.st_mode)) return kTargetChanged;
+    if (st.st_uid != geteuid()) return kNotOwned;
+    m_Kind = FILE;
+    return 0;
+}
+
+SysError
+OutputPlace::OpenStream(FileHandle& file) const
+{
+    int fd = NPT_PlatformCall("tool.open-output", [&] {
+        return openat(m_Directory.Fd(), m_Name.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    });
+    if (fd < 0) return errno;
+    FileHandle opened(fd, true);
+    FileInfo info;
+    if (SysError error = StatHandle(opened, info)) return error;
+    // a file swapped in since the check would be overwritten in place
+    if (info.kind != FileInfo::OTHER) return kTargetChanged;
+    file = std::move(opened);
+    return 0;
+}
+
+SysError
+OutputPlace::OpenInPlace(FileHandle& file) const
+{
+    int fd = NPT_PlatformCall("tool.open-in-place", [&] {
+        return openat(m_Directory.Fd(), m_Name.c_str(), O_WRONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+    });
+    if (fd < 0) {
+        // O_NOFOLLOW met a link: the name was swapped since it was checked
+        return errno == ELOOP ? kTargetChanged : errno;
+    }
+    FileHandle opened(fd, true);
+    FileInfo info;
+    if (SysError error = StatHandle(opened, info)) return error;
+    if (info.kind != FileInfo::REGULAR || !info.SameFileAs(m_Found)) return kTargetChanged;
+    file = std::move(opened);
+    return 0;
+}
+
+SysError
+FinishInPlace(const FileHandle& file, NPT_UInt64 size)
+{
+    if (size > static_cast<NPT_UInt64>(INT64_MAX)) return EFBIG;
+    if (NPT_PlatformCall("tool.ftruncate", [&] {
+            return ftruncate(file.Fd(), static_cast<off_t>(size));
+        }) != 0) {
+        return errno;
+    }
+    if (NPT_PlatformCall("tool.fsync", [&] { return fsync(file.Fd()); }) != 0) return errno;
+    return 0;
+}
+
+}  // namespace tvkcrypt

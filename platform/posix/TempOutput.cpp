@@ -1,0 +1,369 @@
+/*****************************************************************
+| TempOutput.cpp - POSIX implementation of TempOutput.h: unnamed
+| temporaries (O_TMPFILE) where the file system has them, hidden named
+| ones elsewhere, and renames that never replace what they must not.
+****************************************************************/
+#ifndef _GNU_SOURCE
+#define _GNU_SOURCE 1
+#endif
+
+#include "TempOutput.h"
+
+#include <atomic>
+#include <cerrno>
+#include <ctime>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "FileStat.h"
+#include "NptPlatformFault.h"
+#include "SignalState.h"
+
+#ifndef RENAME_NOREPLACE
+#define RENAME_NOREPLACE (1 << 0)
+#endif
+#ifndef RENAME_EXCHANGE
+#define RENAME_EXCHANGE (1 << 1)
+#endif
+
+namespace tvkcrypt {
+
+/*----------------------------------------------------------------------
+|   TempOutput
++---------------------------------------------------------------------*/
+// A fresh hidden name beside the target: ".NAME.tvkcrypt-XXXXXX".
+static std::string
+TemporaryName(const std::string& target, unsigned attempt)
+{
+    static std::atomic<unsigned> counter{0};
+    std::string base = target;
+    // keep the name within the usual 255-byte limit of one path component
+    if (base.size() > 200) base.resize(200);
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    unsigned long long seed = static_cast<unsigned long long>(now.tv_nsec) ^
+                              (static_cast<unsigned long long>(getpid()) << 20) ^
+                              (static_cast<unsigned long long>(counter++) << 40) ^ attempt;
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::string suffix;
+    for (int i = 0; i < 6; ++i) {
+        seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+        suffix += letters[(seed >> 33) % (sizeof(letters) - 1)];
+    }
+    return "." + base + ".tvkcrypt-" + suffix;
+}
+
+SysError
+TempOutput::Create(const OutputPlace& place)
+{
+    Discard();
+    m_Place = &place;
+    const int directory = place.m_Directory.Fd();
+    SignalBlock block;
+    // an unnamed file needs a way to name it at the end: linkat through
+    // /proc (or AT_EMPTY_PATH, which takes a privilege)
+    if (access("/proc/self/fd", X_OK) == 0) {
+        int fd = NPT_PlatformCall("tool.open-temp", [&] {
+            return openat(directory, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        });
+        if (fd >= 0) {
+            m_File = FileHandle(fd, true);
+            return 0;
+        }
+        // file systems without unnamed files say so in several ways
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT) {
+            return errno;
+        }
+    }
+    for (unsigned attempt = 0;; ++attempt) {
+        std::string name = TemporaryName(place.m_Name, attempt);
+        int fd = NPT_PlatformCall("tool.open-temp-named", [&] {
+            return openat(directory, name.c_str(),
+                          O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        });
+        if (fd < 0) {
+            if (errno == EEXIST && attempt < 100) continue;
+            return errno;
+        }
+        m_File = FileHandle(fd, true);
+        m_Name = name;
+        m_Slot = RememberTemporary(directory, name);
+        return 0;
+    }
+}
+
+// Gives an unnamed temporary a hidden name, so that it can take the
+// target's place by rename. Call with the terminating signals blocked.
+SysError
+TempOutput::GiveName(std::string& name)
+{
+    const int directory = m_Place->m_Directory.Fd();
+    for (unsigned attempt = 0;; ++attempt) {
+        name = TemporaryName(m_Place->m_Name, attempt);
+        std::string self = "/proc/self/fd/" + std::to_string(m_File.Fd());
+        int result = NPT_PlatformCall("tool.linkat", [&] {
+            return linkat(AT_FDCWD, self.c_str(), directory, name.c_str(), AT_SYMLINK_FOLLOW);
+        });
+        if (result == 0) {
+            m_Name = name;
+            m_Slot = RememberTemporary(directory, name);
+            return 0;
+        }
+        if (errno != EEXIST || attempt >= 100) return errno;
+    }
+}
+
+// Renames from to to within directory unless to exists (EEXIST then), in
+// one atomic step, so that a file created at to after it was checked is
+// never replaced. Where the file system has no such rename, a hard link
+// does the same (link fails on an existing name) and the old name goes.
+static SysError
+RenameNoReplace(int directory, const std::string& from, const char* to, SysError& leftover_error)
+{
+    leftover_error = 0;
+    if (NPT_PlatformCall("tool.renameat2", [&] {
+            return static_cast<int>(syscall(SYS_renameat2, directory, from.c_str(), directory, to,
+                                            RENAME_NOREPLACE));
+        }) == 0) {
+        return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return errno;
+    if (NPT_PlatformCall("tool.linkat", [&] {
+            return linkat(directory, from.c_str(), directory, to, 0);
+        }) != 0) {
+        return errno;
+    }
+    if (NPT_PlatformCall("tool.unlinkat", [&] { return unlinkat(directory, from.c_str(), 0); }) != 0) {
+        leftover_error = errno;
+    }
+    return 0;
+}
+
+// Puts the named temporary at the place's name, replacing whatever is
+// there; the output takes the permissions and owner of a regular file it
+// replaces. Call with the terminating signals blocked.
+SysError
+TempOutput::Replace(const std::string& name)
+{
+    const int directory = m_Place->m_Directory.Fd();
+    const char* target = m_Place->m_Name.c_str();
+    // hold the object at the name open while it is replaced: its inode
+    // number cannot then be reused by anything swapped in meanwhile
+    FileHandle held;
+    struct stat old;
+    SysError error = 0;
+    int fd = NPT_PlatformCall("tool.open-replaced", [&] {
+        return openat(directory, target, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    });
+    if (fd < 0) {
+        error = errno;
+    } else {
+        held = FileHandle(fd, true);
+        if (NPT_PlatformCall("tool.fstat", [&] { return fstat(fd, &old); }) != 0) error = errno;
+    }
+    // gone meanwhile: the name is free again, and stays free for nobody
+    if (error == ENOENT) {
+        error = RenameNoReplace(directory, name, target, m_LeftoverError);
+        if (!error && m_LeftoverError) m_Leftover = name;
+        return error;
+    }
+    if (error) return error;
+    if (S_ISREG(old.st_mode)) {
+        // best effort: only root may give a file away
+        NPT_PlatformCall("tool.fchown", [&] { return fchown(m_File.Fd(), old.st_uid, old.st_gid); });
+        if (NPT_PlatformCall("tool.fchmod", [&] {
+                return fchmod(m_File.Fd(), old.st_mode & 07777);
+            }) != 0) {
+            return errno;
+        }
+    }
+    // swap the two names in one step, then make sure that what left the
+    // target's name is the file whose owner and mode were taken: if the
+    // name was swapped meanwhile, swap back and touch nothing
+    int exchanged = NPT_PlatformCall("tool.renameat2", [&] {
+        return static_cast<int>(syscall(SYS_renameat2, directory, name.c_str(), directory, target,
+                                        RENAME_EXCHANGE));
+    });
+    if (exchanged == 0) {
+        struct stat gone;
+        error = StatAt(directory, name.c_str(), AT_SYMLINK_NOFOLLOW, gone);
+        if (error || gone.st_dev != old.st_dev || gone.st_ino != old.st_ino) {
+            NPT_PlatformCall("tool.renameat2", [&] {
+                return static_cast<int>(syscall(SYS_renameat2, directory, name.c_str(), directory,
+                                                target, RENAME_EXCHANGE));
+            });
+            return kTargetChanged;
+        }
+        // the old file now has the temporary's name
+        if (NPT_PlatformCall("tool.unlinkat", [&] { return unlinkat(directory, name.c_str(), 0); }) != 0) {
+            m_LeftoverError = errno;
+            m_Leftover = name;
+        }
+        return 0;
+    }
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return errno;
+    // no exchange on this file system: check again just before a plain
+    // rename, which still never leaves this directory
+    struct stat now;
+    error = StatAt(directory, target, AT_SYMLINK_NOFOLLOW, now);
+    if (error) return error;
+    if (now.st_dev != old.st_dev || now.st_ino != old.st_ino) return kTargetChanged;
+    if (NPT_PlatformCall("tool.renameat", [&] {
+            return renameat(directory, name.c_str(), directory, target);
+        }) != 0) {
+        return errno;
+    }
+    return 0;
+}
+
+SysError
+TempOutput::Commit(unsigned new_mode, bool replace)
+{
+    if (!m_File.IsOpen() || m_Place == nullptr) return EBADF;
+    m_Leftover.clear();
+    m_LeftoverError = 0;
+    const int directory = m_Place->m_Directory.Fd();
+    const bool syncable = m_Place->m_DirectorySyncable;
+    const char* target = m_Place->m_Name.c_str();
+    if (NPT_PlatformCall("tool.fchmod", [&] {
+            return fchmod(m_File.Fd(), static_cast<mode_t>(new_mode & 07777));
+        }) != 0) {
+        return errno;
+    }
+    if (NPT_PlatformCall("tool.fsync", [&] { return fsync(m_File.Fd()); }) != 0) return errno;
+    {
+        SignalBlock block;
+        SysError error = 0;
+        if (!replace && m_Name.empty()) {
+            // an unnamed file gets the name only if it is still free
+            std::string self = "/proc/self/fd/" + std::to_string(m_File.Fd());
+            if (NPT_PlatformCall("tool.linkat", [&] {
+                    return linkat(AT_FDCWD, self.c_str(), directory, target, AT_SYMLINK_FOLLOW);
+                }) != 0) {
+                error = errno;
+            }
+        } else {
+            std::string name = m_Name;
+            if (name.empty()) error = GiveName(name);
+            if (!error && replace) {
+                error = Replace(name);
+            } else if (!error) {
+                error = RenameNoReplace(directory, name, target, m_LeftoverError);
+                if (!error && m_LeftoverError) m_Leftover = name;
+            }
+            if (!error) {
+                ForgetTemporary(m_Slot);
+                m_Name.clear();
+            }
+        }
+        if (error) return error;
+    }
+    // the name is in place. fsync has reported any write error already,
+    // so a late one from close is not worth undoing a finished replace
+    m_File.Close();
+    m_Place = nullptr;
+    // make the rename itself durable. The target is already replaced, so
+    // a failure here is only reported (a directory we may not open for
+    // reading, or a file system that cannot sync one, EINVAL, is not a
+    // failure)
+    m_DirectorySyncError = 0;
+    if (syncable && NPT_PlatformCall("tool.fsync-directory", [&] { return fsync(directory); }) != 0 &&
+        errno != EINVAL) {
+        m_DirectorySyncError = errno;
+    }
+    return 0;
+}
+
+void
+TempOutput::Discard()
+{
+    m_File.Close();
+    if (!m_Name.empty() && m_Place != nullptr) {
+        SignalBlock block;
+        const int directory = m_Place->m_Directory.Fd();
+        NPT_PlatformCall("tool.unlinkat", [&] { return unlinkat(directory, m_Name.c_str(), 0); });
+        ForgetTemporary(m_Slot);
+    }
+    m_Name.clear();
+    m_Place = nullptr;
+}
+
+SysError
+TempOutput::Sync()
+{
+    if (!m_File.IsOpen()) return EBADF;
+    if (NPT_PlatformCall("tool.fsync", [&] { return fsync(m_File.Fd()); }) != 0) return errno;
+    return 0;
+}
+
+// Gives the file at the place's name a second, hidden name, so that it
+// can be put back; kept stays empty when there is nothing at the name.
+static SysError
+KeepAside(int directory, const std::string& name, std::string& kept)
+{
+    kept.clear();
+    for (unsigned attempt = 0;; ++attempt) {
+        std::string aside = TemporaryName(name, attempt);
+        if (NPT_PlatformCall("tool.linkat", [&] {
+                return linkat(directory, name.c_str(), directory, aside.c_str(), 0);
+            }) == 0) {
+            kept = aside;
+            return 0;
+        }
+        if (errno == ENOENT) return 0;
+        if (errno != EEXIST || attempt >= 100) return errno;
+    }
+}
+
+SysError
+CommitTogether(TempOutput& first, const OutputPlace& first_place, bool first_replace,
+               TempOutput& second, unsigned second_mode, bool second_replace, bool& first_failed,
+               std::string& leftover, SysError& leftover_error)
+{
+    first_failed = false;
+    leftover.clear();
+    leftover_error = 0;
+    // the slow part before the window between the two names
+    if (SysError error = second.Sync()) return error;
+    const int directory = first_place.m_Directory.Fd();
+    const std::string& name = first_place.m_Name;
+    SignalBlock block;
+    std::string kept;
+    SysError error = 0;
+    if (first_replace) error = KeepAside(directory, name, kept);
+    if (!error) error = first.Commit(0600, first_replace);
+    if (error) {
+        first_failed = true;
+        if (!kept.empty()) {
+            NPT_PlatformCall("tool.unlinkat", [&] { return unlinkat(directory, kept.c_str(), 0); });
+        }
+        return error;
+    }
+    error = second.Commit(second_mode, second_replace);
+    if (error) {
+        // the first name goes back to what it was; when even that
+        // fails, leftover tells the caller where the old file is
+        if (!kept.empty()) {
+            if (NPT_PlatformCall("tool.renameat", [&] {
+                    return renameat(directory, kept.c_str(), directory, name.c_str());
+                }) != 0) {
+                leftover = kept;
+                leftover_error = errno;
+            }
+        } else if (NPT_PlatformCall("tool.unlinkat", [&] { return unlinkat(directory, name.c_str(), 0); }) != 0) {
+            leftover_error = errno;
+        }
+        return error;
+    }
+    if (!kept.empty() &&
+        NPT_PlatformCall("tool.unlinkat", [&] { return unlinkat(directory, kept.c_str(), 0); }) != 0) {
+        leftover = kept;
+        leftover_error = errno;
+    }
+    return 0;
+}
+
+}  // namespace tvkcrypt

@@ -1,0 +1,299 @@
+/*****************************************************************
+| OutputPlace.cpp - Windows implementation of OutputPlace.h: the
+| directory pinned by a handle that denies renaming and removal, and
+| every name reached under its path.
+****************************************************************/
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+
+#include "OutputPlace.h"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <windows.h>
+#include <fcntl.h>
+
+#include "Win32Support.h"
+
+#ifndef IO_REPARSE_TAG_MOUNT_POINT
+#define IO_REPARSE_TAG_MOUNT_POINT 0xA0000003L
+#endif
+#ifndef IO_REPARSE_TAG_SYMLINK
+#define IO_REPARSE_TAG_SYMLINK 0xA000000CL
+#endif
+
+namespace tvkcrypt {
+
+/*----------------------------------------------------------------------
+|   OutputPlace
++---------------------------------------------------------------------*/
+// Opens whatever is at path for looking only; follow false: a link is
+// opened itself, not its target.
+static HANDLE
+OpenToInspect(const std::wstring& path, bool follow)
+{
+    DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    return CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                       flags, nullptr);
+}
+
+// Whether an open object is a symbolic link or a junction (other
+// reparse points, like files kept in a cloud, are ordinary files).
+static bool
+IsLink(HANDLE handle)
+{
+    FILE_ATTRIBUTE_TAG_INFO tag;
+    if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof(tag))) {
+        BY_HANDLE_FILE_INFORMATION data;
+        return GetFileInformationByHandle(handle, &data) &&
+               (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    }
+    return (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
+           (tag.ReparseTag == IO_REPARSE_TAG_SYMLINK || tag.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT);
+}
+
+static bool
+IsMissing(SysError error)
+{
+    return error == ENOENT;
+}
+
+// Pins a directory: open for listing and shared for reading and writing
+// but not deletion, so that nobody can rename or remove it while the
+// handle is open, and every name built on its path stays inside it.
+static SysError
+PinDirectory(const std::wstring& directory, FileHandle& pinned)
+{
+    HANDLE handle = CreateFileW(SystemPath(directory).c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return LastError();
+    BY_HANDLE_FILE_INFORMATION data;
+    if (!GetFileInformationByHandle(handle, &data)) {
+        SysError error = LastError();
+        CloseHandle(handle);
+        return error;
+    }
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        CloseHandle(handle);
+        return ENOTDIR;
+    }
+    return Adopt(handle, _O_RDONLY, pinned);
+}
+
+// Splits an absolute path into its directory ("C:\" for the root) and
+// its last name.
+static void
+SplitFull(const std::wstring& full, std::wstring& directory, std::wstring& name)
+{
+    std::wstring::size_type slash = full.find_last_of(L"\\/");
+    if (slash == std::wstring::npos) {
+        directory = L".";
+        name = full;
+        return;
+    }
+    name = full.substr(slash + 1);
+    directory = full.substr(0, slash);
+    // "C:" alone would mean that drive's working directory
+    if (directory.size() == 2 && directory[1] == L':') directory += L'\\';
+    if (directory.empty()) directory = full.substr(0, slash + 1);
+}
+
+// Where the open link target leads, as the system resolves it, without
+// the long-path prefix; the handle is closed.
+static SysError
+ResolvedPath(HANDLE target, std::string& path)
+{
+    std::vector<wchar_t> buffer(1024);
+    DWORD length = GetFinalPathNameByHandleW(target, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                             FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length >= buffer.size()) {
+        buffer.resize(length + 1);
+        length = GetFinalPathNameByHandleW(target, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    }
+    SysError error = length == 0 || length >= buffer.size() ? LastError() : 0;
+    CloseHandle(target);
+    if (error) return error;
+    std::wstring resolved(buffer.data(), length);
+    if (resolved.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
+        resolved = L"\\\\" + resolved.substr(8);
+    } else if (resolved.compare(0, 4, L"\\\\?\\") == 0) {
+        resolved = resolved.substr(4);
+    }
+    return ToUtf8(resolved, path);
+}
+
+SysError
+OutputPlace::Locate(const std::string& path, bool follow_symlinks)
+{
+    m_Kind = MISSING;
+    m_Found = FileInfo();
+    m_Directory = FileHandle();
+    m_DirectoryPath.clear();
+    m_Name.clear();
+    std::wstring wide;
+    if (SysError error = ToWide(path, wide)) return error;
+    if (wide.empty()) return ENOENT;
+    std::wstring full;
+    if (SysError error = FullPath(wide, full)) return error;
+    // a device such as NUL or CON: written directly, there is no
+    // directory to work in
+    if (full.compare(0, 4, L"\\\\.\\") == 0) {
+        HANDLE handle = OpenToInspect(full, true);
+        if (handle == INVALID_HANDLE_VALUE) return LastError();
+        SysError error = InfoOfHandle(handle, m_Found);
+        CloseHandle(handle);
+        if (error) return error;
+        if (SysError bad = ToUtf8(full, m_Name)) return bad;
+        m_Kind = m_Found.kind == FileInfo::DIRECTORY ? DIRECTORY : STREAM;
+        return 0;
+    }
+    // "dir\" and the like name a directory, or nothing usable
+    const wchar_t last = wide.back();
+    std::wstring base = wide.substr(wide.find_last_of(L"\\/:") == std::wstring::npos
+                                        ? 0
+                                        : wide.find_last_of(L"\\/:") + 1);
+    if (IsSeparator(last) || base.empty() || base == L"." || base == L"..") {
+        DWORD attributes = GetFileAttributesW(SystemPath(full).c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) return LastError();
+        if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return ENOTDIR;
+        m_Kind = DIRECTORY;
+        return 0;
+    }
+    std::wstring directory, name;
+    SplitFull(full, directory, name);
+    if (SysError error = PinDirectory(directory, m_Directory)) return error;
+    if (SysError error = ToUtf8(directory, m_DirectoryPath)) return error;
+    if (SysError error = ToUtf8(name, m_Name)) return error;
+
+    const std::wstring at = Child(directory, name);
+    HANDLE handle = OpenToInspect(at, false);
+    if (handle == INVALID_HANDLE_VALUE) {
+        SysError error = LastError();
+        return IsMissing(error) ? 0 : error;
+    }
+    if (IsLink(handle)) {
+        CloseHandle(handle);
+        HANDLE target = OpenToInspect(at, true);
+        if (target != INVALID_HANDLE_VALUE) {
+            FileInfo info;
+            bool stream = InfoOfHandle(target, info) == 0 && info.kind == FileInfo::OTHER;
+            if (stream) {
+                CloseHandle(target);
+                m_Found = info;
+                m_Kind = STREAM;
+                return 0;
+            }
+        }
+        if (!follow_symlinks) {
+            if (target != INVALID_HANDLE_VALUE) CloseHandle(target);
+            m_Kind = LINK;
+            return 0;
+        }
+        if (target == INVALID_HANDLE_VALUE) return LastError();
+        // where the link leads, as the system resolves it
+        std::string target_path;
+        if (SysError error = ResolvedPath(target, target_path)) return error;
+        return LocateLinkTarget(target_path);
+    }
+    SysError error = InfoOfHandle(handle, m_Found);
+    CloseHandle(handle);
+    if (error) return error;
+    switch (m_Found.kind) {
+        case FileInfo::REGULAR: m_Kind = FILE; break;
+        case FileInfo::DIRECTORY: m_Kind = DIRECTORY; break;
+        default: m_Kind = STREAM; break;
+    }
+    return 0;
+}
+
+// The followed link's target: a regular file there is replaced in its
+// own directory. Windows has no owners in the POSIX sense, so nothing
+// beyond its kind is checked.
+SysError
+OutputPlace::LocateLinkTarget(const std::string& target_path)
+{
+    std::wstring full;
+    if (SysError error = ToWide(target_path, full)) return error;
+    std::wstring directory, name;
+    SplitFull(full, directory, name);
+    if (SysError error = PinDirectory(directory, m_Directory)) return error;
+    if (SysError error = ToUtf8(directory, m_DirectoryPath)) return error;
+    if (SysError error = ToUtf8(name, m_Name)) return error;
+    HANDLE handle = OpenToInspect(Child(directory, name), false);
+    if (handle == INVALID_HANDLE_VALUE) return LastError();
+    bool link = IsLink(handle);
+    SysError error = InfoOfHandle(handle, m_Found);
+    CloseHandle(handle);
+    if (error) return error;
+    if (m_Found.kind == FileInfo::DIRECTORY) {
+        m_Kind = DIRECTORY;
+        return 0;
+    }
+    // the resolved path ends in no link; anything else was swapped in
+    if (link || m_Found.kind != FileInfo::REGULAR) return kTargetChanged;
+    m_Kind = FILE;
+    return 0;
+}
+
+SysError
+OutputPlace::OpenStream(FileHandle& file) const
+{
+    std::wstring path;
+    if (SysError error = PathIn(m_DirectoryPath, m_Name, path)) return error;
+    HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return LastError();
+    FileHandle opened;
+    if (SysError error = Adopt(handle, _O_WRONLY, opened)) return error;
+    FileInfo info;
+    if (SysError error = StatHandle(opened, info)) return error;
+    // a file swapped in since the check would be overwritten in place
+    if (info.kind != FileInfo::OTHER) return kTargetChanged;
+    file = std::move(opened);
+    return 0;
+}
+
+SysError
+OutputPlace::OpenInPlace(FileHandle& file) const
+{
+    std::wstring path;
+    if (SysError error = PathIn(m_DirectoryPath, m_Name, path)) return error;
+    HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return LastError();
+    if (IsLink(handle)) {
+        CloseHandle(handle);
+        return kTargetChanged;
+    }
+    FileHandle opened;
+    if (SysError error = Adopt(handle, _O_WRONLY, opened)) return error;
+    FileInfo info;
+    if (SysError error = StatHandle(opened, info)) return error;
+    if (info.kind != FileInfo::REGULAR || !info.SameFileAs(m_Found)) return kTargetChanged;
+    file = std::move(opened);
+    return 0;
+}
+
+SysError
+FinishInPlace(const FileHandle& file, NPT_UInt64 size)
+{
+    HANDLE handle = OsHandle(file);
+    if (handle == INVALID_HANDLE_VALUE) return EBADF;
+    if (size > static_cast<NPT_UInt64>(INT64_MAX)) return EFBIG;
+    LARGE_INTEGER end;
+    end.QuadPart = static_cast<LONGLONG>(size);
+    if (!SetFilePointerEx(handle, end, nullptr, FILE_BEGIN) || !SetEndOfFile(handle)) return LastError();
+    if (!FlushFileBuffers(handle)) return LastError();
+    return 0;
+}
+
+}  // namespace tvkcrypt

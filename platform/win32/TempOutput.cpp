@@ -1,0 +1,277 @@
+/*****************************************************************
+| TempOutput.cpp - Windows implementation of TempOutput.h: always a
+| hidden named file (Windows has no unnamed ones), flushed and moved
+| into place with MOVEFILE_WRITE_THROUGH.
+****************************************************************/
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+
+#include "TempOutput.h"
+
+#include <atomic>
+#include <string>
+
+#include <windows.h>
+#include <fcntl.h>
+
+#include "SignalState.h"
+#include "Win32Support.h"
+
+namespace tvkcrypt {
+
+/*----------------------------------------------------------------------
+|   TempOutput
++---------------------------------------------------------------------*/
+// A fresh hidden name beside the target: ".NAME.tvkcrypt-XXXXXX".
+static std::string
+TemporaryName(const std::string& target, unsigned attempt)
+{
+    static std::atomic<unsigned> counter{0};
+    std::string base = target;
+    // keep the name well within the 255-unit limit of one component
+    if (base.size() > 200) {
+        base.resize(200);
+        // do not cut a UTF-8 sequence in two
+        while (!base.empty() && (static_cast<unsigned char>(base.back()) & 0xC0) == 0x80) base.pop_back();
+        if (!base.empty() && static_cast<unsigned char>(base.back()) >= 0xC0) base.pop_back();
+    }
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    unsigned long long seed = static_cast<unsigned long long>(now.QuadPart) ^
+                              (static_cast<unsigned long long>(GetCurrentProcessId()) << 20) ^
+                              (static_cast<unsigned long long>(counter++) << 40) ^ attempt;
+    static const char letters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::string suffix;
+    for (int i = 0; i < 6; ++i) {
+        seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+        suffix += letters[(seed >> 33) % (sizeof(letters) - 1)];
+    }
+    return "." + base + ".tvkcrypt-" + suffix;
+}
+
+static std::wstring
+TempPath(const OutputPlace*, const std::string& directory, const std::string& name)
+{
+    std::wstring path;
+    if (PathIn(directory, name, path) != 0) path.clear();
+    return path;
+}
+
+SysError
+TempOutput::Create(const OutputPlace& place)
+{
+    Discard();
+    if (place.m_DirectoryPath.empty()) return EINVAL;  // no directory to work in
+    m_Place = &place;
+    ControlBlock block;
+    for (unsigned attempt = 0;; ++attempt) {
+        std::string name = TemporaryName(place.m_Name, attempt);
+        std::wstring path = TempPath(&place, place.m_DirectoryPath, name);
+        if (path.empty()) return EILSEQ;
+        // DELETE access: the control handler can remove it through the
+        // handle, even while the other thread writes
+        HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+                                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            DWORD code = GetLastError();
+            if ((code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) && attempt < 100) continue;
+            return FromWin32(code);
+        }
+        if (SysError error = Adopt(handle, _O_RDWR, m_File)) return error;
+        m_Name = name;
+        m_Slot = RememberTemporary(handle, path);
+        return 0;
+    }
+}
+
+SysError
+TempOutput::GiveName(std::string& name)
+{
+    // always named on Windows
+    name = m_Name;
+    return m_Name.empty() ? EINVAL : 0;
+}
+
+// Moves a file to another name in the same directory: the name must be
+// free unless replace. MOVEFILE_WRITE_THROUGH returns only once the
+// rename is on disk, which stands in for syncing the directory.
+static SysError
+MoveName(const std::wstring& from, const std::wstring& to, bool replace)
+{
+    DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    if (!MoveFileExW(from.c_str(), to.c_str(), flags)) return LastError();
+    return 0;
+}
+
+// Puts the named temporary at the place's name, replacing whatever is
+// there. Windows refuses to rename over a file that is open (the input
+// itself, replaced with --force) or read-only; then the old file first
+// moves aside to a hidden name (an open file may be renamed when it was
+// opened for sharing deletion, as the tool opens its input), the output
+// takes the name, and the old file is removed: a name left empty for a
+// moment instead of one atomic step. A read-only file's output is made
+// read-only too, as the output takes a replaced file's permissions.
+SysError
+TempOutput::Replace(const std::string& name)
+{
+    const std::string& directory = m_Place->m_DirectoryPath;
+    std::wstring from = TempPath(m_Place, directory, name);
+    std::wstring to = TempPath(m_Place, directory, m_Place->m_Name);
+    if (from.empty() || to.empty()) return EILSEQ;
+    const DWORD old_attributes = GetFileAttributesW(to.c_str());
+    const bool read_only = old_attributes != INVALID_FILE_ATTRIBUTES &&
+                           (old_attributes & FILE_ATTRIBUTE_READONLY) &&
+                           !(old_attributes & FILE_ATTRIBUTE_DIRECTORY);
+    SysError error = read_only ? EACCES : MoveName(from, to, true);
+    if (error != EACCES && error != EBUSY) {
+        return error;
+    }
+    if (old_attributes == INVALID_FILE_ATTRIBUTES || (old_attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return error;
+    }
+    std::string aside;
+    std::wstring aside_path;
+    for (unsigned attempt = 0;; ++attempt) {
+        aside = TemporaryName(m_Place->m_Name, attempt);
+        aside_path = TempPath(m_Place, directory, aside);
+        if (MoveFileExW(to.c_str(), aside_path.c_str(), MOVEFILE_WRITE_THROUGH)) break;
+        SysError aside_error = LastError();
+        if (aside_error != EEXIST || attempt >= 100) return error;
+    }
+    if (SysError move_error = MoveName(from, to, false)) {
+        MoveFileExW(aside_path.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH);
+        return move_error;
+    }
+    if (read_only) SetFileAttributesW(to.c_str(), FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesW(aside_path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!DeleteFileW(aside_path.c_str())) {
+        m_LeftoverError = LastError();
+        m_Leftover = aside;
+    }
+    return 0;
+}
+
+SysError
+TempOutput::Commit(unsigned, bool replace)
+{
+    if (!m_File.IsOpen() || m_Place == nullptr) return EBADF;
+    m_Leftover.clear();
+    m_LeftoverError = 0;
+    m_DirectorySyncError = 0;
+    HANDLE handle = OsHandle(m_File);
+    if (!FlushFileBuffers(handle)) return LastError();
+    ControlBlock block;
+    std::wstring from = TempPath(m_Place, m_Place->m_DirectoryPath, m_Name);
+    std::wstring to = TempPath(m_Place, m_Place->m_DirectoryPath, m_Place->m_Name);
+    if (from.empty() || to.empty()) return EILSEQ;
+    // the rename needs the file closed (it was opened without sharing
+    // deletion); from here on the control handler removes it by name
+    ForgetTemporaryHandle(m_Slot);
+    if (SysError error = m_File.Close()) return error;
+    // the output is an ordinary file, not a hidden one
+    if (!SetFileAttributesW(from.c_str(), FILE_ATTRIBUTE_NORMAL)) return LastError();
+    SysError error = replace ? Replace(m_Name) : MoveName(from, to, false);
+    if (error) return error;
+    ForgetTemporary(m_Slot);
+    m_Name.clear();
+    m_Place = nullptr;
+    return 0;
+}
+
+void
+TempOutput::Discard()
+{
+    ControlBlock block;
+    ForgetTemporaryHandle(m_Slot);
+    m_File.Close();
+    if (!m_Name.empty() && m_Place != nullptr) {
+        std::wstring path = TempPath(m_Place, m_Place->m_DirectoryPath, m_Name);
+        if (!path.empty()) DeleteFileW(path.c_str());
+    }
+    ForgetTemporary(m_Slot);
+    m_Name.clear();
+    m_Place = nullptr;
+}
+
+SysError
+TempOutput::Sync()
+{
+    HANDLE handle = OsHandle(m_File);
+    if (handle == INVALID_HANDLE_VALUE) return EBADF;
+    if (!FlushFileBuffers(handle)) return LastError();
+    return 0;
+}
+
+// Gives the file at a name a second, hidden name (a hard link), so that
+// it can be put back; kept stays empty when there is nothing there.
+static SysError
+KeepAside(const std::string& directory, const std::string& name, std::string& kept)
+{
+    kept.clear();
+    std::wstring existing;
+    if (SysError error = PathIn(directory, name, existing)) return error;
+    for (unsigned attempt = 0;; ++attempt) {
+        std::string aside = TemporaryName(name, attempt);
+        std::wstring aside_path;
+        if (SysError error = PathIn(directory, aside, aside_path)) return error;
+        if (CreateHardLinkW(aside_path.c_str(), existing.c_str(), nullptr)) {
+            kept = aside;
+            return 0;
+        }
+        SysError error = LastError();
+        if (error == ENOENT) return 0;
+        if (error != EEXIST || attempt >= 100) return error;
+    }
+}
+
+SysError
+CommitTogether(TempOutput& first, const OutputPlace& first_place, bool first_replace,
+               TempOutput& second, unsigned second_mode, bool second_replace, bool& first_failed,
+               std::string& leftover, SysError& leftover_error)
+{
+    first_failed = false;
+    leftover.clear();
+    leftover_error = 0;
+    // the slow part before the window between the two names
+    if (SysError error = second.Sync()) return error;
+    const std::string& directory = first_place.m_DirectoryPath;
+    const std::string& name = first_place.m_Name;
+    ControlBlock block;
+    std::string kept;
+    SysError error = 0;
+    if (first_replace) error = KeepAside(directory, name, kept);
+    std::wstring kept_path, name_path;
+    if (!error && !kept.empty()) error = PathIn(directory, kept, kept_path);
+    if (!error) error = PathIn(directory, name, name_path);
+    if (!error) error = first.Commit(0600, first_replace);
+    if (error) {
+        first_failed = true;
+        if (!kept_path.empty()) DeleteFileW(kept_path.c_str());
+        return error;
+    }
+    error = second.Commit(second_mode, second_replace);
+    if (error) {
+        // the first name goes back to what it was; when even that
+        // fails, leftover tells the caller where the old file is
+        if (!kept.empty()) {
+            if (SysError undo = MoveName(kept_path, name_path, true)) {
+                leftover = kept;
+                leftover_error = undo;
+            }
+        } else if (!DeleteFileW(name_path.c_str())) {
+            leftover_error = LastError();
+        }
+        return error;
+    }
+    if (!kept.empty() && !DeleteFileW(kept_path.c_str())) {
+        leftover = kept;
+        leftover_error = LastError();
+    }
+    return 0;
+}
+
+}  // namespace tvkcrypt

@@ -1,0 +1,166 @@
+/*****************************************************************
+| Job.cpp - the parts of a tvkcrypt job: input, check file read, key,
+| workers.
+****************************************************************/
+#include "Job.h"
+
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include "CheckFile.h"
+#include "CheckFileIo.h"
+#include "Hardening.h"
+#include "NptDataBuffer.h"
+#include "NptResults.h"
+#include "NptWipe.h"
+#include "Options.h"
+#include "Password.h"
+#include "QuotedName.h"
+#include "SystemInfo.h"
+#include "Transform.h"
+#include "TvkCryptoHelper.h"
+
+namespace tvkcrypt {
+
+int
+Failure(const std::string& message)
+{
+    WriteToStandardError("tvkcrypt: " + message + "\n");
+    return kExitFailure;
+}
+
+int
+Damaged(const std::string& input_label)
+{
+    return Failure(input_label + " is damaged or was changed");
+}
+
+/*----------------------------------------------------------------------
+|   the input
++---------------------------------------------------------------------*/
+int
+OpenInput(const std::string& path, JobInput& input)
+{
+    if (path == "-") {
+        input.file = FileHandle::StandardInput();
+        input.label = "standard input";
+    } else {
+        input.label = QuotedName(path);
+        SysError error = OpenForReading(path.c_str(), input.file);
+        if (error) return Failure("cannot open " + input.label + ": " + ErrorText(error));
+    }
+    if (SysError error = StatHandle(input.file, input.info)) {
+        return Failure("cannot read " + input.label + ": " + ErrorText(error));
+    }
+    input.regular = input.info.kind == FileInfo::REGULAR;
+    if (input.regular) AdviseSequentialReading(input.file);
+    return 0;
+}
+
+void
+MeasureInput(JobInput& input)
+{
+    // a regular file that reports no size may still have content (files
+    // in /proc or /sys, some FUSE file systems): read it as a stream, to
+    // its end, instead of trusting the size
+    input.seekable = input.regular && input.info.size > 0;
+    input.start = 0;
+    if (input.seekable && GetPosition(input.file, input.start) != 0) input.start = 0;
+    input.size = input.seekable && input.info.size > input.start ? input.info.size - input.start : 0;
+}
+
+/*----------------------------------------------------------------------
+|   the check file read
++---------------------------------------------------------------------*/
+int
+LoadCheckInput(const std::string& path, bool required, CheckFileReader& reader, bool& found)
+{
+    bool absent = false;
+    std::string error;
+    found = LoadCheckFile(path, reader, absent, error);
+    if (found || (absent && !required)) return 0;
+    return Failure(absent ? "cannot open the check file " + QuotedName(path) + ": " + ErrorText(ENOENT)
+                          : error);
+}
+
+int
+VerifyCheckPassword(CheckFileReader& reader, const SecretBuffer& password, const std::string& check_path)
+{
+    CheckResult result = reader.VerifyPassword(reinterpret_cast<const NPT_UInt8*>(password.CString()),
+                                               static_cast<NPT_Size>(password.Size()));
+    if (result == CHECK_OK) return kExitSuccess;
+    if (result == CHECK_WRONG_PASSWORD) return Failure("wrong password");
+    if (result == CHECK_DAMAGED) {
+        return Failure("the check file " + QuotedName(check_path) + " is damaged or was changed");
+    }
+    return Failure(std::string("the check file ") + QuotedName(check_path) + ": " + CheckResultText(result));
+}
+
+/*----------------------------------------------------------------------
+|   Key
++---------------------------------------------------------------------*/
+Key::Key() : m_Bytes(static_cast<NPT_UInt8*>(AllocateSecretMemory(TVK_CryptoHelper::KEY_SIZE)))
+{
+    if (m_Bytes == nullptr) throw std::bad_alloc();
+}
+
+Key::~Key()
+{
+    FreeSecretMemory(m_Bytes, TVK_CryptoHelper::KEY_SIZE);
+}
+
+bool
+DeriveKey(const SecretBuffer& password, Key& key, std::string& error)
+{
+    NPT_DataBuffer digest;
+    NPT_Result result = TVK_CryptoHelper::GenerateKey(password.CString(), digest);
+    if (NPT_SUCCEEDED(result) && digest.GetDataSize() < TVK_CryptoHelper::KEY_SIZE) {
+        result = NPT_ERROR_INTERNAL;
+    }
+    if (NPT_SUCCEEDED(result)) {
+        std::memcpy(key.Bytes(), digest.GetData(), TVK_CryptoHelper::KEY_SIZE);
+    }
+    NPT_WipeMemory(digest.UseData(), digest.GetBufferSize());
+    if (NPT_FAILED(result)) {
+        error = std::string("cannot derive the key: ") + NPT_ResultText(result);
+        return false;
+    }
+    return true;
+}
+
+/*----------------------------------------------------------------------
+|   the run
++---------------------------------------------------------------------*/
+Progress::Shown
+ShownFor(const Options& options, bool bar_wanted)
+{
+    Progress::Shown shown;
+    shown.bar = options.quiet == 0 && bar_wanted;
+    shown.notices = options.quiet == 0;
+    shown.warnings = options.quiet < 2;
+    return shown;
+}
+
+bool
+BarWanted(bool total_known, NPT_UInt64 length)
+{
+    const bool large = !total_known || length >= kLargeJob;
+    FileHandle standard_error(2, false);
+    return large && IsTerminal(standard_error);
+}
+
+bool
+NoticesOnTerminal(const Options& options)
+{
+    FileHandle standard_error(2, false);
+    return !options.quiet && IsTerminal(standard_error);
+}
+
+unsigned
+WorkersFor(bool total_known, NPT_UInt64 length)
+{
+    return ProcessorCount() >= 2 && (!total_known || length >= 2 * kBlockSize) ? 2 : 1;
+}
+
+}  // namespace tvkcrypt

@@ -1,0 +1,314 @@
+/*****************************************************************
+| JobOutput.cpp - the output of a tvkcrypt job, its check file and
+| their commit.
+****************************************************************/
+#include "JobOutput.h"
+
+#include <cerrno>
+
+#include "Job.h"
+#include "Options.h"
+#include "QuotedName.h"
+
+namespace tvkcrypt {
+
+const FileHandle*
+JobOutput::Writer() const
+{
+    switch (kind) {
+        case TO_TEMP_FILE: return &temp.File();
+        case IN_PLACE:     return &in_place;
+        case TO_DEVICE:    return &device;
+        default:           return &standard_output;
+    }
+}
+
+/*----------------------------------------------------------------------
+|   the output
++---------------------------------------------------------------------*/
+// Why the temporary output could not be made. A directory we may not
+// write is the common case: say that the temporary needs it, and offer
+// --in-place when there is a file to write into.
+static std::string
+TemporaryFailure(const std::string& output_label, bool replacing, SysError error)
+{
+    if (error != EACCES && error != EPERM && error != EROFS) {
+        return "cannot create " + output_label + ": " + ErrorText(error);
+    }
+    std::string message = "cannot create a temporary file beside " + output_label + ": " +
+                          ErrorText(error) +
+                          "; the output is written to a temporary file in that directory "
+                          "first, so the directory must be writable";
+    if (replacing && error != EROFS) {
+        message += "; --in-place writes into the existing file directly, but not atomically";
+    }
+    return message;
+}
+
+// --in-place writes into a regular file that exists, and never into the
+// input itself: blocks would be overwritten before they are read.
+// Returns the exit status of a refusal, 0 when in-place writing may go.
+static int
+InPlaceRefusal(const OutputPlace& place, const FileInfo& input_info, bool regular_input,
+               const std::string& output_label)
+{
+    switch (place.GetKind()) {
+        case OutputPlace::FILE:
+            break;
+        case OutputPlace::MISSING:
+            return Failure("--in-place writes into an existing file, and " + output_label +
+                           " does not exist");
+        case OutputPlace::LINK:
+            return Failure("--in-place does not write through the symbolic link " + output_label +
+                           " (see --follow-symlinks)");
+        default:
+            return Failure("--in-place writes into a regular file, and " + output_label +
+                           " is not one");
+    }
+    if (regular_input && input_info.SameFileAs(place.Found())) {
+        return Failure("--in-place cannot write into the input file itself, which it is still "
+                       "reading; use --force without --in-place");
+    }
+    return 0;
+}
+
+// Standard output as the output: never the input file itself, and no
+// encrypted data on a terminal.
+static int
+CheckStandardOutput(const JobInput& input, bool encrypting)
+{
+    FileHandle out = FileHandle::StandardOutput();
+    FileInfo out_info;
+    if (input.regular && StatHandle(out, out_info) == 0 && out_info.kind == FileInfo::REGULAR &&
+        out_info.SameFileAs(input.info)) {
+        return Failure("standard output is the input file itself; "
+                       "use -o FILE --force to replace a file with its transformation");
+    }
+    if (encrypting && IsTerminal(out)) {
+        return Failure("refusing to write encrypted data to a terminal; "
+                       "use -o FILE or redirect standard output");
+    }
+    return 0;
+}
+
+// What is at the -o name decides the kind of output.
+static int
+ClassifyPlace(const Options& options, JobOutput& output)
+{
+    switch (output.place.GetKind()) {
+        case OutputPlace::DIRECTORY:
+            return Failure("cannot write " + output.label + ": " + ErrorText(EISDIR));
+        case OutputPlace::FILE:
+        case OutputPlace::LINK:
+            if (!options.force) {
+                return Failure(output.label + " already exists; use --force to replace it");
+            }
+            output.kind = options.in_place ? JobOutput::IN_PLACE : JobOutput::TO_TEMP_FILE;
+            output.replacing = true;
+            break;
+        case OutputPlace::STREAM:
+            // a disk or partition holds data just as a file does;
+            // FIFOs and character devices (/dev/null) are streams
+            if (output.place.Found().block_device && !options.force) {
+                return Failure(output.label + " is a block device; use --force to write over it");
+            }
+            output.kind = JobOutput::TO_DEVICE;
+            break;
+        case OutputPlace::MISSING:
+            output.kind = JobOutput::TO_TEMP_FILE;
+            break;
+    }
+    return 0;
+}
+
+int
+LocateOutput(const Options& options, const JobInput& input, bool encrypting, JobOutput& output)
+{
+    output.path = options.output;
+    if (options.output == "-") {
+        if (int status = CheckStandardOutput(input, encrypting)) return status;
+    } else {
+        output.label = QuotedName(options.output);
+        if (SysError error = output.place.Locate(options.output, options.follow_symlinks)) {
+            if (error == kNotOwned) {
+                return Failure("refusing to write through the symbolic link " + output.label + ": " +
+                               ErrorText(error));
+            }
+            return Failure("cannot write " + output.label + ": " + ErrorText(error));
+        }
+        if (int status = ClassifyPlace(options, output)) return status;
+    }
+    if (options.in_place) {
+        return InPlaceRefusal(output.place, input.info, input.regular, output.label);
+    }
+    return 0;
+}
+
+int
+CreateOutput(JobOutput& output)
+{
+    if (output.kind == JobOutput::TO_TEMP_FILE) {
+        if (SysError error = output.temp.Create(output.place)) {
+            return Failure(TemporaryFailure(output.label, output.replacing, error));
+        }
+    } else if (output.kind == JobOutput::IN_PLACE) {
+        if (SysError error = output.place.OpenInPlace(output.in_place)) {
+            return Failure("cannot write " + output.label + ": " + ErrorText(error));
+        }
+    }
+    return 0;
+}
+
+int
+OpenStreamOutput(JobOutput& output)
+{
+    if (output.kind != JobOutput::TO_DEVICE) return 0;
+    if (SysError error = output.place.OpenStream(output.device)) {
+        return Failure("cannot open " + output.label + ": " + ErrorText(error));
+    }
+    return 0;
+}
+
+/*----------------------------------------------------------------------
+|   the check file written
++---------------------------------------------------------------------*/
+int
+LocateCheckOutput(const std::string& path, bool force, CheckOutput& check)
+{
+    check.wanted = true;
+    check.path = path;
+    check.label = QuotedName(path);
+    if (SysError failure = check.place.Locate(path, false)) {
+        return Failure("cannot write " + check.label + ": " + ErrorText(failure));
+    }
+    switch (check.place.GetKind()) {
+        case OutputPlace::MISSING:
+            return 0;
+        case OutputPlace::FILE:
+        case OutputPlace::LINK:
+            if (!force) return Failure(check.label + " already exists; use --force to replace it");
+            check.replacing = true;
+            return 0;
+        default:
+            return Failure("cannot write " + check.label + ": not a regular file");
+    }
+}
+
+int
+CreateCheckOutput(CheckOutput& check)
+{
+    if (SysError failure = check.temp.Create(check.place)) {
+        return Failure("cannot create " + check.label + ": " + ErrorText(failure));
+    }
+    return 0;
+}
+
+int
+CommitCheckOutput(CheckOutput& check)
+{
+    if (SysError failure = check.temp.Commit(0600, check.replacing)) {
+        return Failure("cannot write " + check.label + ": " + ErrorText(failure));
+    }
+    return 0;
+}
+
+/*----------------------------------------------------------------------
+|   the commit
++---------------------------------------------------------------------*/
+static std::string
+DirectoryPart(const std::string& path)
+{
+    return path.substr(0, path.rfind('/') + 1);
+}
+
+// After the pair is committed: the names that could not be removed, and
+// a directory that could not be synced.
+static void
+WarnAfterCommit(const JobOutput& output, const CheckOutput& check, std::string check_leftover,
+                SysError check_leftover_error)
+{
+    if (check.wanted && check_leftover.empty() && !check.temp.Leftover().empty()) {
+        check_leftover = check.temp.Leftover();
+        check_leftover_error = check.temp.LeftoverError();
+    }
+    if (!check_leftover.empty()) {
+        WriteToStandardError("tvkcrypt: warning: " + check.label +
+                             " is written, but a temporary name could not be removed: " +
+                             ErrorText(check_leftover_error) + "; remove " +
+                             QuotedName(DirectoryPart(check.path) + check_leftover) + " yourself\n");
+    }
+    if (!output.temp.Leftover().empty()) {
+        WriteToStandardError("tvkcrypt: warning: " + output.label +
+                             " is written, but a temporary name could not be removed: " +
+                             ErrorText(output.temp.LeftoverError()) + "; remove " +
+                             QuotedName(DirectoryPart(output.path) + output.temp.Leftover()) +
+                             " yourself\n");
+    }
+    if (SysError error = output.temp.DirectorySyncError()) {
+        WriteToStandardError("tvkcrypt: warning: " + output.label +
+                             " is written, but syncing its directory failed: " +
+                             ErrorText(error) + "; a crash now could undo the change\n");
+    }
+}
+
+// The temporary takes the target's name, with its check file as a pair.
+static int
+CommitTemporary(JobOutput& output, CheckOutput& check)
+{
+    bool check_failed = false;
+    std::string check_leftover;
+    SysError check_leftover_error = 0;
+    SysError error = check.wanted
+                         ? CommitTogether(check.temp, check.place, check.replacing, output.temp, 0600,
+                                          output.replacing, check_failed, check_leftover,
+                                          check_leftover_error)
+                         : output.temp.Commit(0600, output.replacing);
+    if (error && check_leftover_error != 0) {
+        // a second failure undoing the first step: the new check file
+        // stands beside the old data, which it reports as damaged
+        WriteToStandardError("tvkcrypt: warning: " + check.label +
+                             " could not be put back as it was: " + ErrorText(check_leftover_error) +
+                             (check_leftover.empty() ? std::string("; remove it yourself\n")
+                                                     : "; its old content is in " +
+                                                           QuotedName(DirectoryPart(check.path) +
+                                                                      check_leftover) + "\n"));
+    }
+    if (error) {
+        const bool replace = check_failed ? check.replacing : output.replacing;
+        const std::string& label = check_failed ? check.label : output.label;
+        if (error == EEXIST && !replace) {
+            // created by someone else while we worked
+            return Failure(label + " already exists; use --force to replace it");
+        }
+        return Failure("cannot write " + label + ": " + ErrorText(error));
+    }
+    // the target is replaced and complete: a warning, not a failure,
+    // since exit 1 would say the target was left as it was
+    WarnAfterCommit(output, check, check_leftover, check_leftover_error);
+    return 0;
+}
+
+int
+CommitOutput(JobOutput& output, CheckOutput& check, NPT_UInt64 size)
+{
+    if (output.kind == JobOutput::TO_TEMP_FILE) {
+        if (int status = CommitTemporary(output, check)) return status;
+    } else if (output.kind == JobOutput::IN_PLACE) {
+        SysError error = FinishInPlace(output.in_place, size);
+        if (!error) error = output.in_place.Close();
+        if (error) return Failure("cannot write " + output.label + ": " + ErrorText(error));
+    } else if (output.kind == JobOutput::TO_DEVICE) {
+        if (SysError error = output.device.Close()) {
+            return Failure("cannot write " + output.label + ": " + ErrorText(error));
+        }
+    }
+    if (check.wanted && output.kind != JobOutput::TO_TEMP_FILE) {
+        // the data is out (written in place, or streamed as it was made):
+        // only now its check file; had the data failed, the old check file
+        // would have stayed and reported it as damaged
+        return CommitCheckOutput(check);
+    }
+    return 0;
+}
+
+}  // namespace tvkcrypt
