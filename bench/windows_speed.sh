@@ -34,11 +34,11 @@ build() {  # build DIR CMAKE-ARGS...: configures once, then builds the driver
   shift
   if [ ! -f "$dir/CMakeCache.txt" ]; then
     cmake -S "$ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=Release -DTVK_BUILD_TESTS=OFF \
-      -DTVK_BUILD_TOOLS=OFF -DTVK_BUILD_MANAGED=OFF -DTVK_BUILD_BENCH=ON "$@" >"$dir.configure.log" 2>&1 ||
-      { echo "configuring $dir failed (see $dir.configure.log)" >&2; exit 1; }
+      -DTVK_BUILD_TOOLS=OFF -DTVK_BUILD_MANAGED=OFF -DTVK_BUILD_BENCH=ON "$@" >"$dir/configure.log" 2>&1 ||
+      { echo "configuring $dir failed (see $dir/configure.log)" >&2; exit 1; }
   fi
-  cmake --build "$dir" -j2 --target keystream_rate >"$dir.build.log" 2>&1 ||
-    { echo "building $dir failed (see $dir.build.log)" >&2; exit 1; }
+  cmake --build "$dir" -j2 --target keystream_rate >"$dir/keystream_rate.build.log" 2>&1 ||
+    { echo "building $dir failed (see $dir/keystream_rate.build.log)" >&2; exit 1; }
 }
 mkdir -p "$NATIVE_DIR" "$WINDOWS_DIR"
 build "$NATIVE_DIR"
