@@ -85,6 +85,11 @@ SysError OpenForReading(const char* path, FileHandle& file);
 SysError StatHandle(const FileHandle& file, FileInfo& info);
 bool IsTerminal(const FileHandle& file);
 
+// Whether a file's permissions let users other than its owner read it:
+// its group or others on POSIX. Windows keeps access in lists, not mode
+// bits: false there (the lists are not examined).
+bool ReadableByOthers(const FileInfo& info);
+
 // Tells the system a file will be read from start to end (larger
 // read-ahead on disks). Failures are ignored: it is only advice.
 void AdviseSequentialReading(const FileHandle& file);
