@@ -75,6 +75,10 @@ struct FileInfo {
     NPT_UInt32  owner = 0;
     NPT_UInt32  group = 0;
     bool        block_device = false;  // an OTHER that holds data, like a disk
+    // false: an OTHER whose identity the system would not tell (Windows:
+    // a file handle Wine made of a Linux shell's redirection); it may be
+    // any file, the input included, so no comparison can clear it
+    bool        identified = true;
     bool SameFileAs(const FileInfo& other) const {
         return device == other.device && inode == other.inode;
     }
