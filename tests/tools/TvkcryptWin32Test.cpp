@@ -13,6 +13,7 @@
 
 #include "OutputPlace.h"
 #include "TempOutput.h"
+#include "TestWin32Resources.h"
 #include "TvkEntryAlign.h"
 #include "Transform.h"
 #include "ToolChecks.h"
@@ -429,6 +430,26 @@ TEST(KillTest, TerminatedToolLeavesNoTemporary)
         EXPECT_EQ(ReadFile(dir / "target"), "the old content");
         EXPECT_EQ(dir.List(), before);
     }
+}
+
+// tvkcrypt.exe carries the project's version (as --version says it) and
+// a manifest that declares long paths and UTF-8.
+TEST(ResourcesTest, VersionResourceAndManifest)
+{
+    HMODULE tool = LoadLibraryExW(Wide(ToolPath()).c_str(), nullptr,
+                                  LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(tool, nullptr) << GetLastError();
+    EXPECT_EQ(tvk_test::FileVersion(tool), std::string(TVK_TEST_VERSION) + ".0");
+    const std::string manifest = tvk_test::ProgramManifest(tool);
+    FreeLibrary(tool);
+    EXPECT_NE(manifest.find("<longPathAware xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">true<"),
+              std::string::npos) << manifest;
+    EXPECT_NE(manifest.find(">UTF-8</activeCodePage>"), std::string::npos) << manifest;
+    RunSpec spec;
+    spec.args = {"--version"};
+    RunResult run = RunTool(spec);
+    ExpectSuccess(run);
+    EXPECT_NE(run.out.find(TVK_TEST_VERSION), std::string::npos) << run.out;
 }
 
 // The handler itself, called as the system calls it (on a thread of its
