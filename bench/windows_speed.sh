@@ -14,6 +14,12 @@
 # natively in build-bench/ (as run_benchmarks.sh does) and for Windows in
 # build-bench-windows-ARCH/, which also holds that build's Wine prefix.
 # Needs the packages of scripts/test-windows.sh (mingw-w64, Wine).
+#
+# Optional: BENCH_WINDOWS_BASELINE_DIR=<another Windows build of ARCH
+# with keystream_rate built> adds rows against that build, measured in
+# the same run (for example one configured with
+# -DCMAKE_CXX_FLAGS=-mincoming-stack-boundary=2, how every function of
+# the x86 build realigned its stack before).
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -60,6 +66,21 @@ rate_row "ProcessBuffer 1 MiB, Windows $ARCH / Linux"   "-" \
   "$windows process-buffer 1048576" "'$native' process-buffer 1048576"
 rate_row "Buffer form 1 MiB, Windows $ARCH / Linux"     ">=0.9" \
   "$windows buffer-form 1048576" "'$native' buffer-form 1048576"
+
+if [[ -n ${BENCH_WINDOWS_BASELINE_DIR:-} ]]; then
+  # another Windows build of the same architecture with this revision's
+  # bench sources (an older revision, or other compiler flags), against
+  # Linux and against this build
+  baseline="'$ROOT/cmake/wine-run.sh' $wine_arch '$WINDOWS_DIR/wineprefix' '$BENCH_WINDOWS_BASELINE_DIR/bench/keystream_rate.exe'"
+  rate_row "ProcessBuffer 16 KiB, baseline Windows $ARCH / Linux" "-" \
+    "$baseline process-buffer 16384" "'$native' process-buffer 16384"
+  rate_row "Buffer form 1 MiB, baseline Windows $ARCH / Linux"    "-" \
+    "$baseline buffer-form 1048576" "'$native' buffer-form 1048576"
+  rate_row "ProcessBuffer 16 KiB, Windows $ARCH / baseline"       "-" \
+    "$windows process-buffer 16384" "$baseline process-buffer 16384"
+  rate_row "Buffer form 1 MiB, Windows $ARCH / baseline"          "-" \
+    "$windows buffer-form 1048576" "$baseline buffer-form 1048576"
+fi
 
 bench_summary
 WINEPREFIX=$WINDOWS_DIR/wineprefix wineserver -k 2>/dev/null || true
