@@ -9,6 +9,9 @@
 #       in $BENCH_BUILD_DIR/bench or a path.
 #   time_row LABEL TARGET COMMAND_A COMMAND_B
 #       wall time of shell command A over that of B (below 1: A is faster).
+#   rate_row LABEL TARGET COMMAND_A COMMAND_B
+#       the number shell command A prints (a rate, such as bytes per
+#       second) over the one B prints (above 1: A is faster).
 # TARGET is ">=X" or "<=X" (or "-" for none); the row says whether the
 # median meets it. Each row runs A B A B ... for $BENCH_PAIRS pairs.
 #
@@ -137,6 +140,33 @@ time_row() {
     for ((i = 0; i < BENCH_PAIRS; i++)); do
         a=$(_bench_seconds "$command_a")
         b=$(_bench_seconds "$command_b")
+        if [[ $a == failed || $b == failed ]]; then
+            printf '%-62s no figure (a command failed)\n' "$label"
+            BENCH_NO_FIGURE=$((BENCH_NO_FIGURE + 1))
+            return 0
+        fi
+        ratios+=("$(awk -v a="$a" -v b="$b" 'BEGIN { printf "%.6f", a / b }')")
+    done
+    after=$(bench_load)
+    _bench_report "$label" "$target" "$before" "$after" "${ratios[@]}"
+}
+
+# _bench_printed COMMAND: the last number a shell command prints (a
+# Windows program's line end taken off), or "failed"
+_bench_printed() {
+    local value
+    value=$(bash -c "$1" 2>/dev/null | tail -n 1 | tr -d '\r') || { echo "failed"; return; }
+    [[ $value =~ ^[0-9.]+$ ]] && echo "$value" || echo "failed"
+}
+
+rate_row() {
+    local label=$1 target=$2 command_a=$3 command_b=$4
+    _bench_should_run "$label" || return 0
+    local before after ratios=() i a b
+    before=$(bench_load)
+    for ((i = 0; i < BENCH_PAIRS; i++)); do
+        a=$(_bench_printed "$command_a")
+        b=$(_bench_printed "$command_b")
         if [[ $a == failed || $b == failed ]]; then
             printf '%-62s no figure (a command failed)\n' "$label"
             BENCH_NO_FIGURE=$((BENCH_NO_FIGURE + 1))

@@ -16,6 +16,7 @@
 #include "NptStrings.h"
 #include "NptWipe.h"
 #include "TvkCryptoHelper.h"
+#include "TvkEntryAlign.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ struct TVK_ManagedRun
 /*----------------------------------------------------------------------
 |   tvk_managed_run
 +---------------------------------------------------------------------*/
-NPT_Result
+TVK_ALIGN_ENTRY NPT_Result
 tvk_managed_run(const char*      password,
                 NPT_Int32        direction,
                 const NPT_Byte*  data,
@@ -100,7 +101,7 @@ tvk_managed_run(const char*      password,
 /*----------------------------------------------------------------------
 |   tvk_managed_result_text
 +---------------------------------------------------------------------*/
-const char*
+TVK_ALIGN_ENTRY const char*
 tvk_managed_result_text(TVK_ManagedRun* run)
 {
     if (run == nullptr || run->output.IsNull()) return "";
@@ -117,7 +118,7 @@ tvk_managed_result_text(TVK_ManagedRun* run)
 /*----------------------------------------------------------------------
 |   tvk_managed_result_bytes
 +---------------------------------------------------------------------*/
-const NPT_Byte*
+TVK_ALIGN_ENTRY const NPT_Byte*
 tvk_managed_result_bytes(TVK_ManagedRun* run, NPT_UInt32* length)
 {
     if (length) *length = 0;
@@ -132,7 +133,7 @@ tvk_managed_result_bytes(TVK_ManagedRun* run, NPT_UInt32* length)
 /*----------------------------------------------------------------------
 |   tvk_managed_release
 +---------------------------------------------------------------------*/
-void
+TVK_ALIGN_ENTRY void
 tvk_managed_release(TVK_ManagedRun* run)
 {
     delete run;

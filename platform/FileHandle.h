@@ -75,6 +75,10 @@ struct FileInfo {
     NPT_UInt32  owner = 0;
     NPT_UInt32  group = 0;
     bool        block_device = false;  // an OTHER that holds data, like a disk
+    // false: an OTHER whose identity the system would not tell (Windows:
+    // a file handle Wine made of a Linux shell's redirection); it may be
+    // any file, the input included, so no comparison can clear it
+    bool        identified = true;
     bool SameFileAs(const FileInfo& other) const {
         return device == other.device && inode == other.inode;
     }
@@ -84,6 +88,11 @@ struct FileInfo {
 SysError OpenForReading(const char* path, FileHandle& file);
 SysError StatHandle(const FileHandle& file, FileInfo& info);
 bool IsTerminal(const FileHandle& file);
+
+// Whether a file's permissions let users other than its owner read it:
+// its group or others on POSIX. Windows keeps access in lists, not mode
+// bits: false there (the lists are not examined).
+bool ReadableByOthers(const FileInfo& info);
 
 // Tells the system a file will be read from start to end (larger
 // read-ahead on disks). Failures are ignored: it is only advice.

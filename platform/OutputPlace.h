@@ -35,7 +35,11 @@ namespace tvkcrypt {
 |   is such a link; its directory is pinned by a handle that denies
 |   renaming and removal, and names are reached under its path. There
 |   are no owners in the POSIX sense, so a followed link is checked only
-|   for leading to a regular file (kNotOwned never comes back).
+|   for leading to a regular file (kNotOwned never comes back). A name
+|   the system keeps for a device is refused (kDeviceName): CON, PRN,
+|   AUX, COM1-9 and LPT1-9 with or without an extension, NUL with one
+|   (NUL alone is the null device, written as a STREAM). "\\?\X:\name"
+|   is located as "X:\name" is.
 +---------------------------------------------------------------------*/
 class OutputPlace;
 class TempOutput;
@@ -89,6 +93,17 @@ private:
     Kind        m_Kind = MISSING;
     FileInfo    m_Found;
 };
+
+// The name a file created at path gets, as the system spells it:
+// Windows drops the trailing dots and spaces of the last name ("x." and
+// "x " create "x"; not in the \\?\ form); elsewhere path itself. Names
+// derived from an output's (its check file's) start from this one.
+std::string CreatedName(const std::string& path);
+
+// The directory part of path up to and with its last separator ("" for
+// a bare name): "/" on POSIX; "\\", "/" and a drive's colon ("Q:x") on
+// Windows. A name in the same directory as path is this plus the name.
+std::string DirectoryPartOf(const std::string& path);
 
 // Ends writing a file in place: cuts it to size bytes (what was written
 // over a longer file goes) and syncs it. Errors: those of ftruncate(2)

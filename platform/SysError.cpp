@@ -21,6 +21,9 @@ ErrorText(SysError error)
     switch (error) {
         case kTargetChanged: return "it was replaced by someone else meanwhile";
         case kNotOwned:    return "the symbolic link or its target belongs to another user";
+        case kDeviceName:
+            return "Windows keeps that name for a device (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to "
+                   "LPT9, also with an extension); choose another name";
         case ENOENT:       return "no such file";
         case EACCES:       return "permission denied";
         case EPERM:        return "operation not permitted";

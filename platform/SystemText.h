@@ -13,8 +13,10 @@
 | of the value the process holds is wiped, and the variable removed,
 | whatever the outcome.
 |
-| Utf8ToAnsi converts to the code page that Windows' "ANSI" functions
-| use (GetACP), refusing characters the code page cannot represent
+| Utf8ToAnsi converts to the system's ANSI code page, the one Windows'
+| "ANSI" functions use in programs without a code page of their own
+| (the system locale's; not GetACP, which the tool's manifest makes
+| UTF-8 where the system supports that), refusing characters the code page cannot represent
 | instead of replacing them with a look-alike or '?'. Where the system
 | has no such code page (POSIX) AnsiCodePage is 0 and Utf8ToAnsi gives
 | TEXT_UNAVAILABLE. Both may be called from any thread.

@@ -26,10 +26,14 @@ namespace tvkcrypt {
 |   gives it its mode, syncs it and puts it at the place's name. Discard
 |   (and the destructor of an uncommitted one) removes it. At most two
 |   exist at a time (an output and its check file). Windows: always the
-|   hidden named file (FILE_ATTRIBUTE_HIDDEN, no mode), removed by the
-|   console control handler on Ctrl-C, Ctrl-Break, console close, logoff
-|   and shutdown; Commit flushes it and moves it into place with
-|   MOVEFILE_WRITE_THROUGH, and new_mode has no meaning there.
+|   hidden named file (FILE_ATTRIBUTE_HIDDEN, no mode), marked
+|   delete-on-close through its handle from its creation, so that the
+|   system removes it however the process ends (a crash, End process,
+|   TerminateProcess), and removed by the console control handler on
+|   Ctrl-C, Ctrl-Break, console close, logoff and shutdown; Commit takes
+|   the mark off just before the rename, flushes the file and moves it
+|   into place with MOVEFILE_WRITE_THROUGH, and new_mode has no meaning
+|   there.
 +---------------------------------------------------------------------*/
 class TempOutput
 {
@@ -75,6 +79,7 @@ private:
     FileHandle  m_File;
     std::string m_Name;  // the named fallback's name, while it exists
     int         m_Slot = -1;  // where the signal handlers know m_Name
+    [[maybe_unused]] bool m_DeleteOnClose = false;  // Windows: goes with its handle
     SysError    m_DirectorySyncError = 0;
     std::string m_Leftover;
     SysError    m_LeftoverError = 0;

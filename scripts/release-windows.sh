@@ -18,7 +18,8 @@
 #     lib/pkgconfig/tvkcrypto.pc
 #     managed/TVKCryptoWrapper.dll            the assembly (platform-neutral)
 #     managed/TVKCryptoWrapperNative.dll      its native half for <arch>
-#     README.txt, LICENSE.txt
+#     README.txt, LICENSE.txt                 CRLF line ends; README.txt is
+#                                             scripts/windows-README.txt
 #
 # The staged tree is checked before it is packed (every file above, the
 # headers self-contained, the package files free of absolute paths, the
@@ -49,33 +50,17 @@ cache_value() {  # cache_value BUILD NAME
     sed -n "s/^$2:[A-Z]*=//p" "$1/CMakeCache.txt" | head -n1
 }
 
-write_readme() {  # write_readme FILE VERSION ARCH
+# with_crlf: a text file with Windows line ends, as Notepad and every
+# Windows editor expect
+with_crlf() {  # with_crlf < LF-TEXT > CRLF-TEXT
+    sed 's/\r$//; s/$/\r/'
+}
+
+write_readme() {  # write_readme FILE VERSION ARCH: scripts/windows-README.txt filled in
     local bits=64
     [ "$3" = x86 ] && bits=32
-    cat >"$1" <<EOF
-tvkcrypto $2 for $bits-bit Windows ($3)
-
-tvkcrypt.exe, the command-line tool, in bin\\ (tvkcrypt.exe --help).
-
-The C++ library: lib\\libtvkcrypto.a (static, built with mingw-w64)
-and its headers in include\\TvkCrypto\\. From CMake:
-
-    find_package(TvkCrypto CONFIG REQUIRED)
-    target_link_libraries(app PRIVATE TvkCrypto::tvkcrypto)
-
-with this folder in CMAKE_PREFIX_PATH (or TvkCrypto_DIR set to
-lib\\cmake\\TvkCrypto). The library is built by GCC: link it with a
-mingw-w64 GCC of the same architecture.
-
-The managed binding: managed\\TVKCryptoWrapper.dll (the assembly, for
-any architecture) and managed\\TVKCryptoWrapperNative.dll, its native
-half for $3. Keep the two files side by side next to the host's
-program or in its probing path. A 32-bit host process needs the x86
-package's native DLL, a 64-bit one the x64 package's. The native DLL
-needs no DLL beyond Windows' own.
-
-Licensed under the Apache License 2.0: LICENSE.txt.
-EOF
+    sed -e "s/@VERSION@/$2/g" -e "s/@BITS@/$bits/g" -e "s/@ARCH@/$3/g" \
+        "$TVK_ROOT/scripts/windows-README.txt" | with_crlf >"$1"
 }
 
 # check_tree TREE BUILD ARCH WITH_TOOL WITH_ASSEMBLY WITH_NATIVE:
@@ -110,6 +95,14 @@ check_tree() {
         printf '  %s\n' "${missing[@]}"
         failures=$((failures + 1))
     fi
+
+    # The texts a user opens end their lines as Windows does.
+    for f in README.txt LICENSE.txt; do
+        if [ -f "$tree/$f" ] && grep -qv $'\r$' "$tree/$f"; then
+            echo "FAIL: $f has lines without CRLF"
+            failures=$((failures + 1))
+        fi
+    done
 
     # Every header the public headers include is installed with them.
     local header included
@@ -186,7 +179,7 @@ stage() {
     # the manual page, the shell completions and the doc folder serve
     # POSIX systems, and Mono's debug symbols serve Mono; the licence goes
     # to the top as usual on Windows
-    cp "$TVK_ROOT/LICENSE" "$dest/LICENSE.txt"
+    with_crlf <"$TVK_ROOT/LICENSE" >"$dest/LICENSE.txt"
     rm -rf "$dest/share"
     rm -f "$dest"/managed/*.mdb
     write_readme "$dest/README.txt" "$version" "$arch"

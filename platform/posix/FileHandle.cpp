@@ -65,6 +65,12 @@ IsTerminal(const FileHandle& file)
     return file.IsOpen() && isatty(file.Fd()) == 1;
 }
 
+bool
+ReadableByOthers(const FileInfo& info)
+{
+    return (info.mode & 0044) != 0;
+}
+
 void
 AdviseSequentialReading(const FileHandle& file)
 {

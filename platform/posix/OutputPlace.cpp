@@ -41,6 +41,18 @@ BaseOf(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+std::string
+CreatedName(const std::string& path)
+{
+    return path;
+}
+
+std::string
+DirectoryPartOf(const std::string& path)
+{
+    return path.substr(0, path.rfind('/') + 1);
+}
+
 SysError
 OutputPlace::Locate(const std::string& path, bool follow_symlinks)
 {

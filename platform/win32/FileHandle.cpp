@@ -76,6 +76,12 @@ IsTerminal(const FileHandle& file)
     return IsConsole(OsHandle(file));
 }
 
+bool
+ReadableByOthers(const FileInfo&)
+{
+    return false;
+}
+
 void
 AdviseSequentialReading(const FileHandle&)
 {

@@ -12,6 +12,7 @@
 
 #include "OutputPlace.h"
 
+#include <cwchar>
 #include <string>
 #include <utility>
 #include <vector>
@@ -59,6 +60,84 @@ IsLink(HANDLE handle)
            (tag.ReparseTag == IO_REPARSE_TAG_SYMLINK || tag.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT);
 }
 
+// Where the last name of a path starts: after its last separator, or
+// after the colon of a drive ("Q:x").
+static std::wstring::size_type
+LastNameStart(const std::wstring& path)
+{
+    std::wstring::size_type at = path.find_last_of(L"\\/:");
+    return at == std::wstring::npos ? 0 : at + 1;
+}
+
+static bool
+HasPrefix(const std::wstring& path, const wchar_t* prefix)
+{
+    return path.compare(0, std::wcslen(prefix), prefix) == 0;
+}
+
+// A name without the trailing dots and spaces that Windows drops; a name
+// of nothing but those ("..") stays as it is.
+static std::wstring
+WithoutTrailingDotsAndSpaces(const std::wstring& name)
+{
+    std::wstring::size_type end = name.find_last_not_of(L". ");
+    return end == std::wstring::npos ? name : name.substr(0, end + 1);
+}
+
+static bool
+SameLetters(const std::wstring& name, const wchar_t* upper)
+{
+    if (name.size() != std::wcslen(upper)) return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        wchar_t c = name[i] >= L'a' && name[i] <= L'z' ? static_cast<wchar_t>(name[i] - L'a' + L'A') : name[i];
+        if (c != upper[i]) return false;
+    }
+    return true;
+}
+
+// Whether the last name of path is one Windows keeps for a device (the
+// part before the first dot, trailing spaces dropped, is CON, PRN, AUX,
+// NUL, COM1-9, LPT1-9, COM or LPT with a superscript 1-3, CONIN$ or
+// CONOUT$), other than NUL itself. Paths in the \\?\ and \\.\ forms
+// name what they name.
+static bool
+IsDeviceName(const std::wstring& path)
+{
+    if (HasPrefix(path, L"\\\\?\\") || HasPrefix(path, L"\\\\.\\")) return false;
+    const std::wstring name = path.substr(LastNameStart(path));
+    if (SameLetters(WithoutTrailingDotsAndSpaces(name), L"NUL")) return false;
+    std::wstring base = name.substr(0, name.find(L'.'));
+    std::wstring::size_type end = base.find_last_not_of(L' ');
+    base.erase(end == std::wstring::npos ? 0 : end + 1);
+    static const wchar_t* const kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+    for (const wchar_t* device : kDevices) {
+        if (SameLetters(base, device)) return true;
+    }
+    if (base.size() != 4) return false;
+    const wchar_t digit = base[3];
+    const bool numbered = (digit >= L'1' && digit <= L'9') || digit == 0x00B9 || digit == 0x00B2 || digit == 0x00B3;
+    return numbered && (SameLetters(base.substr(0, 3), L"COM") || SameLetters(base.substr(0, 3), L"LPT"));
+}
+
+std::string
+CreatedName(const std::string& path)
+{
+    std::wstring wide;
+    if (ToWide(path, wide) != 0 || HasPrefix(wide, L"\\\\?\\")) return path;
+    const std::wstring::size_type start = LastNameStart(wide);
+    const std::wstring name = WithoutTrailingDotsAndSpaces(wide.substr(start));
+    std::string created;
+    if (ToUtf8(wide.substr(0, start) + name, created) != 0) return path;
+    return created;
+}
+
+std::string
+DirectoryPartOf(const std::string& path)
+{
+    std::string::size_type at = path.find_last_of("\\/:");
+    return at == std::string::npos ? std::string() : path.substr(0, at + 1);
+}
+
 static bool
 IsMissing(SysError error)
 {
@@ -101,8 +180,9 @@ SplitFull(const std::wstring& full, std::wstring& directory, std::wstring& name)
     }
     name = full.substr(slash + 1);
     directory = full.substr(0, slash);
-    // "C:" alone would mean that drive's working directory
-    if (directory.size() == 2 && directory[1] == L':') directory += L'\\';
+    // "C:" alone would mean that drive's working directory, and "\\?\C:"
+    // the volume itself rather than its root folder
+    if (!directory.empty() && directory.back() == L':') directory += L'\\';
     if (directory.empty()) directory = full.substr(0, slash + 1);
 }
 
@@ -142,6 +222,7 @@ OutputPlace::Locate(const std::string& path, bool follow_symlinks)
     std::wstring wide;
     if (SysError error = ToWide(path, wide)) return error;
     if (wide.empty()) return ENOENT;
+    if (IsDeviceName(wide)) return kDeviceName;
     std::wstring full;
     if (SysError error = FullPath(wide, full)) return error;
     // a device such as NUL or CON: written directly, there is no

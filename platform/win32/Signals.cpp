@@ -16,6 +16,7 @@
 #include <windows.h>
 
 #include "SignalState.h"
+#include "TvkEntryAlign.h"
 
 namespace tvkcrypt {
 
@@ -57,9 +58,10 @@ static const UINT kExitInterrupted = 128 + 2;
 static const UINT kExitHungUp = 128 + 1;
 
 // The console control handler, called by the system on a thread of its
-// own. Not static: the tests call it the same way where no console can
-// deliver the events (Wine without a terminal).
-extern "C" BOOL WINAPI
+// own, whose stack a 32-bit system aligns to 4 bytes only. Not static:
+// the tests call it the same way where no console can deliver the
+// events (Wine without a terminal).
+extern "C" TVK_ALIGN_ENTRY BOOL WINAPI
 TvkcryptOnConsoleControl(DWORD event)
 {
     switch (event) {

@@ -138,10 +138,19 @@ TakeEnvironmentSecret(const char* name, char* buffer, std::size_t capacity, std:
     return outcome;
 }
 
+// The system's ANSI code page, which other programs (the .NET entry
+// point) key with. Not GetACP: the tool's manifest asks for UTF-8 as the
+// process's own code page where the system supports that.
 unsigned
 AnsiCodePage()
 {
-    return GetACP();
+    DWORD code_page = 0;
+    if (GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT, LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
+                       reinterpret_cast<LPWSTR>(&code_page), sizeof(code_page) / sizeof(wchar_t)) == 0 ||
+        code_page == 0) {
+        return GetACP();
+    }
+    return code_page;
 }
 
 TextConversion
@@ -158,7 +167,8 @@ Utf8ToAnsi(const char* text, std::size_t length, char* output, std::size_t capac
         return TEXT_INVALID;
     }
 
-    if (GetACP() == CP_UTF8) {
+    const UINT code_page = AnsiCodePage();
+    if (code_page == CP_UTF8) {
         // the system keys with UTF-8 itself (the "beta: use Unicode UTF-8"
         // setting); the text is known to be valid
         if (length > capacity) return TEXT_TOO_LONG;
@@ -169,12 +179,12 @@ Utf8ToAnsi(const char* text, std::size_t length, char* output, std::size_t capac
     // WC_NO_BEST_FIT_CHARS: no look-alikes ("a" for U+0101); a character
     // without its own bytes gets the default character and sets used_default
     BOOL used_default = FALSE;
-    int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.Data(), wide_count, nullptr, 0, nullptr,
+    int size = WideCharToMultiByte(code_page, WC_NO_BEST_FIT_CHARS, wide.Data(), wide_count, nullptr, 0, nullptr,
                                    &used_default);
     if (size <= 0 || used_default) return TEXT_UNREPRESENTABLE;
     if (static_cast<std::size_t>(size) > capacity) return TEXT_TOO_LONG;
     used_default = FALSE;
-    int written = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.Data(), wide_count, output, size,
+    int written = WideCharToMultiByte(code_page, WC_NO_BEST_FIT_CHARS, wide.Data(), wide_count, output, size,
                                       nullptr, &used_default);
     if (written != size || used_default) {
         NPT_WipeMemory(output, static_cast<std::size_t>(size));

@@ -1,7 +1,8 @@
 /*****************************************************************
 | TempOutput.cpp - Windows implementation of TempOutput.h: always a
-| hidden named file (Windows has no unnamed ones), flushed and moved
-| into place with MOVEFILE_WRITE_THROUGH.
+| hidden named file (Windows has no unnamed ones), marked for deletion
+| on close while it is written, flushed and moved into place with
+| MOVEFILE_WRITE_THROUGH.
 ****************************************************************/
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -53,6 +54,17 @@ TemporaryName(const std::string& target, unsigned attempt)
     return "." + base + ".tvkcrypt-" + suffix;
 }
 
+// Sets or clears the mark that has the system delete a file once its
+// last handle is closed (the handle needs DELETE access). False when the
+// file system refuses it.
+static bool
+MarkForDeletion(HANDLE handle, bool marked)
+{
+    FILE_DISPOSITION_INFO disposition;
+    disposition.DeleteFile = marked ? TRUE : FALSE;
+    return SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof(disposition)) != 0;
+}
+
 static std::wstring
 TempPath(const OutputPlace*, const std::string& directory, const std::string& name)
 {
@@ -81,6 +93,10 @@ TempOutput::Create(const OutputPlace& place)
             if ((code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS) && attempt < 100) continue;
             return FromWin32(code);
         }
+        // marked for deletion at once: however the process ends (a crash,
+        // End process, TerminateProcess), the system removes the file
+        // when it closes the last handle; Commit takes the mark off
+        m_DeleteOnClose = MarkForDeletion(handle, true);
         if (SysError error = Adopt(handle, _O_RDWR, m_File)) return error;
         m_Name = name;
         m_Slot = RememberTemporary(handle, path);
@@ -106,6 +122,10 @@ MoveName(const std::wstring& from, const std::wstring& to, bool replace)
     if (!MoveFileExW(from.c_str(), to.c_str(), flags)) return LastError();
     return 0;
 }
+
+// What a replaced file passes on to its output: read-only, hidden and
+// system, as its permissions are on POSIX.
+static const DWORD kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
 // Puts the named temporary at the place's name, replacing whatever is
 // there. Windows refuses to rename over a file that is open (the input
@@ -140,13 +160,16 @@ TempOutput::Replace(const std::string& name)
         aside_path = TempPath(m_Place, directory, aside);
         if (MoveFileExW(to.c_str(), aside_path.c_str(), MOVEFILE_WRITE_THROUGH)) break;
         SysError aside_error = LastError();
+        // open elsewhere without sharing deletion: in use, which is what
+        // refused the rename too (Windows says "access denied" there)
+        if (aside_error == EBUSY) return EBUSY;
         if (aside_error != EEXIST || attempt >= 100) return error;
     }
     if (SysError move_error = MoveName(from, to, false)) {
         MoveFileExW(aside_path.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH);
         return move_error;
     }
-    if (read_only) SetFileAttributesW(to.c_str(), FILE_ATTRIBUTE_READONLY);
+    if (read_only) SetFileAttributesW(to.c_str(), old_attributes & kKeptAttributes);
     SetFileAttributesW(aside_path.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (!DeleteFileW(aside_path.c_str())) {
         m_LeftoverError = LastError();
@@ -168,12 +191,27 @@ TempOutput::Commit(unsigned, bool replace)
     std::wstring from = TempPath(m_Place, m_Place->m_DirectoryPath, m_Name);
     std::wstring to = TempPath(m_Place, m_Place->m_DirectoryPath, m_Place->m_Name);
     if (from.empty() || to.empty()) return EILSEQ;
+    // the file must outlive its handle now; until the rename is done, an
+    // interruption is handled by the control handler, by name
+    if (m_DeleteOnClose) {
+        if (!MarkForDeletion(handle, false)) return LastError();
+        m_DeleteOnClose = false;
+    }
     // the rename needs the file closed (it was opened without sharing
     // deletion); from here on the control handler removes it by name
     ForgetTemporaryHandle(m_Slot);
     if (SysError error = m_File.Close()) return error;
-    // the output is an ordinary file, not a hidden one
-    if (!SetFileAttributesW(from.c_str(), FILE_ATTRIBUTE_NORMAL)) return LastError();
+    // the output is an ordinary file, not a hidden one, unless the file
+    // it replaces was hidden or a system file (read-only comes last:
+    // Replace)
+    DWORD old_attributes = replace ? GetFileAttributesW(to.c_str()) : INVALID_FILE_ATTRIBUTES;
+    if (old_attributes != INVALID_FILE_ATTRIBUTES && (old_attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        old_attributes = INVALID_FILE_ATTRIBUTES;
+    }
+    const DWORD kept = old_attributes == INVALID_FILE_ATTRIBUTES
+                           ? 0
+                           : old_attributes & kKeptAttributes & ~FILE_ATTRIBUTE_READONLY;
+    if (!SetFileAttributesW(from.c_str(), kept ? kept : FILE_ATTRIBUTE_NORMAL)) return LastError();
     SysError error = replace ? Replace(m_Name) : MoveName(from, to, false);
     if (error) return error;
     ForgetTemporary(m_Slot);
@@ -188,7 +226,11 @@ TempOutput::Discard()
     ControlBlock block;
     ForgetTemporaryHandle(m_Slot);
     m_File.Close();
-    if (!m_Name.empty() && m_Place != nullptr) {
+    // a file still marked went with its handle; its name may already
+    // be someone else's
+    const bool gone = m_DeleteOnClose;
+    m_DeleteOnClose = false;
+    if (!gone && !m_Name.empty() && m_Place != nullptr) {
         std::wstring path = TempPath(m_Place, m_Place->m_DirectoryPath, m_Name);
         if (!path.empty()) DeleteFileW(path.c_str());
     }

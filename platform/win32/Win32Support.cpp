@@ -247,7 +247,17 @@ InfoOfHandle(HANDLE handle, FileInfo& info)
         return 0;
     }
     BY_HANDLE_FILE_INFORMATION data;
-    if (!GetFileInformationByHandle(handle, &data)) return LastError();
+    if (!GetFileInformationByHandle(handle, &data)) {
+        // a file the system will not describe (Wine's handles over a
+        // Linux shell's redirections): read and written as a stream,
+        // of unknown identity
+        info.kind = FileInfo::OTHER;
+        info.device = ~static_cast<NPT_UInt64>(0);
+        info.inode = static_cast<NPT_UInt64>(reinterpret_cast<uintptr_t>(handle));
+        info.mode = 0666;
+        info.identified = false;
+        return 0;
+    }
     info.kind = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? FileInfo::DIRECTORY : FileInfo::REGULAR;
     info.size = (static_cast<NPT_UInt64>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     info.device = data.dwVolumeSerialNumber;

@@ -15,8 +15,10 @@
 |
 | What differs from POSIX, and why:
 | - the temporary output is always a hidden named file (Windows has no
-|   unnamed files); Ctrl-C, Ctrl-Break and closing the console remove
-|   it, a process killed outright (TerminateProcess) leaves it behind;
+|   unnamed files), marked delete-on-close until its commit, so that the
+|   system removes it whenever the process dies; Ctrl-C, Ctrl-Break and
+|   closing the console remove it too (also in the moment of the commit
+|   after the mark is off);
 | - there are no permission bits: FileInfo::mode says 0444 for a
 |   read-only file and 0644 otherwise, Commit ignores new_mode and the
 |   output gets the directory's inherited access rights. A read-only

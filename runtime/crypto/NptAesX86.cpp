@@ -14,9 +14,9 @@
 | The key expansion is the FIPS-197 one, with SubWord computed by the
 | AESKEYGENASSIST instruction, so it also looks up no table.
 |
-| Several blocks are kept in flight at once (8 per pass): the AES
-| instructions have a latency of several cycles but accept a new block
-| every cycle or two.
+| Several blocks are kept in flight at once (8 per pass; 7 when
+| encrypting in 32-bit builds): the AES instructions have a latency of
+| several cycles but accept a new block every cycle or two.
 ****************************************************************/
 #include "NptAesEngine.h"
 
@@ -36,6 +36,14 @@ namespace {
 
 const unsigned int kDecryptionOffset = 15 * 16;
 const unsigned int kLanes = 8;
+// Blocks in flight in Encrypt, the key stream's batches: 32-bit x86 has
+// eight vector registers in all, and eight blocks beside the round key
+// would send one block to the stack and back in every round; seven fit.
+#if defined(__i386__)
+const unsigned int kEncryptLanes = 7;
+#else
+const unsigned int kEncryptLanes = kLanes;
+#endif
 
 // SubWord of one key word (four bytes in memory order, little-endian):
 // AESKEYGENASSIST puts SubWord of the input's second word into the
@@ -121,19 +129,19 @@ public:
         const __m128i first = Load(schedule);
         const __m128i last = Load(schedule + 16 * round_count);
         std::size_t offset = 0;
-        for (; count >= kLanes; count -= kLanes, offset += 16 * kLanes) {
-            __m128i b[kLanes];
+        for (; count >= kEncryptLanes; count -= kEncryptLanes, offset += 16 * kEncryptLanes) {
+            __m128i b[kEncryptLanes];
             NPT_AES_UNROLL
-            for (unsigned int j = 0; j < kLanes; ++j) {
+            for (unsigned int j = 0; j < kEncryptLanes; ++j) {
                 b[j] = _mm_xor_si128(Load(input + offset + 16 * j), first);
             }
             for (NPT_UInt32 round = 1; round < round_count; ++round) {
                 const __m128i k = Load(schedule + 16 * round);
                 NPT_AES_UNROLL
-                for (unsigned int j = 0; j < kLanes; ++j) b[j] = _mm_aesenc_si128(b[j], k);
+                for (unsigned int j = 0; j < kEncryptLanes; ++j) b[j] = _mm_aesenc_si128(b[j], k);
             }
             NPT_AES_UNROLL
-            for (unsigned int j = 0; j < kLanes; ++j) {
+            for (unsigned int j = 0; j < kEncryptLanes; ++j) {
                 Store(output + offset + 16 * j, _mm_aesenclast_si128(b[j], last));
             }
         }

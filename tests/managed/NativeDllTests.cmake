@@ -42,7 +42,7 @@ target_link_libraries(tests_managed_native PRIVATE tvk_headers GTest::gtest GTes
 target_include_directories(tests_managed_native PRIVATE
   ${PROJECT_SOURCE_DIR}/tests/support ${PROJECT_SOURCE_DIR}/managed)
 target_compile_definitions(tests_managed_native PRIVATE
-  TVK_TEST_DATA_DIR="${tvk_managed_test_data}")
+  TVK_TEST_DATA_DIR="${tvk_managed_test_data}" TVK_TEST_VERSION="${PROJECT_VERSION}")
 set_target_properties(tests_managed_native PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${TVK_MANAGED_DIR})
 add_dependencies(tests_managed_native tvk_managed_native)
 tvk_register_tests(tests_managed_native)

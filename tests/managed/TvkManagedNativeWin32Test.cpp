@@ -19,6 +19,7 @@
 
 #include "TestJson.h"
 #include "TestSha256.h"
+#include "TestWin32Resources.h"
 #include "TvkManagedNative.h"
 
 namespace {
@@ -218,6 +219,8 @@ TEST(ManagedNativeDll, LoadsByBareNameFromItsOwnDirectoryWithSystemDllsOnly)
     }
     // The decorated forms of a 32-bit build are not what the assembly asks for.
     EXPECT_EQ(GetProcAddress(Dll().module, "_tvk_managed_run"), nullptr);
+    // Explorer's Properties show the project's version
+    EXPECT_EQ(tvk_test::FileVersion(Dll().module), std::string(TVK_TEST_VERSION) + ".0");
 }
 
 // Three chunks of zeros encrypt to the first block of the key stream of

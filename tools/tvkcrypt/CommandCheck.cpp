@@ -91,7 +91,7 @@ int
 RunCheck(const Options& options, const EnvironmentPassword& environment_password)
 {
     const std::string check_path =
-        options.check_file.empty() ? CheckFileNameFor(options.input) : options.check_file;
+        options.check_file.empty() ? CheckFileNameFor(CreatedName(options.input)) : options.check_file;
     JobInput input;
     if (int status = OpenInput(options.input, input)) return status;
     if (!input.regular) return Failure(input.label + " is not a regular file");

@@ -157,10 +157,12 @@ CryptRun::FindCheckFile()
             m_CheckPath = m_Options.check_file;
         } else if (m_Encrypt && m_Output.kind == JobOutput::TO_TEMP_FILE) {
             // (written in place, the file's directory may not even be
-            // writable: a check file is written only when named)
-            m_CheckPath = CheckFileNameFor(m_Options.output);
+            // writable: a check file is written only when named). Named
+            // after the file as the system creates it ("x." makes "x" on
+            // Windows), so that a later decrypt of that name finds it.
+            m_CheckPath = CheckFileNameFor(CreatedName(m_Options.output));
         } else if (!m_Encrypt && m_Options.input != "-") {
-            m_CheckPath = CheckFileNameFor(m_Options.input);
+            m_CheckPath = CheckFileNameFor(CreatedName(m_Options.input));
         }
     }
     if (m_Encrypt && !m_CheckPath.empty()) {

@@ -65,9 +65,11 @@ InPlaceRefusal(const OutputPlace& place, const FileInfo& input_info, bool regula
             return Failure("--in-place writes into a regular file, and " + output_label +
                            " is not one");
     }
-    if (regular_input && input_info.SameFileAs(place.Found())) {
-        return Failure("--in-place cannot write into the input file itself, which it is still "
-                       "reading; use --force without --in-place");
+    if ((regular_input && input_info.SameFileAs(place.Found())) || !input_info.identified) {
+        return Failure(std::string(input_info.identified ? "--in-place cannot write into the input file itself"
+                                                         : "--in-place cannot tell whether the input is " +
+                                                               output_label) +
+                       ", which it is still reading; use --force without --in-place");
     }
     return 0;
 }
@@ -83,6 +85,10 @@ CheckStandardOutput(const JobInput& input, bool encrypting)
         out_info.SameFileAs(input.info)) {
         return Failure("standard output is the input file itself; "
                        "use -o FILE --force to replace a file with its transformation");
+    }
+    // a file whose identity the system will not tell may be the input
+    if (StatHandle(out, out_info) == 0 && !out_info.identified && (input.regular || !input.info.identified)) {
+        return Failure("cannot tell whether standard output is the input file; use -o FILE");
     }
     if (encrypting && IsTerminal(out)) {
         return Failure("refusing to write encrypted data to a terminal; "
@@ -215,10 +221,12 @@ CommitCheckOutput(CheckOutput& check)
 /*----------------------------------------------------------------------
 |   the commit
 +---------------------------------------------------------------------*/
+// The leftover names are in the directory of path, written as path
+// writes it.
 static std::string
 DirectoryPart(const std::string& path)
 {
-    return path.substr(0, path.rfind('/') + 1);
+    return DirectoryPartOf(path);
 }
 
 // After the pair is committed: the names that could not be removed, and

@@ -93,7 +93,7 @@ FromFile(const std::string& path, bool encrypting, SecretBuffer& password, std::
     }
     FileInfo info;
     if (path != "-" && StatHandle(file, info) == 0 && info.kind == FileInfo::REGULAR &&
-        (info.mode & 0044) != 0) {
+        ReadableByOthers(info)) {
         WriteToStandardError("tvkcrypt: warning: " + label +
                              " can be read by its group or by other users; "
                              "make it private with chmod 600\n");
@@ -114,6 +114,14 @@ FromFile(const std::string& path, bool encrypting, SecretBuffer& password, std::
         newline = static_cast<const char*>(std::memchr(line.Data() + length, '\n', got));
         length += got;
         if (newline != nullptr) break;
+    }
+    // Notepad's "Unicode" is UTF-16 with a byte order mark: its zero
+    // bytes would be refused below without saying why
+    if (length >= 2 && (std::memcmp(line.Data(), "\xFF\xFE", 2) == 0 ||
+                        std::memcmp(line.Data(), "\xFE\xFF", 2) == 0)) {
+        error = subject + " is UTF-16 text (\"Unicode\" in Notepad); save " +
+                (path == "-" ? std::string("it") : QuotedName(path)) + " as UTF-8";
+        return false;
     }
     if (newline != nullptr) length = static_cast<std::size_t>(newline - line.Data());
     if (length > 0 && line.Data()[length - 1] == '\r') --length;
