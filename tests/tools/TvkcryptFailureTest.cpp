@@ -99,6 +99,7 @@ TEST(UsageTest, ExitsTwoWithoutTouchingAnything)
         {{"encrypt", "@/in", "-o"}, "needs a value"},
         {{"encrypt", "@/in", "--bogus"}, "unknown option '--bogus'"},
         {{"encrypt", "@/in", "-x"}, "unknown option '-x'"},
+        {{"encrypt", "@/in", "-\x1b[2J"}, "unknown option $'-\\x1b'"},
         {{"encrypt", "--force=yes", "@/in"}, "takes no value"},
         {{"encrypt", "@/in", "-o", "@/a"}, "more than once"},
         {{"encrypt", "-p", "secret", "@/in"}, refusal},

@@ -375,7 +375,7 @@ Parser::ShortOptions(const std::string& arg)
         for (const OptionRule& rule : kOptionRules) {
             if (rule.letter == c) found = &rule;
         }
-        if (found == nullptr) return Fail(std::string("unknown option '-") + c + "'");
+        if (found == nullptr) return Fail("unknown option " + QuotedName(std::string("-") + c));
         const std::string name = std::string("-") + c;
         if (!found->takes_value) {
             if (!(this->*found->apply)(name, std::string())) return false;
