@@ -312,5 +312,46 @@ TEST(PasswordFileTest, WarnsWhenOthersCanReadItButGoesOn)
     }
 }
 
+// Standard input under another name is still standard input: with the
+// data on it, from a pipe or from a file, it is refused as "-" is.
+TEST(PasswordFileTest, StandardInputUnderAnotherNameIsRefusedWithTheDataOnIt)
+{
+    for (const char* name : {"/dev/stdin", "/proc/self/fd/0"}) {
+        for (bool from_pipe : {true, false}) {
+            SCOPED_TRACE(std::string(name) + (from_pipe ? " on a pipe" : " on a file"));
+            TempDir dir;
+            WriteFile(dir / "clear", std::string(kPassword) + "\n" + PatternData(8000));
+            RunSpec spec;
+            spec.args = {"encrypt", "--password-file", name, "-o", dir / "out"};
+            if (from_pipe) spec.stdin_data = ReadFile(dir / "clear");
+            if (!from_pipe) spec.stdin_fd = OpenForInput(dir / "clear");
+            RunResult run = RunTool(spec);
+            if (!from_pipe) CloseDescriptor(spec.stdin_fd);
+            EXPECT_EQ(run.exit_code, 2) << run.err;
+            EXPECT_NE(run.err.find("is standard input, which already carries the data"), std::string::npos)
+                << run.err;
+            EXPECT_FALSE(Exists(dir / "out"));
+        }
+    }
+}
+
+// "{ tvkcrypt ... --password-file -; next; } < file": the next command
+// reads on right after the password's line.
+TEST(PasswordFileTest, ARedirectedStandardInputIsLeftAfterTheFirstLine)
+{
+    TempDir dir;
+    WriteFile(dir / "clear", "data");
+    WriteFile(dir / "lines", std::string(kPassword) + "\nthe next command's input\n" + PatternData(5000));
+    RunSpec spec;
+    spec.args = {"encrypt", "--password-file", "-", dir / "clear", "-o", dir / "out"};
+    spec.stdin_fd = OpenForInput(dir / "lines");
+    RunResult run = RunTool(spec);
+    const off_t left_at = lseek(spec.stdin_fd, 0, SEEK_CUR);
+    CloseDescriptor(spec.stdin_fd);
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(left_at, static_cast<off_t>(std::string(kPassword).size() + 1));
+    EXPECT_EQ(ReadFile(dir / "out"), Library("data", kPassword));
+}
+
 }  // namespace
 }  // namespace tvkcrypt_test

@@ -95,6 +95,7 @@ RunCheck(const Options& options, const EnvironmentPassword& environment_password
     JobInput input;
     if (int status = OpenInput(options.input, input)) return status;
     if (!input.regular) return Failure(input.label + " is not a regular file");
+    if (int status = RefusePasswordFileOnInput(options, input)) return status;
 
     CheckFileReader reader;
     CheckOutput check_output;

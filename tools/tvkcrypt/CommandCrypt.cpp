@@ -143,6 +143,7 @@ CryptRun::OpenInput()
     if (m_Input.info.kind == FileInfo::DIRECTORY) {
         return Failure("cannot read " + m_Input.label + ": " + ErrorText(EISDIR));
     }
+    if (int status = RefusePasswordFileOnInput(m_Options, m_Input)) return status;
     MeasureInput(m_Input);
     return 0;
 }
