@@ -65,6 +65,10 @@ public:
     Kind     GetKind() const { return m_Kind; }
     // For FILE and STREAM: the object found.
     const FileInfo& Found() const { return m_Found; }
+    // Whether other names the same entry: the same name in the same
+    // directory (by identity; Windows: without regard to case), or the
+    // same object found at both names.
+    bool SameNameAs(const OutputPlace& other) const;
     // Opens a STREAM for writing, without creating or truncating
     // anything. kTargetChanged when a regular file or a directory is
     // found there now.

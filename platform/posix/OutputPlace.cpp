@@ -139,6 +139,18 @@ OutputPlace::LocateLinkTarget(const std::string& target_path)
     return 0;
 }
 
+bool
+OutputPlace::SameNameAs(const OutputPlace& other) const
+{
+    const bool found = m_Kind == FILE || m_Kind == STREAM || m_Kind == DIRECTORY;
+    const bool other_found = other.m_Kind == FILE || other.m_Kind == STREAM || other.m_Kind == DIRECTORY;
+    if (found && other_found && m_Found.SameFileAs(other.m_Found)) return true;
+    FileInfo directory, other_directory;
+    return m_Directory.IsOpen() && other.m_Directory.IsOpen() && m_Name == other.m_Name &&
+           StatHandle(m_Directory, directory) == 0 && StatHandle(other.m_Directory, other_directory) == 0 &&
+           directory.SameFileAs(other_directory);
+}
+
 SysError
 OutputPlace::OpenStream(FileHandle& file) const
 {

@@ -101,6 +101,7 @@ RunCheck(const Options& options, const EnvironmentPassword& environment_password
     CheckOutput check_output;
     if (options.create_check) {
         if (int status = LocateCheckOutput(check_path, options.force, check_output)) return status;
+        if (int status = RefuseCheckCollision(check_output, input, nullptr)) return status;
         if (int status = CreateCheckOutput(check_output)) return status;
     } else {
         bool found = false;

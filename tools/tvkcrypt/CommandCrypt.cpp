@@ -166,6 +166,7 @@ CryptRun::FindCheckFile()
     }
     if (m_Encrypt && !m_CheckPath.empty()) {
         if (int status = LocateCheckOutput(m_CheckPath, m_Options.force, m_CheckOutput)) return status;
+        if (int status = RefuseCheckCollision(m_CheckOutput, m_Input, &m_Output)) return status;
     } else if (!m_CheckPath.empty()) {
         const bool required = !m_Options.check_file.empty();
         if (int status = LoadCheckInput(m_CheckPath, required, m_CheckReader, m_Verifying)) return status;

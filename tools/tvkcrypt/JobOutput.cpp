@@ -195,6 +195,28 @@ LocateCheckOutput(const std::string& path, bool force, CheckOutput& check)
 }
 
 int
+RefuseCheckCollision(const CheckOutput& check, const JobInput& input, const JobOutput* output)
+{
+    const bool found = check.place.GetKind() == OutputPlace::FILE;
+    const FileInfo& existing = check.place.Found();
+    std::string other;
+    if (found && input.regular && existing.SameFileAs(input.info)) {
+        other = "the input " + input.label;
+    } else if (output != nullptr && output->kind != JobOutput::TO_STDOUT &&
+               check.place.SameNameAs(output->place)) {
+        other = "the output " + output->label;
+    } else if (output != nullptr && output->kind == JobOutput::TO_STDOUT && found) {
+        FileInfo out_info;
+        if (StatHandle(output->standard_output, out_info) == 0 && existing.SameFileAs(out_info)) {
+            other = "standard output";
+        }
+    }
+    if (other.empty()) return 0;
+    return Failure("the check file " + check.label + " is " + other +
+                   ", which it would replace; give the check file another name (--check-file)");
+}
+
+int
 CreateCheckOutput(CheckOutput& check)
 {
     if (SysError failure = check.temp.Create(check.place)) {

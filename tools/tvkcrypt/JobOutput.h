@@ -77,6 +77,11 @@ struct CheckOutput {
 // Locates the check file to write at path (an existing one is replaced
 // with force only) and sets wanted.
 int LocateCheckOutput(const std::string& path, bool force, CheckOutput& check);
+// Refuses a check file to write that is the input, or the output (by
+// name, or by identity: standard output redirected to it), up front:
+// committing it would replace what the job reads or writes. output may
+// be null (the check command writes nothing else).
+int RefuseCheckCollision(const CheckOutput& check, const JobInput& input, const JobOutput* output);
 // Creates its temporary.
 int CreateCheckOutput(CheckOutput& check);
 // Puts it at its name alone.
