@@ -39,10 +39,11 @@ namespace tvkcrypt {
 +---------------------------------------------------------------------*/
 class OutputPlace;
 class TempOutput;
+class AsideFile;
+struct PairCommit;
 // Commits two temporaries as a pair (TempOutput.h).
 SysError CommitTogether(TempOutput& first, const OutputPlace& first_place, bool first_replace,
-                        TempOutput& second, unsigned second_mode, bool second_replace,
-                        bool& first_failed, std::string& leftover, SysError& leftover_error);
+                        TempOutput& second, unsigned second_mode, bool second_replace, PairCommit& outcome);
 
 class OutputPlace
 {
@@ -81,8 +82,7 @@ public:
 
 private:
     friend class TempOutput;
-    friend SysError CommitTogether(TempOutput&, const OutputPlace&, bool, TempOutput&, unsigned, bool,
-                                   bool&, std::string&, SysError&);
+    friend class AsideFile;
     SysError LocateLinkTarget(const std::string& target_path);
     FileHandle  m_Directory;
     // Windows: the full path of m_Directory, under which every name is

@@ -79,6 +79,42 @@ InstallSignalHandlers()
     }
 }
 
+static sigset_t g_HoldPrevious;
+
+static void
+TerminatingSignals(sigset_t& set)
+{
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    sigaddset(&set, SIGQUIT);
+}
+
+void
+HoldTerminatingSignals()
+{
+    sigset_t set;
+    TerminatingSignals(set);
+    pthread_sigmask(SIG_BLOCK, &set, &g_HoldPrevious);
+}
+
+bool
+EndSignalHold(bool target_changed)
+{
+    if (!target_changed) {
+        // a pending signal is delivered now, and ends the process
+        pthread_sigmask(SIG_SETMASK, &g_HoldPrevious, nullptr);
+        return false;
+    }
+    sigset_t set;
+    TerminatingSignals(set);
+    const struct timespec now = {0, 0};
+    bool came = false;
+    while (sigtimedwait(&set, nullptr, &now) > 0) came = true;
+    return came;
+}
+
 int
 RememberTemporary(int directory, const std::string& name)
 {

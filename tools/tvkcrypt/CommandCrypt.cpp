@@ -171,6 +171,12 @@ CryptRun::FindCheckFile()
         const bool required = !m_Options.check_file.empty();
         if (int status = LoadCheckInput(m_CheckPath, required, m_CheckReader, m_Verifying)) return status;
     }
+    // FILE.tvkcheck, unless this job writes it, would describe FILE's old
+    // content once FILE is rewritten
+    if (m_Options.output != "-") {
+        const std::string stale_path = CheckFileNameFor(m_Options.output);
+        if (int status = LocateStaleCheck(m_Output, stale_path, m_CheckOutput, m_Input)) return status;
+    }
     if (!m_Encrypt && !m_Verifying && NoticesOnTerminal(m_Options)) {
         WriteToStandardError("tvkcrypt: note: " + m_Input.label +
                              " has no check file: the password cannot be checked\n");
