@@ -28,8 +28,9 @@ namespace tvkcrypt {
 |   never redirect the output into another directory.
 |
 |   A symbolic link at the name is itself what gets replaced (as mv and
-|   sed -i do), except that a link to a device or FIFO (/dev/stdout) is
-|   written through. With follow_symlinks the link's target is replaced
+|   sed -i do), except that a link to a device or FIFO is written
+|   through, and that a link in /dev or /proc is never replaced
+|   (kSystemLink). With follow_symlinks the link's target is replaced
 |   instead, and only when both the link and its target belong to the
 |   caller (kNotOwned otherwise). Windows: a symbolic link or junction
 |   is such a link; its directory is pinned by a handle that denies
@@ -93,6 +94,13 @@ private:
     Kind        m_Kind = MISSING;
     FileInfo    m_Found;
 };
+
+// Whether path names a descriptor that this process has open, and
+// which: /dev/stdin, /dev/stdout, /dev/stderr, /dev/fd/N,
+// /proc/self/fd/N. Such a name is the stream itself (writing to it
+// writes where the descriptor goes, a redirected file included), never
+// a link to replace. Windows has no such names: always false.
+bool NamesOpenDescriptor(const std::string& path, int& descriptor);
 
 // Ends writing a file in place: cuts it to size bytes (what was written
 // over a longer file goes) and syncs it. Errors: those of ftruncate(2)

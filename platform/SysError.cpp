@@ -21,6 +21,7 @@ ErrorText(SysError error)
     switch (error) {
         case kTargetChanged: return "it was replaced by someone else meanwhile";
         case kNotOwned:    return "the symbolic link or its target belongs to another user";
+        case kSystemLink:  return "it is a symbolic link that the system keeps, which is never replaced";
         case ENOENT:       return "no such file";
         case EACCES:       return "permission denied";
         case EPERM:        return "operation not permitted";

@@ -20,10 +20,11 @@ typedef int SysError;  // an errno value; 0 means success
 // Not errno values: conditions of the services' own.
 const SysError kTargetChanged = -1;  // swapped by someone else meanwhile
 const SysError kNotOwned = -2;       // a followed link or its target is not ours
+const SysError kSystemLink = -3;     // a link the system keeps (/dev, /proc): never replaced
 
 // Lower-case words for an error, e.g. "no such file", "permission
 // denied", "no space left on device".
-// Also words for kTargetChanged and kNotOwned.
+// Also words for kTargetChanged, kNotOwned and kSystemLink.
 std::string ErrorText(SysError error);
 
 }  // namespace tvkcrypt

@@ -15,6 +15,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include "FileStat.h"
@@ -39,6 +40,38 @@ BaseOf(const std::string& path)
 {
     std::string::size_type slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Whether an open directory is in /proc or on the file system of /dev.
+static bool
+IsSystemDirectory(int directory)
+{
+    const long kProcMagic = 0x9fa0;
+    struct statfs fs;
+    if (fstatfs(directory, &fs) == 0 && static_cast<long>(fs.f_type) == kProcMagic) return true;
+    struct stat st, dev;
+    return fstat(directory, &st) == 0 && stat("/dev", &dev) == 0 && st.st_dev == dev.st_dev;
+}
+
+bool
+NamesOpenDescriptor(const std::string& path, int& descriptor)
+{
+    static const char* const kStreams[] = {"/dev/stdin", "/dev/stdout", "/dev/stderr"};
+    static const char* const kFolders[] = {"/dev/fd/", "/proc/self/fd/", "/proc/thread-self/fd/"};
+    descriptor = -1;
+    for (int i = 0; i < 3; ++i) {
+        if (path == kStreams[i]) descriptor = i;
+    }
+    for (const char* folder : kFolders) {
+        const std::string prefix(folder);
+        if (path.compare(0, prefix.size(), prefix) != 0) continue;
+        const std::string number = path.substr(prefix.size());
+        if (number.empty() || number.size() > 9 || number.find_first_not_of("0123456789") != std::string::npos) {
+            return false;
+        }
+        descriptor = std::atoi(number.c_str());
+    }
+    return descriptor >= 0 && fcntl(descriptor, F_GETFD) != -1;
 }
 
 SysError
@@ -85,6 +118,8 @@ OutputPlace::Locate(const std::string& path, bool follow_symlinks)
             return 0;
         }
         if (!follow_symlinks) {
+            // the links of /dev and /proc serve every process
+            if (IsSystemDirectory(fd)) return kSystemLink;
             m_Kind = LINK;
             return 0;
         }

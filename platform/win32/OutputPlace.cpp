@@ -245,6 +245,13 @@ OutputPlace::LocateLinkTarget(const std::string& target_path)
 }
 
 bool
+NamesOpenDescriptor(const std::string&, int& descriptor)
+{
+    descriptor = -1;
+    return false;
+}
+
+bool
 OutputPlace::SameNameAs(const OutputPlace& other) const
 {
     const bool found = m_Kind == FILE || m_Kind == STREAM || m_Kind == DIRECTORY;

@@ -150,6 +150,35 @@ TEST(LinkToDeviceTest, IsWrittenThroughWithoutForce)
     EXPECT_TRUE(IsLink(dir / "null"));
 }
 
+// The names of the standard streams are the streams: with standard
+// output redirected to a file, -o /dev/stdout writes that file, and the
+// link (shared by every process) stays. Other links of /dev and /proc
+// are never replaced.
+TEST(LinkToDeviceTest, StandardStreamNamesWriteWhereTheStreamGoes)
+{
+    for (const char* name : {"/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
+        SCOPED_TRACE(name);
+        TempDir dir;
+        WriteFile(dir / "clear", PatternData(5000));
+        WriteFile(dir / "redirected", "");
+        RunSpec spec;
+        spec.args = {"encrypt", dir / "clear", "-f", "-o", name};
+        spec.env["TVK_PASSWORD"] = kPassword;
+        spec.stdout_fd = open((dir / "redirected").c_str(), O_WRONLY | O_CLOEXEC);
+        RunResult run = RunTool(spec);
+        close(spec.stdout_fd);
+        EXPECT_EQ(run.exit_code, 0) << run.err;
+        EXPECT_EQ(ReadFile(dir / "redirected"), Library(PatternData(5000), kPassword));
+        EXPECT_EQ(dir.List(), (std::vector<std::string>{"clear", "redirected"}));
+    }
+    EXPECT_TRUE(IsLink("/dev/stdout"));
+    TempDir dir;
+    WriteFile(dir / "clear", "data");
+    RunResult run = RunWithPassword({"encrypt", dir / "clear", "-f", "-o", "/proc/self/cwd"}, kPassword);
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_NE(run.err.find("refusing to replace '/proc/self/cwd'"), std::string::npos) << run.err;
+}
+
 // The name checked first is swapped for a link to a private file while
 // the tool waits for its password: that file stays untouched, and the
 // output does not take the owner and mode of the file that was checked

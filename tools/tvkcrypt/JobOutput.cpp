@@ -76,9 +76,8 @@ InPlaceRefusal(const OutputPlace& place, const FileInfo& input_info, bool regula
 // Standard output as the output: never the input file itself, and no
 // encrypted data on a terminal.
 static int
-CheckStandardOutput(const JobInput& input, bool encrypting)
+CheckStandardOutput(const JobInput& input, bool encrypting, const FileHandle& out)
 {
-    FileHandle out = FileHandle::StandardOutput();
     FileInfo out_info;
     if (input.regular && StatHandle(out, out_info) == 0 && out_info.kind == FileInfo::REGULAR &&
         out_info.SameFileAs(input.info)) {
@@ -127,11 +126,21 @@ LocateOutput(const Options& options, const JobInput& input, bool encrypting, Job
 {
     output.path = options.output;
     output.notices = options.quiet == 0;
+    int descriptor = -1;
     if (options.output == "-") {
-        if (int status = CheckStandardOutput(input, encrypting)) return status;
+        if (int status = CheckStandardOutput(input, encrypting, output.standard_output)) return status;
+    } else if (NamesOpenDescriptor(options.output, descriptor)) {
+        // /dev/stdout and the like: the stream that the descriptor already
+        // is (a file standard output was redirected to included), written
+        // in order; never the link itself
+        output.label = QuotedName(options.output);
+        output.standard_output = FileHandle(descriptor, false);
+        if (options.in_place) return Failure("--in-place needs an output file, and " + output.label + " is a stream");
+        if (int status = CheckStandardOutput(input, encrypting, output.standard_output)) return status;
     } else {
         output.label = QuotedName(options.output);
         if (SysError error = output.place.Locate(options.output, options.follow_symlinks)) {
+            if (error == kSystemLink) return Failure("refusing to replace " + output.label + ": " + ErrorText(error));
             if (error == kNotOwned) {
                 return Failure("refusing to write through the symbolic link " + output.label + ": " +
                                ErrorText(error));
