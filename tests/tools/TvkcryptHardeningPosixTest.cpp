@@ -69,6 +69,7 @@ struct LinkCase {
     uid_t       target_owner;  // 0: the caller
     bool        target_replaced;
     std::string message;       // expected on failure
+    bool        other_users_hop = false;  // link -> another user's link -> target
 };
 
 void
@@ -84,7 +85,7 @@ class LinkTest : public ::testing::TestWithParam<LinkCase>
 TEST_P(LinkTest, TheLinkIsReplacedUnlessFollowedAndOwned)
 {
     const LinkCase& c = GetParam();
-    if ((c.link_owner != 0 || c.target_owner != 0) && geteuid() != 0) {
+    if ((c.link_owner != 0 || c.target_owner != 0 || c.other_users_hop) && geteuid() != 0) {
         GTEST_SKIP() << "only root can plant another user's files";
     }
     TempDir dir;
@@ -93,7 +94,14 @@ TEST_P(LinkTest, TheLinkIsReplacedUnlessFollowedAndOwned)
     const std::string real = elsewhere + "/real";
     WriteFile(real, kOriginal);
     ASSERT_EQ(chmod(real.c_str(), 0640), 0);
-    ASSERT_EQ(symlink(real.c_str(), (dir / "link").c_str()), 0);
+    if (c.other_users_hop) {
+        const std::string hop = elsewhere + "/hop";
+        ASSERT_EQ(symlink(real.c_str(), hop.c_str()), 0);
+        ASSERT_EQ(lchown(hop.c_str(), kOtherUser, kOtherUser), 0);
+        ASSERT_EQ(symlink(hop.c_str(), (dir / "link").c_str()), 0);
+    } else {
+        ASSERT_EQ(symlink(real.c_str(), (dir / "link").c_str()), 0);
+    }
     if (c.target_owner != 0) {
         ASSERT_EQ(chown(real.c_str(), c.target_owner, c.target_owner), 0);
     }
@@ -124,7 +132,9 @@ TEST_P(LinkTest, TheLinkIsReplacedUnlessFollowedAndOwned)
         EXPECT_EQ(ModeOf(dir / "link"), 0600u);
         EXPECT_EQ(ReadFile(real), kOriginal);
     }
-    EXPECT_EQ(ListDirectory(elsewhere), std::vector<std::string>{"real"});
+    const std::vector<std::string> kept = c.other_users_hop ? std::vector<std::string>{"hop", "real"}
+                                                            : std::vector<std::string>{"real"};
+    EXPECT_EQ(ListDirectory(elsewhere), kept);
 }
 
 const std::string kRefused = "refusing to write through the symbolic link";
@@ -137,7 +147,10 @@ INSTANTIATE_TEST_SUITE_P(
                       LinkCase{"NotFollowedWhenTheLinkIsNotOurs", true, kOtherUser, 0, false,
                                kRefused},
                       LinkCase{"NotFollowedWhenTheTargetIsNotOurs", true, 0, kOtherUser, false,
-                               kRefused}),
+                               kRefused},
+                      // every link on the way is checked, not only the first
+                      LinkCase{"NotFollowedThroughAnotherUsersLinkOnTheWay", true, 0, 0, false, kRefused,
+                               true}),
     [](const ::testing::TestParamInfo<LinkCase>& info) { return info.param.name; });
 
 TEST(LinkToDeviceTest, IsWrittenThroughWithoutForce)
