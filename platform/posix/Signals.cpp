@@ -126,7 +126,9 @@ InstallStopHandler(int signal_number)
     struct sigaction action;
     std::memset(&action, 0, sizeof(action));
     action.sa_handler = TvkcryptOnStopSignal;
-    action.sa_flags = SA_RESTART;
+    // no SA_RESTART: the terminal's read is retried by its wrapper, and a
+    // ThreadSanitizer build runs the handler only once the read returns
+    action.sa_flags = 0;
     sigemptyset(&action.sa_mask);
     sigaction(signal_number, &action, nullptr);
 }
@@ -143,7 +145,7 @@ WatchStops()
     struct sigaction action;
     std::memset(&action, 0, sizeof(action));
     action.sa_handler = TvkcryptOnContinue;
-    action.sa_flags = SA_RESTART;
+    action.sa_flags = 0;
     sigemptyset(&action.sa_mask);
     sigaction(SIGCONT, &action, &g_ContinuePrevious);
 }
