@@ -87,6 +87,9 @@ struct FileInfo {
 // Opens a file for reading. Errors: those of open(2).
 SysError OpenForReading(const char* path, FileHandle& file);
 SysError StatHandle(const FileHandle& file, FileInfo& info);
+// Looks at what path names, following links, without opening it (a
+// FIFO is not waited on). Errors: those of stat(2).
+SysError StatPath(const char* path, FileInfo& info);
 bool IsTerminal(const FileHandle& file);
 
 // Whether a file's permissions let users other than its owner read it:

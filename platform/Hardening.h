@@ -24,6 +24,11 @@ void DisableCoreDumps();
 void* AllocateSecretMemory(std::size_t size);
 // Wipes and frees what AllocateSecretMemory gave.
 void FreeSecretMemory(void* memory, std::size_t size);
+// Keeps the pages that hold size bytes at address (a secret in memory
+// allocated elsewhere, such as a key schedule in a library's object) out
+// of swap, where the system allows it, until the process ends; the
+// object's owner still wipes it.
+void LockSecretRange(const void* address, std::size_t size);
 // Makes sure descriptors 0, 1 and 2 are open, so that no file the tool
 // opens lands on one of them. A closed standard input or output is
 // replaced by /dev/null opened the wrong way round, so that using it

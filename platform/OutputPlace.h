@@ -28,8 +28,9 @@ namespace tvkcrypt {
 |   never redirect the output into another directory.
 |
 |   A symbolic link at the name is itself what gets replaced (as mv and
-|   sed -i do), except that a link to a device or FIFO (/dev/stdout) is
-|   written through. With follow_symlinks the link's target is replaced
+|   sed -i do), except that a link to a device or FIFO is written
+|   through, and that a link in /dev or /proc is never replaced
+|   (kSystemLink). With follow_symlinks the link's target is replaced
 |   instead, and only when both the link and its target belong to the
 |   caller (kNotOwned otherwise). Windows: a symbolic link or junction
 |   is such a link; its directory is pinned by a handle that denies
@@ -43,10 +44,11 @@ namespace tvkcrypt {
 +---------------------------------------------------------------------*/
 class OutputPlace;
 class TempOutput;
+class AsideFile;
+struct PairCommit;
 // Commits two temporaries as a pair (TempOutput.h).
 SysError CommitTogether(TempOutput& first, const OutputPlace& first_place, bool first_replace,
-                        TempOutput& second, unsigned second_mode, bool second_replace,
-                        bool& first_failed, std::string& leftover, SysError& leftover_error);
+                        TempOutput& second, unsigned second_mode, bool second_replace, PairCommit& outcome);
 
 class OutputPlace
 {
@@ -69,6 +71,10 @@ public:
     Kind     GetKind() const { return m_Kind; }
     // For FILE and STREAM: the object found.
     const FileInfo& Found() const { return m_Found; }
+    // Whether other names the same entry: the same name in the same
+    // directory (by identity; Windows: without regard to case), or the
+    // same object found at both names.
+    bool SameNameAs(const OutputPlace& other) const;
     // Opens a STREAM for writing, without creating or truncating
     // anything. kTargetChanged when a regular file or a directory is
     // found there now.
@@ -81,8 +87,7 @@ public:
 
 private:
     friend class TempOutput;
-    friend SysError CommitTogether(TempOutput&, const OutputPlace&, bool, TempOutput&, unsigned, bool,
-                                   bool&, std::string&, SysError&);
+    friend class AsideFile;
     SysError LocateLinkTarget(const std::string& target_path);
     FileHandle  m_Directory;
     // Windows: the full path of m_Directory, under which every name is
@@ -104,6 +109,13 @@ std::string CreatedName(const std::string& path);
 // a bare name): "/" on POSIX; "\\", "/" and a drive's colon ("Q:x") on
 // Windows. A name in the same directory as path is this plus the name.
 std::string DirectoryPartOf(const std::string& path);
+
+// Whether path names a descriptor that this process has open, and
+// which: /dev/stdin, /dev/stdout, /dev/stderr, /dev/fd/N,
+// /proc/self/fd/N. Such a name is the stream itself (writing to it
+// writes where the descriptor goes, a redirected file included), never
+// a link to replace. Windows has no such names: always false.
+bool NamesOpenDescriptor(const std::string& path, int& descriptor);
 
 // Ends writing a file in place: cuts it to size bytes (what was written
 // over a longer file goes) and syncs it. Errors: those of ftruncate(2)

@@ -19,6 +19,19 @@
 
 namespace tvkcrypt {
 
+// Holds the terminating signals back while the target changes (a
+// commit), so that it changes whole or not at all; one thread at a
+// time. EndSignalHold(false): the target is as it was, and a signal
+// that came meanwhile ends the process now, as it would have. true:
+// the target has changed, so a death by the signal (status 130, 143,
+// ...), which says that the target is as it was, would lie: the signals
+// stay held to the end of the process, and one that came is dropped;
+// the result tells whether one came. Windows: the control handler
+// waits (Ctrl-C, Ctrl-Break), and after a change returns without ending
+// the process; whether an event came is not known there (false).
+void HoldTerminatingSignals();
+bool EndSignalHold(bool target_changed);
+
 // Ignores SIGPIPE and SIGXFSZ (so that a closed pipe or a file size
 // limit shows up as a write error), and makes SIGINT, SIGTERM, SIGHUP and
 // SIGQUIT remove the temporary output and restore the terminal before the

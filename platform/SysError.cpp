@@ -24,6 +24,7 @@ ErrorText(SysError error)
         case kDeviceName:
             return "Windows keeps that name for a device (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to "
                    "LPT9, also with an extension); choose another name";
+        case kSystemLink:  return "it is a symbolic link that the system keeps, which is never replaced";
         case ENOENT:       return "no such file";
         case EACCES:       return "permission denied";
         case EPERM:        return "operation not permitted";

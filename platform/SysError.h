@@ -21,10 +21,11 @@ typedef int SysError;  // an errno value; 0 means success
 const SysError kTargetChanged = -1;  // swapped by someone else meanwhile
 const SysError kNotOwned = -2;       // a followed link or its target is not ours
 const SysError kDeviceName = -3;     // Windows: a name the system keeps for a device
+const SysError kSystemLink = -4;     // a link the system keeps (/dev, /proc): never replaced
 
 // Lower-case words for an error, e.g. "no such file", "permission
 // denied", "no space left on device".
-// Also words for kTargetChanged, kNotOwned and kDeviceName.
+// Also words for kTargetChanged, kNotOwned, kDeviceName and kSystemLink.
 std::string ErrorText(SysError error);
 
 }  // namespace tvkcrypt

@@ -64,16 +64,23 @@ public:
     SysError DirectorySyncError() const { return m_DirectorySyncError; }
     // After a successful Commit: a name in the place's directory that
     // could not be removed (the replaced file, or a second name of the
-    // output), and why; empty when all is clean.
+    // output), and why; empty when all is clean. After a failed one
+    // (Windows, where the old file moves aside before the new one takes
+    // its name): the hidden name under which the old file stays when it
+    // could not be moved back.
     const std::string& Leftover() const { return m_Leftover; }
     SysError LeftoverError() const { return m_LeftoverError; }
     void Discard();
     // Syncs the content written so far (Commit syncs again, cheaply).
     SysError Sync();
+    // The file being written, as it was created: what a commit puts at
+    // the name, for a caller that must later tell it from another file.
+    const FileInfo& Identity() const { return m_Identity; }
 
 private:
     SysError GiveName(std::string& name);
-    SysError Replace(const std::string& name);
+    SysError NameIfFree();
+    SysError Replace();
 
     const OutputPlace* m_Place = nullptr;
     FileHandle  m_File;
@@ -83,25 +90,73 @@ private:
     SysError    m_DirectorySyncError = 0;
     std::string m_Leftover;
     SysError    m_LeftoverError = 0;
+    FileInfo    m_Identity;
+};
+
+/*----------------------------------------------------------------------
+|   AsideFile: the file at a place's name, kept under a second, hidden
+|   name (".NAME.tvkcrypt-XXXXXX" in the same directory) while a commit
+|   runs, so that it can be put back should the commit fail. The second
+|   name is a hard link where the file system has them; where it has
+|   none (FAT, exFAT), or when asked, the file moves to the hidden name
+|   instead, and its own name stays empty until it is put back or the
+|   commit fills it. Call with the terminating signals held.
++---------------------------------------------------------------------*/
+class AsideFile
+{
+public:
+    explicit AsideFile(const OutputPlace& place) : m_Place(&place) {}
+    AsideFile(const AsideFile&) = delete;
+    AsideFile& operator=(const AsideFile&) = delete;
+
+    // move: free the name (the file is to go). Nothing at the name:
+    // Kept() stays empty and 0 comes back.
+    SysError SetAside(bool move);
+    // The commit failed: the old file takes its name again, but only
+    // over what this run put there (ours, by identity; nullptr: it put
+    // nothing) or an empty name: a file another run put there since is
+    // left alone, and the old one goes. On an error Kept() still names
+    // the hidden name, and OldAtName says whether the old file is still
+    // at its own name too.
+    SysError PutBack(const FileInfo* ours);
+    // The commit succeeded: the hidden name goes (on an error Kept()
+    // still names it).
+    SysError Remove();
+    const std::string& Kept() const { return m_Kept; }
+    bool OldAtName() const { return !m_Moved; }
+
+private:
+    const OutputPlace* m_Place;
+    std::string m_Kept;
+    bool        m_Moved = false;
+};
+
+// What CommitTogether did beyond its result.
+struct PairCommit {
+    bool        first_failed = false;  // which commit gave the error
+    // a hidden name in first's directory that still holds the old first
+    // file, and why it is still there: after a success, it could not be
+    // removed; after a failure, it could not be removed (old_at_name:
+    // the old file is at its name too) or put back (it is only there).
+    // leftover_error with leftover empty: the new first file could not
+    // be removed after second failed.
+    std::string leftover;
+    SysError    leftover_error = 0;
+    bool        old_at_name = true;
 };
 
 // Commits two temporaries as a pair: either both names get the new
 // files or, on a failure, both keep what they had. first (mode 0600 when
 // new; the check file) goes first: the file at first_place's name is
-// kept under a hidden second name until second (the output) is in
-// place, then removed; if second fails, it is put back (or the new
-// first removed when there was none). The terminating signals wait
+// set aside (AsideFile) until second (the output) is in place, then
+// removed; if second fails, it is put back (or the new first removed
+// when there was none), only over the new first file itself: another
+// run's file put there meanwhile stays. The terminating signals wait
 // until the pair is done. Killed outright (kill -9) between the two
 // steps, the new first stands beside the old second, and a hidden name
-// may stay behind. first_failed tells which commit gave the error.
-// After a success, leftover names the old first file's hidden name when
-// it could not be removed (leftover_error says why). After a failure of
-// second, leftover_error is set when first could not be undone: the old
-// first file then stays under the hidden name leftover (empty: there was
-// none, and the new first could not be removed).
+// may stay behind.
 SysError CommitTogether(TempOutput& first, const OutputPlace& first_place, bool first_replace,
-                        TempOutput& second, unsigned second_mode, bool second_replace,
-                        bool& first_failed, std::string& leftover, SysError& leftover_error);
+                        TempOutput& second, unsigned second_mode, bool second_replace, PairCommit& outcome);
 
 }  // namespace tvkcrypt
 

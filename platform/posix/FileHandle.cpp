@@ -59,6 +59,15 @@ StatHandle(const FileHandle& file, FileInfo& info)
     return 0;
 }
 
+SysError
+StatPath(const char* path, FileInfo& info)
+{
+    struct stat st;
+    if (NPT_PlatformCall("tool.stat", [&] { return stat(path, &st); }) != 0) return errno;
+    FillInfo(st, info);
+    return 0;
+}
+
 bool
 IsTerminal(const FileHandle& file)
 {

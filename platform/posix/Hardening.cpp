@@ -8,6 +8,7 @@
 #include "Hardening.h"
 
 #include <cerrno>
+#include <cstdint>
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -74,6 +75,17 @@ FreeSecretMemory(void* memory, std::size_t size)
     NPT_WipeMemory(memory, length);
     munlock(memory, length);
     munmap(memory, length);
+}
+
+void
+LockSecretRange(const void* address, std::size_t size)
+{
+    if (address == nullptr || size == 0) return;
+    long page = sysconf(_SC_PAGESIZE);
+    const std::uintptr_t unit = page > 0 ? static_cast<std::uintptr_t>(page) : 4096;
+    const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(address) / unit * unit;
+    const std::uintptr_t end = reinterpret_cast<std::uintptr_t>(address) + size;
+    mlock(reinterpret_cast<const void*>(start), end - start);
 }
 
 }  // namespace tvkcrypt

@@ -46,10 +46,13 @@ int RememberTemporary(int directory, const std::string& name);
 // Drops the record of slot (nothing when -1) and sets it to -1.
 void ForgetTemporary(int& slot);
 
-// Records the terminal whose echo is off, and its settings to restore
-// (the terminating signals are blocked meanwhile).
-void RememberTerminal(int fd, const struct termios& saved);
-// Drops that record: the echo is back.
+// Records the terminal whose echo is off, its settings to restore, the
+// quiet ones and the prompt (the terminating signals are blocked
+// meanwhile); until ForgetTerminal, a stop (Ctrl-Z) gives the terminal
+// its settings back, and going on silences it again and shows the
+// prompt once more.
+void RememberTerminal(int fd, const struct termios& saved, const struct termios& quiet, const char* prompt);
+// Gives the terminal its settings back and drops that record.
 void ForgetTerminal();
 
 }  // namespace tvkcrypt

@@ -8,6 +8,7 @@
 
 #include "Signals.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -36,7 +37,17 @@ static char               g_TempName[kTempSlots][256];
 static std::atomic<int>   g_TempDirectory[kTempSlots] = {{-1}, {-1}};
 static std::atomic<bool>  g_TempNameSet[kTempSlots] = {{false}, {false}};
 static struct termios     g_SavedTerminal;
+static struct termios     g_QuietTerminal;
+static char               g_Prompt[128];
+static std::size_t        g_PromptLength = 0;
 static std::atomic<int>   g_TerminalFd{-1};
+static std::atomic<bool>  g_Stopping{false};
+
+// the signals that stop a process from the terminal, and what they did
+// before the prompt
+static const int          kStopSignals[] = {SIGTSTP, SIGTTIN, SIGTTOU};
+static struct sigaction   g_StopPrevious[3];
+static struct sigaction   g_ContinuePrevious;
 
 extern "C" void
 TvkcryptOnTerminatingSignal(int signal_number)
@@ -55,6 +66,95 @@ TvkcryptOnTerminatingSignal(int signal_number)
     // die of the same signal, so that the parent sees why
     signal(signal_number, SIG_DFL);
     raise(signal_number);
+}
+
+// Echo off again and the prompt once more, after the process went on.
+static void
+SilenceTerminalAgain(int tty)
+{
+    tcsetattr(tty, TCSANOW, &g_QuietTerminal);
+    ssize_t ignored = write(tty, g_Prompt, g_PromptLength);
+    (void)ignored;
+}
+
+static void InstallStopHandler(int signal_number);
+
+// Ctrl-Z (or a read or a change of the terminal from the background) at
+// the prompt: the terminal gets its settings back before the process
+// stops, and the part of the line typed so far is discarded, so that
+// it never reaches the shell; once the process goes on, echo goes off
+// again and the prompt shows again. Where the stop is not taken (an
+// orphaned process group), the process just goes on.
+extern "C" void
+TvkcryptOnStopSignal(int signal_number)
+{
+    int saved_errno = errno;
+    g_Stopping.store(true);
+    int tty = g_TerminalFd.load();
+    if (tty >= 0) {
+        tcsetattr(tty, TCSAFLUSH, &g_SavedTerminal);
+        ssize_t ignored = write(tty, "\n", 1);
+        (void)ignored;
+    }
+    signal(signal_number, SIG_DFL);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, signal_number);
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    raise(signal_number);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    InstallStopHandler(signal_number);
+    if (tty >= 0 && g_TerminalFd.load() >= 0) SilenceTerminalAgain(tty);
+    g_Stopping.store(false);
+    errno = saved_errno;
+}
+
+// A continue that no stop handler saw (kill -STOP, then kill -CONT):
+// the shell may have given the terminal its echo back meanwhile.
+extern "C" void
+TvkcryptOnContinue(int)
+{
+    int saved_errno = errno;
+    int tty = g_TerminalFd.load();
+    if (tty >= 0 && !g_Stopping.load()) SilenceTerminalAgain(tty);
+    errno = saved_errno;
+}
+
+static void
+InstallStopHandler(int signal_number)
+{
+    struct sigaction action;
+    std::memset(&action, 0, sizeof(action));
+    action.sa_handler = TvkcryptOnStopSignal;
+    // no SA_RESTART: the terminal's read is retried by its wrapper, and a
+    // ThreadSanitizer build runs the handler only once the read returns
+    action.sa_flags = 0;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal_number, &action, nullptr);
+}
+
+// While echo is off: the stop and continue handlers above, except for a
+// stop signal that whoever started us ignores.
+static void
+WatchStops()
+{
+    for (int i = 0; i < 3; ++i) {
+        sigaction(kStopSignals[i], nullptr, &g_StopPrevious[i]);
+        if (g_StopPrevious[i].sa_handler != SIG_IGN) InstallStopHandler(kStopSignals[i]);
+    }
+    struct sigaction action;
+    std::memset(&action, 0, sizeof(action));
+    action.sa_handler = TvkcryptOnContinue;
+    action.sa_flags = 0;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGCONT, &action, &g_ContinuePrevious);
+}
+
+static void
+StopWatchingStops()
+{
+    for (int i = 0; i < 3; ++i) sigaction(kStopSignals[i], &g_StopPrevious[i], nullptr);
+    sigaction(SIGCONT, &g_ContinuePrevious, nullptr);
 }
 
 void
@@ -79,6 +179,42 @@ InstallSignalHandlers()
     }
 }
 
+static sigset_t g_HoldPrevious;
+
+static void
+TerminatingSignals(sigset_t& set)
+{
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    sigaddset(&set, SIGQUIT);
+}
+
+void
+HoldTerminatingSignals()
+{
+    sigset_t set;
+    TerminatingSignals(set);
+    pthread_sigmask(SIG_BLOCK, &set, &g_HoldPrevious);
+}
+
+bool
+EndSignalHold(bool target_changed)
+{
+    if (!target_changed) {
+        // a pending signal is delivered now, and ends the process
+        pthread_sigmask(SIG_SETMASK, &g_HoldPrevious, nullptr);
+        return false;
+    }
+    sigset_t set;
+    TerminatingSignals(set);
+    const struct timespec now = {0, 0};
+    bool came = false;
+    while (sigtimedwait(&set, nullptr, &now) > 0) came = true;
+    return came;
+}
+
 int
 RememberTemporary(int directory, const std::string& name)
 {
@@ -100,18 +236,32 @@ ForgetTemporary(int& slot)
 }
 
 void
-RememberTerminal(int fd, const struct termios& saved)
+RememberTerminal(int fd, const struct termios& saved, const struct termios& quiet, const char* prompt)
 {
     SignalBlock block;
     g_SavedTerminal = saved;
+    g_QuietTerminal = quiet;
+    g_PromptLength = std::min(std::strlen(prompt), sizeof(g_Prompt));
+    std::memcpy(g_Prompt, prompt, g_PromptLength);
     g_TerminalFd.store(fd);
+    WatchStops();
 }
 
 void
 ForgetTerminal()
 {
+    // neither a terminating nor a stop signal may come between the
+    // settings given back and the record dropped
     SignalBlock block;
+    sigset_t stops, previous;
+    sigemptyset(&stops);
+    for (int signal_number : kStopSignals) sigaddset(&stops, signal_number);
+    pthread_sigmask(SIG_BLOCK, &stops, &previous);
+    const int tty = g_TerminalFd.load();
+    if (tty >= 0) tcsetattr(tty, TCSANOW, &g_SavedTerminal);
+    StopWatchingStops();
     g_TerminalFd.store(-1);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 }  // namespace tvkcrypt

@@ -71,7 +71,7 @@ TempOutput::Create(const OutputPlace& place)
         });
         if (fd >= 0) {
             m_File = FileHandle(fd, true);
-            return 0;
+            return StatHandle(m_File, m_Identity);
         }
         // file systems without unnamed files say so in several ways
         if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL && errno != ENOENT) {
@@ -91,7 +91,7 @@ TempOutput::Create(const OutputPlace& place)
         m_File = FileHandle(fd, true);
         m_Name = name;
         m_Slot = RememberTemporary(directory, name);
-        return 0;
+        return StatHandle(m_File, m_Identity);
     }
 }
 
@@ -142,11 +142,36 @@ RenameNoReplace(int directory, const std::string& from, const char* to, SysError
     return 0;
 }
 
-// Puts the named temporary at the place's name, replacing whatever is
-// there; the output takes the permissions and owner of a regular file it
-// replaces. Call with the terminating signals blocked.
+// Gives the file its place's name only if that name is free (EEXIST
+// otherwise): an unnamed file is linked there, a named one renamed.
+// Call with the terminating signals blocked.
 SysError
-TempOutput::Replace(const std::string& name)
+TempOutput::NameIfFree()
+{
+    const int directory = m_Place->m_Directory.Fd();
+    const char* target = m_Place->m_Name.c_str();
+    if (!m_Name.empty()) {
+        SysError error = RenameNoReplace(directory, m_Name, target, m_LeftoverError);
+        if (!error && m_LeftoverError) m_Leftover = m_Name;
+        return error;
+    }
+    std::string self = "/proc/self/fd/" + std::to_string(m_File.Fd());
+    if (NPT_PlatformCall("tool.linkat", [&] {
+            return linkat(AT_FDCWD, self.c_str(), directory, target, AT_SYMLINK_FOLLOW);
+        }) != 0) {
+        return errno;
+    }
+    return 0;
+}
+
+// Puts the temporary at the place's name, replacing whatever is there;
+// the output takes the permissions and owner of a regular file it
+// replaces. Everything up to the exchange is done on the file while it
+// is still unnamed, so that a kill -9 leaves no named copy of the
+// output behind but for the moment of the exchange itself. Call with
+// the terminating signals blocked.
+SysError
+TempOutput::Replace()
 {
     const int directory = m_Place->m_Directory.Fd();
     const char* target = m_Place->m_Name.c_str();
@@ -165,11 +190,7 @@ TempOutput::Replace(const std::string& name)
         if (NPT_PlatformCall("tool.fstat", [&] { return fstat(fd, &old); }) != 0) error = errno;
     }
     // gone meanwhile: the name is free again, and stays free for nobody
-    if (error == ENOENT) {
-        error = RenameNoReplace(directory, name, target, m_LeftoverError);
-        if (!error && m_LeftoverError) m_Leftover = name;
-        return error;
-    }
+    if (error == ENOENT) return NameIfFree();
     if (error) return error;
     if (S_ISREG(old.st_mode)) {
         // best effort: only root may give a file away
@@ -180,6 +201,8 @@ TempOutput::Replace(const std::string& name)
             return errno;
         }
     }
+    std::string name = m_Name;
+    if (name.empty() && (error = GiveName(name)) != 0) return error;
     // swap the two names in one step, then make sure that what left the
     // target's name is the file whose owner and mode were taken: if the
     // name was swapped meanwhile, swap back and touch nothing
@@ -227,7 +250,6 @@ TempOutput::Commit(unsigned new_mode, bool replace)
     m_LeftoverError = 0;
     const int directory = m_Place->m_Directory.Fd();
     const bool syncable = m_Place->m_DirectorySyncable;
-    const char* target = m_Place->m_Name.c_str();
     if (NPT_PlatformCall("tool.fchmod", [&] {
             return fchmod(m_File.Fd(), static_cast<mode_t>(new_mode & 07777));
         }) != 0) {
@@ -236,30 +258,10 @@ TempOutput::Commit(unsigned new_mode, bool replace)
     if (NPT_PlatformCall("tool.fsync", [&] { return fsync(m_File.Fd()); }) != 0) return errno;
     {
         SignalBlock block;
-        SysError error = 0;
-        if (!replace && m_Name.empty()) {
-            // an unnamed file gets the name only if it is still free
-            std::string self = "/proc/self/fd/" + std::to_string(m_File.Fd());
-            if (NPT_PlatformCall("tool.linkat", [&] {
-                    return linkat(AT_FDCWD, self.c_str(), directory, target, AT_SYMLINK_FOLLOW);
-                }) != 0) {
-                error = errno;
-            }
-        } else {
-            std::string name = m_Name;
-            if (name.empty()) error = GiveName(name);
-            if (!error && replace) {
-                error = Replace(name);
-            } else if (!error) {
-                error = RenameNoReplace(directory, name, target, m_LeftoverError);
-                if (!error && m_LeftoverError) m_Leftover = name;
-            }
-            if (!error) {
-                ForgetTemporary(m_Slot);
-                m_Name.clear();
-            }
-        }
+        SysError error = replace ? Replace() : NameIfFree();
         if (error) return error;
+        ForgetTemporary(m_Slot);
+        m_Name.clear();
     }
     // the name is in place. fsync has reported any write error already,
     // so a late one from close is not worth undoing a finished replace
@@ -299,71 +301,130 @@ TempOutput::Sync()
     return 0;
 }
 
-// Gives the file at the place's name a second, hidden name, so that it
-// can be put back; kept stays empty when there is nothing at the name.
-static SysError
-KeepAside(int directory, const std::string& name, std::string& kept)
+/*----------------------------------------------------------------------
+|   AsideFile
++---------------------------------------------------------------------*/
+SysError
+AsideFile::SetAside(bool move)
 {
-    kept.clear();
+    const OutputPlace& place = *m_Place;
+    m_Kept.clear();
+    m_Moved = false;
+    const int directory = place.m_Directory.Fd();
+    const char* name = place.m_Name.c_str();
     for (unsigned attempt = 0;; ++attempt) {
-        std::string aside = TemporaryName(name, attempt);
-        if (NPT_PlatformCall("tool.linkat", [&] {
-                return linkat(directory, name.c_str(), directory, aside.c_str(), 0);
+        std::string aside = TemporaryName(place.m_Name, attempt);
+        SysError error = 0;
+        if (!move && NPT_PlatformCall("tool.linkat", [&] {
+                return linkat(directory, name, directory, aside.c_str(), 0);
             }) == 0) {
-            kept = aside;
+            m_Kept = aside;
             return 0;
         }
-        if (errno == ENOENT) return 0;
-        if (errno != EEXIST || attempt >= 100) return errno;
+        if (!move) error = errno;
+        if (error == ENOENT) return 0;
+        if (error == EEXIST && attempt < 100) continue;
+        // no hard links here (FAT answers EPERM), or the name is to be
+        // freed: the file itself moves to the hidden name
+        SysError ignored = 0;
+        error = RenameNoReplace(directory, name, aside.c_str(), ignored);
+        if (error == 0) {
+            m_Kept = aside;
+            m_Moved = true;
+            return 0;
+        }
+        if (error == ENOENT) return 0;
+        if (error != EEXIST || attempt >= 100) return error;
     }
 }
 
 SysError
-CommitTogether(TempOutput& first, const OutputPlace& first_place, bool first_replace,
-               TempOutput& second, unsigned second_mode, bool second_replace, bool& first_failed,
-               std::string& leftover, SysError& leftover_error)
+AsideFile::PutBack(const FileInfo* ours)
 {
-    first_failed = false;
-    leftover.clear();
-    leftover_error = 0;
+    const int directory = m_Place->m_Directory.Fd();
+    const char* name = m_Place->m_Name.c_str();
+    // what is at the name now: this run's file, another's, or nothing
+    // (a failed look is taken as this run's: the name is put back)
+    struct stat now;
+    SysError look = StatAt(directory, name, AT_SYMLINK_NOFOLLOW, now);
+    const bool empty = look == ENOENT;
+    const bool foreign = look == 0 && (ours == nullptr ||
+                                       static_cast<NPT_UInt64>(now.st_dev) != ours->device ||
+                                       static_cast<NPT_UInt64>(now.st_ino) != ours->inode);
+    if (m_Kept.empty()) {
+        // there was nothing: remove this run's file alone
+        if (empty || foreign || ours == nullptr) return 0;
+        if (NPT_PlatformCall("tool.unlinkat", [&] { return unlinkat(directory, name, 0); }) != 0) {
+            return errno;
+        }
+        return 0;
+    }
+    // a file of another run, or the old file still there (a hard link):
+    // only the hidden name goes
+    if (foreign) return Remove();
+    if (NPT_PlatformCall("tool.renameat", [&] {
+            return renameat(directory, m_Kept.c_str(), directory, name);
+        }) != 0) {
+        return errno;
+    }
+    m_Kept.clear();
+    m_Moved = false;
+    return 0;
+}
+
+SysError
+AsideFile::Remove()
+{
+    if (m_Kept.empty()) return 0;
+    const int directory = m_Place->m_Directory.Fd();
+    if (NPT_PlatformCall("tool.unlinkat", [&] { return unlinkat(directory, m_Kept.c_str(), 0); }) != 0) {
+        return errno;
+    }
+    m_Kept.clear();
+    return 0;
+}
+
+/*----------------------------------------------------------------------
+|   CommitTogether
++---------------------------------------------------------------------*/
+SysError
+CommitTogether(TempOutput& first, const OutputPlace& first_place, bool first_replace,
+               TempOutput& second, unsigned second_mode, bool second_replace, PairCommit& outcome)
+{
+    outcome = PairCommit();
     // the slow part before the window between the two names
     if (SysError error = second.Sync()) return error;
-    const int directory = first_place.m_Directory.Fd();
-    const std::string& name = first_place.m_Name;
     SignalBlock block;
-    std::string kept;
-    SysError error = 0;
-    if (first_replace) error = KeepAside(directory, name, kept);
-    if (!error) error = first.Commit(0600, first_replace);
-    if (error) {
-        first_failed = true;
-        if (!kept.empty()) {
-            NPT_PlatformCall("tool.unlinkat", [&] { return unlinkat(directory, kept.c_str(), 0); });
-        }
-        return error;
-    }
-    error = second.Commit(second_mode, second_replace);
-    if (error) {
-        // the first name goes back to what it was; when even that
-        // fails, leftover tells the caller where the old file is
-        if (!kept.empty()) {
-            if (NPT_PlatformCall("tool.renameat", [&] {
-                    return renameat(directory, kept.c_str(), directory, name.c_str());
-                }) != 0) {
-                leftover = kept;
-                leftover_error = errno;
+    AsideFile kept(first_place);
+    SysError error = first_replace ? kept.SetAside(false) : 0;
+    // a file moved aside left its name empty: fill it, but never over a
+    // file created there meanwhile
+    if (!error) error = first.Commit(0600, first_replace && kept.OldAtName());
+    if (!error) {
+        error = second.Commit(second_mode, second_replace);
+        if (!error) {
+            if (SysError failure = kept.Remove()) {
+                outcome.leftover = kept.Kept();
+                outcome.leftover_error = failure;
             }
-        } else if (NPT_PlatformCall("tool.unlinkat", [&] { return unlinkat(directory, name.c_str(), 0); }) != 0) {
-            leftover_error = errno;
+            return 0;
+        }
+        // the first name goes back to what it was, over this run's file
+        // only; when even that fails, leftover tells where the old one is
+        if (SysError failure = kept.PutBack(&first.Identity())) {
+            outcome.leftover = kept.Kept();
+            outcome.leftover_error = failure;
+            outcome.old_at_name = false;
         }
         return error;
     }
-    if (!kept.empty() &&
-        NPT_PlatformCall("tool.unlinkat", [&] { return unlinkat(directory, kept.c_str(), 0); }) != 0) {
-        leftover = kept;
-        leftover_error = errno;
+    outcome.first_failed = true;
+    if (SysError failure = kept.PutBack(nullptr)) {
+        outcome.leftover = kept.Kept();
+        outcome.leftover_error = failure;
+        outcome.old_at_name = kept.OldAtName();
     }
-    return 0;
+    return error;
 }
 
 }  // namespace tvkcrypt

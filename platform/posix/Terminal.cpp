@@ -57,7 +57,7 @@ Terminal::ReadSecretLine(const char* prompt, char* buffer, std::size_t capacity,
     if (NPT_PlatformCall("tool.tcgetattr", [&] { return tcgetattr(fd, &saved); }) != 0) return errno;
     struct termios quiet = saved;
     quiet.c_lflag &= static_cast<tcflag_t>(~(ECHO | ECHOE | ECHOK | ECHONL));
-    RememberTerminal(fd, saved);
+    RememberTerminal(fd, saved, quiet, prompt);
     // echo goes off before the prompt shows: whatever is typed after the
     // prompt is kept, only earlier typeahead is discarded
     SysError error = 0;
@@ -104,7 +104,6 @@ Terminal::ReadSecretLine(const char* prompt, char* buffer, std::size_t capacity,
 
     // the way back stays off the fault switch, as in the signal handler:
     // the echo must come back whatever failed before
-    tcsetattr(fd, TCSANOW, &saved);
     ForgetTerminal();
     Write("\n");
     return error;

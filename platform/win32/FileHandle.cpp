@@ -70,6 +70,23 @@ StatHandle(const FileHandle& file, FileInfo& info)
     return InfoOfHandle(handle, info);
 }
 
+SysError
+StatPath(const char* path, FileInfo& info)
+{
+    std::wstring wide;
+    if (SysError error = ToWide(path, wide)) return error;
+    if (wide.empty()) return ENOENT;
+    std::wstring full;
+    if (FullPath(wide, full) != 0) full = wide;
+    HANDLE handle = CreateFileW(SystemPath(full).c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return LastError();
+    SysError error = InfoOfHandle(handle, info);
+    CloseHandle(handle);
+    return error;
+}
+
 bool
 IsTerminal(const FileHandle& file)
 {

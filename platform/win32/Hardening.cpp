@@ -112,6 +112,13 @@ AllocateSecretMemory(std::size_t size)
 }
 
 void
+LockSecretRange(const void* address, std::size_t size)
+{
+    // best effort: the working-set quota limits what may be locked
+    if (address != nullptr && size > 0) VirtualLock(const_cast<void*>(address), size);
+}
+
+void
 FreeSecretMemory(void* memory, std::size_t size)
 {
     if (memory == nullptr) return;

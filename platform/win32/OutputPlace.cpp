@@ -325,6 +325,28 @@ OutputPlace::LocateLinkTarget(const std::string& target_path)
     return 0;
 }
 
+bool
+NamesOpenDescriptor(const std::string&, int& descriptor)
+{
+    descriptor = -1;
+    return false;
+}
+
+bool
+OutputPlace::SameNameAs(const OutputPlace& other) const
+{
+    const bool found = m_Kind == FILE || m_Kind == STREAM || m_Kind == DIRECTORY;
+    const bool other_found = other.m_Kind == FILE || other.m_Kind == STREAM || other.m_Kind == DIRECTORY;
+    if (found && other_found && m_Found.SameFileAs(other.m_Found)) return true;
+    std::wstring name, other_name;
+    if (ToWide(m_Name, name) != 0 || ToWide(other.m_Name, other_name) != 0) return false;
+    FileInfo directory, other_directory;
+    return m_Directory.IsOpen() && other.m_Directory.IsOpen() &&
+           CompareStringOrdinal(name.c_str(), -1, other_name.c_str(), -1, TRUE) == CSTR_EQUAL &&
+           StatHandle(m_Directory, directory) == 0 && StatHandle(other.m_Directory, other_directory) == 0 &&
+           directory.SameFileAs(other_directory);
+}
+
 SysError
 OutputPlace::OpenStream(FileHandle& file) const
 {

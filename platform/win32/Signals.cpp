@@ -48,6 +48,10 @@ struct TempRecord {
 };
 TempRecord g_Temp[kTempSlots];
 
+// the target has changed: an event now must not end the process with
+// the status that says it is as it was
+bool g_TargetChanged = false;
+
 HANDLE g_ConsoleInput = INVALID_HANDLE_VALUE;  // while echo is off
 DWORD  g_SavedConsoleMode = 0;
 HANDLE g_ConsoleOutput = INVALID_HANDLE_VALUE;
@@ -77,6 +81,13 @@ TvkcryptOnConsoleControl(DWORD event)
     // the lock is never released: the process ends holding it, so that
     // no commit can start behind the cleanup
     EnterCriticalSection(&g_Control.section);
+    if (g_TargetChanged) {
+        // the job is done: Ctrl-C and Ctrl-Break end nothing now (the
+        // system ends the process itself after a close, logoff or
+        // shutdown)
+        LeaveCriticalSection(&g_Control.section);
+        return TRUE;
+    }
     for (TempRecord& record : g_Temp) {
         if (!record.set) continue;
         bool gone = false;
@@ -112,6 +123,20 @@ InstallSignalHandlers()
     // equivalent of nohup): the system then never calls the handler for
     // it. Ctrl-Break and closing the console always arrive.
     SetConsoleCtrlHandler(TvkcryptOnConsoleControl, TRUE);
+}
+
+void
+HoldTerminatingSignals()
+{
+    EnterCriticalSection(&g_Control.section);
+}
+
+bool
+EndSignalHold(bool target_changed)
+{
+    if (target_changed) g_TargetChanged = true;
+    LeaveCriticalSection(&g_Control.section);
+    return false;
 }
 
 ControlBlock::ControlBlock()

@@ -100,7 +100,7 @@ TempOutput::Create(const OutputPlace& place)
         if (SysError error = Adopt(handle, _O_RDWR, m_File)) return error;
         m_Name = name;
         m_Slot = RememberTemporary(handle, path);
-        return 0;
+        return InfoOfHandle(handle, m_Identity);
     }
 }
 
@@ -136,10 +136,19 @@ static const DWORD kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HI
 // moment instead of one atomic step. A read-only file's output is made
 // read-only too, as the output takes a replaced file's permissions.
 SysError
-TempOutput::Replace(const std::string& name)
+TempOutput::NameIfFree()
+{
+    std::wstring from = TempPath(m_Place, m_Place->m_DirectoryPath, m_Name);
+    std::wstring to = TempPath(m_Place, m_Place->m_DirectoryPath, m_Place->m_Name);
+    if (from.empty() || to.empty()) return EILSEQ;
+    return MoveName(from, to, false);
+}
+
+SysError
+TempOutput::Replace()
 {
     const std::string& directory = m_Place->m_DirectoryPath;
-    std::wstring from = TempPath(m_Place, directory, name);
+    std::wstring from = TempPath(m_Place, directory, m_Name);
     std::wstring to = TempPath(m_Place, directory, m_Place->m_Name);
     if (from.empty() || to.empty()) return EILSEQ;
     const DWORD old_attributes = GetFileAttributesW(to.c_str());
@@ -166,7 +175,12 @@ TempOutput::Replace(const std::string& name)
         if (aside_error != EEXIST || attempt >= 100) return error;
     }
     if (SysError move_error = MoveName(from, to, false)) {
-        MoveFileExW(aside_path.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH);
+        // the old file back at its name; when that fails too, the caller
+        // says where it is
+        if (!MoveFileExW(aside_path.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
+            m_LeftoverError = LastError();
+            m_Leftover = aside;
+        }
         return move_error;
     }
     if (read_only) SetFileAttributesW(to.c_str(), old_attributes & kKeptAttributes);
@@ -212,7 +226,7 @@ TempOutput::Commit(unsigned, bool replace)
                            ? 0
                            : old_attributes & kKeptAttributes & ~FILE_ATTRIBUTE_READONLY;
     if (!SetFileAttributesW(from.c_str(), kept ? kept : FILE_ATTRIBUTE_NORMAL)) return LastError();
-    SysError error = replace ? Replace(m_Name) : MoveName(from, to, false);
+    SysError error = replace ? Replace() : NameIfFree();
     if (error) return error;
     ForgetTemporary(m_Slot);
     m_Name.clear();
@@ -248,72 +262,135 @@ TempOutput::Sync()
     return 0;
 }
 
-// Gives the file at a name a second, hidden name (a hard link), so that
-// it can be put back; kept stays empty when there is nothing there.
-static SysError
-KeepAside(const std::string& directory, const std::string& name, std::string& kept)
+/*----------------------------------------------------------------------
+|   AsideFile
++---------------------------------------------------------------------*/
+SysError
+AsideFile::SetAside(bool move)
 {
-    kept.clear();
+    m_Kept.clear();
+    m_Moved = false;
+    const std::string& directory = m_Place->m_DirectoryPath;
     std::wstring existing;
-    if (SysError error = PathIn(directory, name, existing)) return error;
+    if (SysError error = PathIn(directory, m_Place->m_Name, existing)) return error;
     for (unsigned attempt = 0;; ++attempt) {
-        std::string aside = TemporaryName(name, attempt);
+        std::string aside = TemporaryName(m_Place->m_Name, attempt);
         std::wstring aside_path;
         if (SysError error = PathIn(directory, aside, aside_path)) return error;
-        if (CreateHardLinkW(aside_path.c_str(), existing.c_str(), nullptr)) {
-            kept = aside;
+        SysError error = 0;
+        if (!move) {
+            if (CreateHardLinkW(aside_path.c_str(), existing.c_str(), nullptr)) {
+                m_Kept = aside;
+                return 0;
+            }
+            error = LastError();
+            if (error == ENOENT) return 0;
+            if (error == EEXIST && attempt < 100) continue;
+        }
+        // no hard links here (FAT, exFAT), or the name is to be freed:
+        // the file itself moves to the hidden name
+        error = MoveName(existing, aside_path, false);
+        if (error == 0) {
+            m_Kept = aside;
+            m_Moved = true;
             return 0;
         }
-        SysError error = LastError();
         if (error == ENOENT) return 0;
         if (error != EEXIST || attempt >= 100) return error;
     }
 }
 
 SysError
-CommitTogether(TempOutput& first, const OutputPlace& first_place, bool first_replace,
-               TempOutput& second, unsigned second_mode, bool second_replace, bool& first_failed,
-               std::string& leftover, SysError& leftover_error)
+AsideFile::PutBack(const FileInfo* ours)
 {
-    first_failed = false;
-    leftover.clear();
-    leftover_error = 0;
+    std::wstring name_path;
+    if (SysError error = PathIn(m_Place->m_DirectoryPath, m_Place->m_Name, name_path)) return error;
+    // what is at the name now: this run's file, another's, or nothing (a
+    // failed look is taken as this run's: the name is put back)
+    FileInfo now;
+    SysError look = 0;
+    HANDLE handle = CreateFileW(name_path.c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        look = LastError();
+    } else {
+        look = InfoOfHandle(handle, now);
+        CloseHandle(handle);
+    }
+    const bool empty = look == ENOENT;
+    const bool foreign = look == 0 && (ours == nullptr || !now.SameFileAs(*ours));
+    if (m_Kept.empty()) {
+        // there was nothing: remove this run's file alone
+        if (empty || foreign || ours == nullptr) return 0;
+        if (!DeleteFileW(name_path.c_str())) return LastError();
+        return 0;
+    }
+    // a file of another run, or the old file still there (a hard link):
+    // only the hidden name goes
+    if (foreign) return Remove();
+    std::wstring kept_path;
+    if (SysError error = PathIn(m_Place->m_DirectoryPath, m_Kept, kept_path)) return error;
+    if (SysError error = MoveName(kept_path, name_path, true)) return error;
+    m_Kept.clear();
+    m_Moved = false;
+    return 0;
+}
+
+SysError
+AsideFile::Remove()
+{
+    if (m_Kept.empty()) return 0;
+    std::wstring kept_path;
+    if (SysError error = PathIn(m_Place->m_DirectoryPath, m_Kept, kept_path)) return error;
+    // a second name of a file held open without sharing deletion cannot
+    // go now: the caller names it
+    if (!DeleteFileW(kept_path.c_str())) return LastError();
+    m_Kept.clear();
+    return 0;
+}
+
+/*----------------------------------------------------------------------
+|   CommitTogether
++---------------------------------------------------------------------*/
+SysError
+CommitTogether(TempOutput& first, const OutputPlace& first_place, bool first_replace,
+               TempOutput& second, unsigned second_mode, bool second_replace, PairCommit& outcome)
+{
+    outcome = PairCommit();
     // the slow part before the window between the two names
     if (SysError error = second.Sync()) return error;
-    const std::string& directory = first_place.m_DirectoryPath;
-    const std::string& name = first_place.m_Name;
     ControlBlock block;
-    std::string kept;
-    SysError error = 0;
-    if (first_replace) error = KeepAside(directory, name, kept);
-    std::wstring kept_path, name_path;
-    if (!error && !kept.empty()) error = PathIn(directory, kept, kept_path);
-    if (!error) error = PathIn(directory, name, name_path);
-    if (!error) error = first.Commit(0600, first_replace);
-    if (error) {
-        first_failed = true;
-        if (!kept_path.empty()) DeleteFileW(kept_path.c_str());
-        return error;
-    }
-    error = second.Commit(second_mode, second_replace);
-    if (error) {
-        // the first name goes back to what it was; when even that
-        // fails, leftover tells the caller where the old file is
-        if (!kept.empty()) {
-            if (SysError undo = MoveName(kept_path, name_path, true)) {
-                leftover = kept;
-                leftover_error = undo;
+    AsideFile kept(first_place);
+    SysError error = first_replace ? kept.SetAside(false) : 0;
+    // a file moved aside left its name empty: fill it, but never over a
+    // file created there meanwhile
+    if (!error) error = first.Commit(0600, first_replace && kept.OldAtName());
+    if (!error) {
+        error = second.Commit(second_mode, second_replace);
+        if (!error) {
+            if (SysError failure = kept.Remove()) {
+                outcome.leftover = kept.Kept();
+                outcome.leftover_error = failure;
             }
-        } else if (!DeleteFileW(name_path.c_str())) {
-            leftover_error = LastError();
+            return 0;
+        }
+        // the first name goes back to what it was, over this run's file
+        // only; when even that fails, leftover tells where the old one is
+        if (SysError failure = kept.PutBack(&first.Identity())) {
+            outcome.leftover = kept.Kept();
+            outcome.leftover_error = failure;
+            outcome.old_at_name = false;
         }
         return error;
     }
-    if (!kept.empty() && !DeleteFileW(kept_path.c_str())) {
-        leftover = kept;
-        leftover_error = LastError();
+    outcome.first_failed = true;
+    if (SysError failure = kept.PutBack(nullptr)) {
+        outcome.leftover = kept.Kept();
+        outcome.leftover_error = failure;
+        outcome.old_at_name = kept.OldAtName();
     }
-    return 0;
+    return error;
 }
 
 }  // namespace tvkcrypt

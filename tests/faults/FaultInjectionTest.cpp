@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -222,6 +223,10 @@ TEST_P(ToolFaultTest, ReportsEveryFaultAndLeavesTheTargetAlone)
                     EXPECT_TRUE(got == expected) << "success claimed for a wrong or partial result";
                 }
                 std::vector<std::string> after = before;
+                if (s.in_place) {
+                    // rewritten without a check file, the old one goes
+                    after.erase(std::find(after.begin(), after.end(), "target.tvkcheck"));
+                }
                 if (!s.to_stdout && !s.to_device && !s.target_exists) {
                     // the output and its check file
                     after.push_back("target");
@@ -267,6 +272,9 @@ const std::vector<ToolScenario> kScenarios = {
      kSmall, "tool.open-temp:fail:95,tool.renameat2:fail:22"},
     {"NamedTemporaryReplace", {"encrypt", "@/clear", "-f", "-o", "@/target"}, true, false, false,
      false, kSmall, "tool.open-temp:fail:95,tool.renameat2:fail:22"},
+    // no hard links (FAT, exFAT): the old check file moves aside instead
+    {"ReplaceWithoutHardLinks", {"encrypt", "@/clear", "-f", "-o", "@/target"}, true, false, false, false,
+     kSmall, "tool.linkat:fail:1"},
     {"Device", {"encrypt", "@/clear", "-o", "@/null"}, false, false, false, false, kSmall, "", true},
     {"InPlaceWithTwoWorkers", {"encrypt", "@/clear", "-f", "--in-place", "-o", "@/target"}, true,
      false, false, false, kLarge, "", false, true},
@@ -308,6 +316,117 @@ TEST(PairCommitTest, AFailedUndoIsReportedAndNothingIsLost)
     const std::string::size_type start = at + std::strlen("its old content is in '");
     const std::string kept = run.err.substr(start, run.err.find('\'', start) - start);
     EXPECT_EQ(ReadFile(kept), kOriginalCheck);
+}
+
+/*----------------------------------------------------------------------
+|   the commit's window, seen from outside: the tool stopped (SIGSTOP)
+|   at one call of its commit, while something else happens
++---------------------------------------------------------------------*/
+// Runs s (over dir/target and, with old_check, dir/target.tvkcheck)
+// with plan, in which one call may stop the tool; while it is stopped,
+// during(pid) runs, and the tool goes on unless it killed it.
+RunResult
+RunStopped(const ToolScenario& s, const std::string& plan, const TempDir& dir,
+           const std::function<void(pid_t)>& during, bool old_check, const std::string& trace_path = "")
+{
+    RunSpec spec;
+    for (std::string arg : s.args) spec.args.push_back(arg[0] == '@' ? dir.Path() + arg.substr(1) : arg);
+    spec.env["TVK_PASSWORD"] = kPassword;
+    spec.env["TVK_FAULT_PLAN"] = plan;
+    if (!trace_path.empty()) spec.env["TVK_FAULT_TRACE"] = trace_path;
+    spec.watch = [&](pid_t pid, const std::string&) {
+        std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+        std::string::size_type paren = stat.rfind(')');
+        if (paren == std::string::npos || stat.compare(paren + 2, 1, "T") != 0) return false;
+        during(pid);
+        kill(pid, SIGCONT);
+        return true;
+    };
+    WriteFile(dir / "clear", PatternData(s.size, 7));
+    WriteFile(dir / "target", kOriginal);
+    if (old_check) WriteFile(dir / "target.tvkcheck", kOriginalCheck);
+    return RunTool(spec);
+}
+
+// The index of the n-th call (from 1) of site in a clean run of s set up
+// as RunStopped does, -1 when there are fewer.
+long
+IndexOfCall(const ToolScenario& s, const std::string& site, int n, bool old_check,
+            const std::string& trace_path)
+{
+    TempDir dir;
+    RunResult clean = RunStopped(s, "", dir, nullptr, old_check, trace_path);
+    EXPECT_EQ(clean.exit_code, 0) << clean.err;
+    std::vector<std::string> trace = ReadLines(trace_path);
+    for (std::size_t i = 0; i < trace.size(); ++i) {
+        if (trace[i] == site && --n == 0) return static_cast<long>(i);
+    }
+    return -1;
+}
+
+const ToolScenario kReplacePair = {"Pair", {"encrypt", "@/clear", "-f", "-o", "@/target"}, true, false, false,
+                                   false, kSmall, ""};
+
+// kill -9 anywhere before the exchange of names leaves no copy of the
+// output under a hidden name: it is named only for the exchange itself.
+TEST(CommitWindowTest, KilledBeforeTheExchangeLeavesNoNamedOutput)
+{
+    TempDir scratch;
+    const ToolScenario s = {"Alone", {"encrypt", "@/clear", "-f", "--no-check-file", "-o", "@/target"}, true,
+                            false, false, false, kSmall, ""};
+    for (const char* site : {"tool.open-replaced", "tool.fchown", "tool.linkat"}) {
+        SCOPED_TRACE(site);
+        const long index = IndexOfCall(s, site, 1, false, scratch / "trace");
+        ASSERT_GE(index, 0);
+        TempDir dir;
+        RunResult run = RunStopped(
+            s, std::to_string(index) + ":stop", dir, [](pid_t pid) { kill(pid, SIGKILL); }, false);
+        EXPECT_EQ(run.signal, SIGKILL);
+        EXPECT_EQ(ReadFile(dir / "target"), kOriginal);
+        EXPECT_EQ(dir.List(), (std::vector<std::string>{"clear", "target"}));
+    }
+}
+
+// Another run puts its own check file in place while this one commits;
+// this one then fails to place its output and undoes its check file,
+// but only its own: the other run's stays.
+TEST(CommitWindowTest, AFailedRunUndoesOnlyWhatIsStillItsOwn)
+{
+    TempDir scratch;
+    // the check file is committed first; the output's commit begins
+    // with the second look at a replaced name
+    const long index = IndexOfCall(kReplacePair, "tool.open-replaced", 2, true, scratch / "trace");
+    ASSERT_GE(index, 0);
+    TempDir dir;
+    const std::string plan = std::to_string(index) + ":stop," + std::to_string(index + 1) + ":fail";
+    RunResult run = RunStopped(
+        kReplacePair, plan, dir,
+        [&](pid_t) {
+            WriteFile(dir / "winner", "the other run's check file");
+            rename((dir / "winner").c_str(), (dir / "target.tvkcheck").c_str());
+        },
+        true);
+    EXPECT_EQ(run.exit_code, 1) << run.err;
+    EXPECT_EQ(ReadFile(dir / "target"), kOriginal);
+    EXPECT_EQ(ReadFile(dir / "target.tvkcheck"), "the other run's check file");
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"clear", "target", "target.tvkcheck"}));
+}
+
+// A terminating signal during the commit waits for it; once the pair is
+// in place the run ends with success, which is the truth about the
+// target, and says that it was interrupted.
+TEST(CommitWindowTest, ASignalDuringTheCommitLeavesAStatusThatTellsTheTruth)
+{
+    TempDir scratch;
+    const long index = IndexOfCall(kReplacePair, "tool.renameat2", 2, true, scratch / "trace");
+    ASSERT_GE(index, 0);
+    TempDir dir;
+    RunResult run = RunStopped(
+        kReplacePair, std::to_string(index) + ":stop", dir, [](pid_t pid) { kill(pid, SIGTERM); }, true);
+    EXPECT_TRUE(run.exited) << "signal " << run.signal;
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_NE(run.err.find("interrupted once"), std::string::npos) << run.err;
+    EXPECT_EQ(ReadFile(dir / "target"), Library(PatternData(kSmall, 7), kPassword));
 }
 
 // The last moment of the owner race: the tool has read the owner and

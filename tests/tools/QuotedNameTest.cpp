@@ -48,6 +48,12 @@ TEST(QuotedNameTest, EscapesWhatTheTerminalWouldObeyAndKeepsTheRest)
         {"surrogate", "\xED\xA0\x80", "$'\\xed\\xa0\\x80'"},
         {"past U+10FFFF", "\xF4\x90\x80\x80", "$'\\xf4\\x90\\x80\\x80'"},
         {"highest code point", "\xF4\x8F\xBF\xBF", "'\xF4\x8F\xBF\xBF'"},
+        {"right-to-left override U+202E", "a\xE2\x80\xAEgpj.exe", "$'a\\xe2\\x80\\xaegpj.exe'"},
+        {"right-to-left isolate U+2067", "\xE2\x81\xA7x", "$'\\xe2\\x81\\xa7x'"},
+        {"Arabic letter mark U+061C", "\xD8\x9C", "$'\\xd8\\x9c'"},
+        {"zero-width space U+200B", "a\xE2\x80\x8B", "$'a\\xe2\\x80\\x8b'"},
+        {"byte order mark U+FEFF", "\xEF\xBB\xBF" "a", "$'\\xef\\xbb\\xbfa'"},
+        {"U+2010 hyphen is shown", "a\xE2\x80\x90", "'a\xE2\x80\x90'"},
     };
     for (const QuoteCase& c : cases) {
         EXPECT_EQ(QuotedName(c.name), c.quoted) << c.what;

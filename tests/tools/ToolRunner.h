@@ -517,6 +517,8 @@ struct TerminalStep {
     std::string send;      // then written to the terminal (may be empty)
     int         pause_ms = 0;
     unsigned short resize_to = 0;  // then the terminal gets this many columns
+    // then called with the tool's process and the terminal's master side
+    std::function<void(pid_t, int)> act = nullptr;
 };
 
 struct TerminalResult {
@@ -589,6 +591,7 @@ RunOnTerminal(const std::vector<std::string>& args, const std::map<std::string, 
             size.ws_col = step.resize_to;
             ioctl(master, TIOCSWINSZ, &size);
         }
+        if (step.act) step.act(pid, master);
         if (!step.send.empty()) {
             ssize_t w = write(master, step.send.data(), step.send.size());
             (void)w;

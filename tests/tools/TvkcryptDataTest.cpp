@@ -157,6 +157,37 @@ TEST_F(RangeTest, OffsetsBeyond4GiBSeekAndWrap)
 /*----------------------------------------------------------------------
 |   the target file
 +---------------------------------------------------------------------*/
+// FILE rewritten without its check file (written in place, with
+// --no-check-file, or decrypted): the old FILE.tvkcheck described the
+// old content and would refuse the right password, so it goes, with a
+// note; a check file written elsewhere leaves none beside FILE either.
+TEST(TargetTest, AStaleCheckFileGoesWhenItsFileIsRewritten)
+{
+    const std::vector<std::vector<std::string>> rewrites = {
+        {"encrypt", "@/clear", "-f", "--in-place", "-o", "@/enc"},
+        {"encrypt", "@/clear", "-f", "--no-check-file", "-o", "@/enc"},
+        {"encrypt", "@/clear", "-f", "--check-file", "@/elsewhere", "-o", "@/enc"},
+        {"decrypt", "@/enc", "-f", "-o", "@/enc"},
+    };
+    for (const std::vector<std::string>& rewrite : rewrites) {
+        SCOPED_TRACE(rewrite[0] + " " + rewrite[3]);
+        TempDir dir;
+        WriteFile(dir / "clear", PatternData(3000));
+        ExpectSuccess(RunWithPassword({"encrypt", dir / "clear", "-o", dir / "enc"}, "old password"));
+        ASSERT_TRUE(Exists(dir / "enc.tvkcheck"));
+        std::vector<std::string> args;
+        for (const std::string& arg : rewrite) args.push_back(arg[0] == '@' ? dir.Path() + arg.substr(1) : arg);
+        const std::string password = rewrite[0] == "encrypt" ? kPassword : "old password";
+        RunResult run = RunWithPassword(args, password);
+        ExpectSuccess(run);
+        EXPECT_NE(run.err.find("note: removed '"), std::string::npos) << run.err;
+        EXPECT_FALSE(Exists(dir / "enc.tvkcheck"));
+        if (rewrite[0] == "encrypt") {
+            ExpectSuccess(RunWithPassword({"decrypt", dir / "enc", "-o", dir / "back"}, kPassword));
+        }
+    }
+}
+
 TEST(TargetTest, SameFileAsInputIsReplacedSafelyWithForce)
 {
     TempDir dir;
@@ -169,7 +200,8 @@ TEST(TargetTest, SameFileAsInputIsReplacedSafelyWithForce)
     run = RunWithPassword({"decrypt", "-f", "-o", dir / "data", dir / "data"}, kPassword);
     ExpectSuccess(run);
     EXPECT_TRUE(SameBytes(ReadFile(dir / "data"), clear));
-    EXPECT_EQ(dir.List(), (std::vector<std::string>{"data", "data.tvkcheck"}));
+    // the check file described the encrypted content, which is gone
+    EXPECT_EQ(dir.List(), (std::vector<std::string>{"data"}));
 }
 
 /*----------------------------------------------------------------------

@@ -69,6 +69,7 @@ struct LinkCase {
     uid_t       target_owner;  // 0: the caller
     bool        target_replaced;
     std::string message;       // expected on failure
+    bool        other_users_hop = false;  // link -> another user's link -> target
 };
 
 void
@@ -84,7 +85,7 @@ class LinkTest : public ::testing::TestWithParam<LinkCase>
 TEST_P(LinkTest, TheLinkIsReplacedUnlessFollowedAndOwned)
 {
     const LinkCase& c = GetParam();
-    if ((c.link_owner != 0 || c.target_owner != 0) && geteuid() != 0) {
+    if ((c.link_owner != 0 || c.target_owner != 0 || c.other_users_hop) && geteuid() != 0) {
         GTEST_SKIP() << "only root can plant another user's files";
     }
     TempDir dir;
@@ -93,7 +94,14 @@ TEST_P(LinkTest, TheLinkIsReplacedUnlessFollowedAndOwned)
     const std::string real = elsewhere + "/real";
     WriteFile(real, kOriginal);
     ASSERT_EQ(chmod(real.c_str(), 0640), 0);
-    ASSERT_EQ(symlink(real.c_str(), (dir / "link").c_str()), 0);
+    if (c.other_users_hop) {
+        const std::string hop = elsewhere + "/hop";
+        ASSERT_EQ(symlink(real.c_str(), hop.c_str()), 0);
+        ASSERT_EQ(lchown(hop.c_str(), kOtherUser, kOtherUser), 0);
+        ASSERT_EQ(symlink(hop.c_str(), (dir / "link").c_str()), 0);
+    } else {
+        ASSERT_EQ(symlink(real.c_str(), (dir / "link").c_str()), 0);
+    }
     if (c.target_owner != 0) {
         ASSERT_EQ(chown(real.c_str(), c.target_owner, c.target_owner), 0);
     }
@@ -124,7 +132,9 @@ TEST_P(LinkTest, TheLinkIsReplacedUnlessFollowedAndOwned)
         EXPECT_EQ(ModeOf(dir / "link"), 0600u);
         EXPECT_EQ(ReadFile(real), kOriginal);
     }
-    EXPECT_EQ(ListDirectory(elsewhere), std::vector<std::string>{"real"});
+    const std::vector<std::string> kept = c.other_users_hop ? std::vector<std::string>{"hop", "real"}
+                                                            : std::vector<std::string>{"real"};
+    EXPECT_EQ(ListDirectory(elsewhere), kept);
 }
 
 const std::string kRefused = "refusing to write through the symbolic link";
@@ -137,7 +147,10 @@ INSTANTIATE_TEST_SUITE_P(
                       LinkCase{"NotFollowedWhenTheLinkIsNotOurs", true, kOtherUser, 0, false,
                                kRefused},
                       LinkCase{"NotFollowedWhenTheTargetIsNotOurs", true, 0, kOtherUser, false,
-                               kRefused}),
+                               kRefused},
+                      // every link on the way is checked, not only the first
+                      LinkCase{"NotFollowedThroughAnotherUsersLinkOnTheWay", true, 0, 0, false, kRefused,
+                               true}),
     [](const ::testing::TestParamInfo<LinkCase>& info) { return info.param.name; });
 
 TEST(LinkToDeviceTest, IsWrittenThroughWithoutForce)
@@ -148,6 +161,35 @@ TEST(LinkToDeviceTest, IsWrittenThroughWithoutForce)
     RunResult run = RunWithPassword({"encrypt", dir / "clear", "-o", dir / "null"}, kPassword);
     EXPECT_EQ(run.exit_code, 0) << run.err;
     EXPECT_TRUE(IsLink(dir / "null"));
+}
+
+// The names of the standard streams are the streams: with standard
+// output redirected to a file, -o /dev/stdout writes that file, and the
+// link (shared by every process) stays. Other links of /dev and /proc
+// are never replaced.
+TEST(LinkToDeviceTest, StandardStreamNamesWriteWhereTheStreamGoes)
+{
+    for (const char* name : {"/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"}) {
+        SCOPED_TRACE(name);
+        TempDir dir;
+        WriteFile(dir / "clear", PatternData(5000));
+        WriteFile(dir / "redirected", "");
+        RunSpec spec;
+        spec.args = {"encrypt", dir / "clear", "-f", "-o", name};
+        spec.env["TVK_PASSWORD"] = kPassword;
+        spec.stdout_fd = open((dir / "redirected").c_str(), O_WRONLY | O_CLOEXEC);
+        RunResult run = RunTool(spec);
+        close(spec.stdout_fd);
+        EXPECT_EQ(run.exit_code, 0) << run.err;
+        EXPECT_EQ(ReadFile(dir / "redirected"), Library(PatternData(5000), kPassword));
+        EXPECT_EQ(dir.List(), (std::vector<std::string>{"clear", "redirected"}));
+    }
+    EXPECT_TRUE(IsLink("/dev/stdout"));
+    TempDir dir;
+    WriteFile(dir / "clear", "data");
+    RunResult run = RunWithPassword({"encrypt", dir / "clear", "-f", "-o", "/proc/self/cwd"}, kPassword);
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_NE(run.err.find("refusing to replace '/proc/self/cwd'"), std::string::npos) << run.err;
 }
 
 // The name checked first is swapped for a link to a private file while
@@ -310,6 +352,47 @@ TEST(PasswordFileTest, WarnsWhenOthersCanReadItButGoesOn)
         EXPECT_EQ(run.err.find("warning: password file") != std::string::npos, c.warned) << run.err;
         EXPECT_EQ(ReadFile(dir / "out"), Library("data", kPassword));
     }
+}
+
+// Standard input under another name is still standard input: with the
+// data on it, from a pipe or from a file, it is refused as "-" is.
+TEST(PasswordFileTest, StandardInputUnderAnotherNameIsRefusedWithTheDataOnIt)
+{
+    for (const char* name : {"/dev/stdin", "/proc/self/fd/0"}) {
+        for (bool from_pipe : {true, false}) {
+            SCOPED_TRACE(std::string(name) + (from_pipe ? " on a pipe" : " on a file"));
+            TempDir dir;
+            WriteFile(dir / "clear", std::string(kPassword) + "\n" + PatternData(8000));
+            RunSpec spec;
+            spec.args = {"encrypt", "--password-file", name, "-o", dir / "out"};
+            if (from_pipe) spec.stdin_data = ReadFile(dir / "clear");
+            if (!from_pipe) spec.stdin_fd = OpenForInput(dir / "clear");
+            RunResult run = RunTool(spec);
+            if (!from_pipe) CloseDescriptor(spec.stdin_fd);
+            EXPECT_EQ(run.exit_code, 2) << run.err;
+            EXPECT_NE(run.err.find("is standard input, which already carries the data"), std::string::npos)
+                << run.err;
+            EXPECT_FALSE(Exists(dir / "out"));
+        }
+    }
+}
+
+// "{ tvkcrypt ... --password-file -; next; } < file": the next command
+// reads on right after the password's line.
+TEST(PasswordFileTest, ARedirectedStandardInputIsLeftAfterTheFirstLine)
+{
+    TempDir dir;
+    WriteFile(dir / "clear", "data");
+    WriteFile(dir / "lines", std::string(kPassword) + "\nthe next command's input\n" + PatternData(5000));
+    RunSpec spec;
+    spec.args = {"encrypt", "--password-file", "-", dir / "clear", "-o", dir / "out"};
+    spec.stdin_fd = OpenForInput(dir / "lines");
+    RunResult run = RunTool(spec);
+    const off_t left_at = lseek(spec.stdin_fd, 0, SEEK_CUR);
+    CloseDescriptor(spec.stdin_fd);
+    EXPECT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(left_at, static_cast<off_t>(std::string(kPassword).size() + 1));
+    EXPECT_EQ(ReadFile(dir / "out"), Library("data", kPassword));
 }
 
 }  // namespace

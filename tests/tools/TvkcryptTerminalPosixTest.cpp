@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <string>
@@ -109,6 +110,48 @@ TEST(PromptInterruptTest, CtrlCRestoresEcho)
     EXPECT_EQ(result.run.signal, SIGINT) << result.screen;
     EXPECT_TRUE(result.echo_at_end);
     EXPECT_EQ(dir.List(), std::vector<std::string>{"clear"});
+}
+
+// Ctrl-Z at the prompt, then fg: the stop gives the terminal its echo
+// back (the line typed so far is dropped), the shell restores its own
+// mode around the stop, and going on silences it again and shows the
+// prompt again. (Run here in an orphaned process group, where the stop
+// itself is not taken: the tool goes on at once, and SIGCONT comes as
+// after a kill -STOP.)
+TEST(PromptInterruptTest, CtrlZThenGoingOnSilencesTheTerminalAgain)
+{
+    TempDir dir;
+    WriteFile(dir / "clear", "text");
+    auto echoing = [](int master) {
+        struct termios settings;
+        return tcgetattr(master, &settings) == 0 && (settings.c_lflag & ECHO) != 0;
+    };
+    bool echo_when_going_on = true;
+    std::vector<TerminalStep> steps(4);
+    steps[0].wait_for = "Password: ";
+    steps[0].send = "half typed\x1a";
+    steps[1].wait_for = "Password: ";
+    steps[1].pause_ms = 100;
+    steps[1].act = [&](pid_t pid, int master) {
+        // what the shell does around a stop
+        struct termios settings;
+        tcgetattr(master, &settings);
+        settings.c_lflag |= ECHO;
+        tcsetattr(master, TCSANOW, &settings);
+        kill(pid, SIGCONT);
+    };
+    steps[2].wait_for = "Password: ";
+    steps[2].pause_ms = 100;
+    steps[2].act = [&](pid_t, int master) { echo_when_going_on = echoing(master); };
+    steps[2].send = "s3cret word\n";
+    steps[3].wait_for = "Repeat password: ";
+    steps[3].send = "s3cret word\n";
+    TerminalResult result = RunOnTerminal({"encrypt", dir / "clear", "-o", dir / "out"}, {}, steps);
+    EXPECT_TRUE(result.all_steps_seen) << result.screen;
+    EXPECT_FALSE(echo_when_going_on);
+    EXPECT_EQ(result.run.exit_code, 0) << result.screen;
+    EXPECT_EQ(result.screen.find("s3cret"), std::string::npos) << "echoed: " << result.screen;
+    EXPECT_EQ(ReadFile(dir / "out"), Library("text", "s3cret word"));
 }
 
 TEST(TerminalOutputTest, EncryptedDataIsNotWrittenToATerminal)

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -269,6 +270,32 @@ TEST(TargetTest, InUseTargetIsLeftAloneAndReadOnlyTargetStaysReadOnly)
     }
     EXPECT_EQ(dir.List(), before);
     SetFileAttributesW(Wide(dir / "target").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// A check file held open by another program cannot be replaced: the
+// run fails, the pair stays as it was, and no hidden second name of the
+// old check file is left unsaid (removed, or named in the message).
+TEST(TargetTest, HeldCheckFileLeavesThePairAndNoUnnamedLeftover)
+{
+    TempDir dir;
+    WriteFile(dir / "clear", PatternData(3000));
+    WriteFile(dir / "target", "the old content");
+    WriteFile(dir / "target.tvkcheck", "the old check file");
+    const std::vector<std::string> before = dir.List();
+    HANDLE held = CreateFileW(Wide(dir / "target.tvkcheck").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    RunResult run = RunWithPassword({"encrypt", dir / "clear", "-f", "-o", dir / "target"}, kPassword);
+    CloseHandle(held);
+    EXPECT_EQ(run.exit_code, 1) << run.err;
+    EXPECT_EQ(ReadFile(dir / "target"), "the old content");
+    EXPECT_EQ(ReadFile(dir / "target.tvkcheck"), "the old check file");
+    const std::string::size_type named = run.err.find("; remove '");
+    if (named != std::string::npos) {
+        const std::string::size_type start = named + std::strlen("; remove '");
+        RemoveFile(run.err.substr(start, run.err.find('\'', start) - start));
+    }
+    EXPECT_EQ(dir.List(), before) << run.err;
 }
 
 // A symbolic link at the output name is replaced, not written through,

@@ -95,11 +95,13 @@ RunCheck(const Options& options, const EnvironmentPassword& environment_password
     JobInput input;
     if (int status = OpenInput(options.input, input)) return status;
     if (!input.regular) return Failure(input.label + " is not a regular file");
+    if (int status = RefusePasswordFileOnInput(options, input)) return status;
 
     CheckFileReader reader;
     CheckOutput check_output;
     if (options.create_check) {
         if (int status = LocateCheckOutput(check_path, options.force, check_output)) return status;
+        if (int status = RefuseCheckCollision(check_output, input, nullptr)) return status;
         if (int status = CreateCheckOutput(check_output)) return status;
     } else {
         bool found = false;

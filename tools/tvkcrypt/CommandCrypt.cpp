@@ -143,6 +143,7 @@ CryptRun::OpenInput()
     if (m_Input.info.kind == FileInfo::DIRECTORY) {
         return Failure("cannot read " + m_Input.label + ": " + ErrorText(EISDIR));
     }
+    if (int status = RefusePasswordFileOnInput(m_Options, m_Input)) return status;
     MeasureInput(m_Input);
     return 0;
 }
@@ -167,9 +168,16 @@ CryptRun::FindCheckFile()
     }
     if (m_Encrypt && !m_CheckPath.empty()) {
         if (int status = LocateCheckOutput(m_CheckPath, m_Options.force, m_CheckOutput)) return status;
+        if (int status = RefuseCheckCollision(m_CheckOutput, m_Input, &m_Output)) return status;
     } else if (!m_CheckPath.empty()) {
         const bool required = !m_Options.check_file.empty();
         if (int status = LoadCheckInput(m_CheckPath, required, m_CheckReader, m_Verifying)) return status;
+    }
+    // FILE.tvkcheck, unless this job writes it, would describe FILE's old
+    // content once FILE is rewritten
+    if (m_Options.output != "-") {
+        const std::string stale_path = CheckFileNameFor(m_Options.output);
+        if (int status = LocateStaleCheck(m_Output, stale_path, m_CheckOutput, m_Input)) return status;
     }
     if (!m_Encrypt && !m_Verifying && NoticesOnTerminal(m_Options)) {
         WriteToStandardError("tvkcrypt: note: " + m_Input.label +

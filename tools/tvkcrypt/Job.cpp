@@ -70,6 +70,20 @@ MeasureInput(JobInput& input)
     input.size = input.seekable && input.info.size > input.start ? input.info.size - input.start : 0;
 }
 
+int
+RefusePasswordFileOnInput(const Options& options, const JobInput& input)
+{
+    const std::string& path = options.password_file;
+    if (options.input != "-" || path.empty() || path == "-") return 0;
+    FileInfo info;
+    // a password file that cannot be looked at fails when it is read
+    if (StatPath(path.c_str(), info) != 0 || !info.SameFileAs(input.info)) return 0;
+    WriteToStandardError("tvkcrypt: --password-file " + QuotedName(path) +
+                         " is standard input, which already carries the data; give the data as a file\n"
+                         "Try 'tvkcrypt --help' for more information.\n");
+    return kExitUsage;
+}
+
 /*----------------------------------------------------------------------
 |   the check file read
 +---------------------------------------------------------------------*/

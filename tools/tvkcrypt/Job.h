@@ -67,6 +67,12 @@ int OpenInput(const std::string& path, JobInput& input);
 // file may stand anywhere in it).
 void MeasureInput(JobInput& input);
 
+// Refuses (usage error) a password file that is standard input under
+// another name (/dev/stdin, /proc/self/fd/0) when the data comes on
+// standard input too: the password's read would take the data's first
+// bytes, or the data would be read twice. Compared by file identity.
+int RefusePasswordFileOnInput(const Options& options, const JobInput& input);
+
 /*----------------------------------------------------------------------
 |   the check file read
 +---------------------------------------------------------------------*/

@@ -9,6 +9,7 @@
 #include "Job.h"
 #include "Options.h"
 #include "QuotedName.h"
+#include "Signals.h"
 
 namespace tvkcrypt {
 
@@ -77,9 +78,8 @@ InPlaceRefusal(const OutputPlace& place, const FileInfo& input_info, bool regula
 // Standard output as the output: never the input file itself, and no
 // encrypted data on a terminal.
 static int
-CheckStandardOutput(const JobInput& input, bool encrypting)
+CheckStandardOutput(const JobInput& input, bool encrypting, const FileHandle& out)
 {
-    FileHandle out = FileHandle::StandardOutput();
     FileInfo out_info;
     if (input.regular && StatHandle(out, out_info) == 0 && out_info.kind == FileInfo::REGULAR &&
         out_info.SameFileAs(input.info)) {
@@ -131,11 +131,22 @@ int
 LocateOutput(const Options& options, const JobInput& input, bool encrypting, JobOutput& output)
 {
     output.path = options.output;
+    output.notices = options.quiet == 0;
+    int descriptor = -1;
     if (options.output == "-") {
-        if (int status = CheckStandardOutput(input, encrypting)) return status;
+        if (int status = CheckStandardOutput(input, encrypting, output.standard_output)) return status;
+    } else if (NamesOpenDescriptor(options.output, descriptor)) {
+        // /dev/stdout and the like: the stream that the descriptor already
+        // is (a file standard output was redirected to included), written
+        // in order; never the link itself
+        output.label = QuotedName(options.output);
+        output.standard_output = FileHandle(descriptor, false);
+        if (options.in_place) return Failure("--in-place needs an output file, and " + output.label + " is a stream");
+        if (int status = CheckStandardOutput(input, encrypting, output.standard_output)) return status;
     } else {
         output.label = QuotedName(options.output);
         if (SysError error = output.place.Locate(options.output, options.follow_symlinks)) {
+            if (error == kSystemLink) return Failure("refusing to replace " + output.label + ": " + ErrorText(error));
             if (error == kNotOwned) {
                 return Failure("refusing to write through the symbolic link " + output.label + ": " +
                                ErrorText(error));
@@ -147,6 +158,24 @@ LocateOutput(const Options& options, const JobInput& input, bool encrypting, Job
     if (options.in_place) {
         return InPlaceRefusal(output.place, input.info, input.regular, output.label);
     }
+    return 0;
+}
+
+int
+LocateStaleCheck(JobOutput& output, const std::string& stale_path, const CheckOutput& check,
+                 const JobInput& input)
+{
+    if (output.kind != JobOutput::TO_TEMP_FILE && output.kind != JobOutput::IN_PLACE) return 0;
+    output.stale_check_label = QuotedName(stale_path);
+    OutputPlace& place = output.stale_check_place;
+    if (SysError error = place.Locate(stale_path, false)) {
+        return Failure("cannot look for " + output.stale_check_label + ", the check file of " + output.label +
+                       ": " + ErrorText(error));
+    }
+    if (place.GetKind() != OutputPlace::FILE && place.GetKind() != OutputPlace::LINK) return 0;
+    if (check.wanted && check.place.SameNameAs(place)) return 0;
+    if (place.GetKind() == OutputPlace::FILE && input.regular && place.Found().SameFileAs(input.info)) return 0;
+    output.stale_check = true;
     return 0;
 }
 
@@ -201,6 +230,28 @@ LocateCheckOutput(const std::string& path, bool force, CheckOutput& check)
 }
 
 int
+RefuseCheckCollision(const CheckOutput& check, const JobInput& input, const JobOutput* output)
+{
+    const bool found = check.place.GetKind() == OutputPlace::FILE;
+    const FileInfo& existing = check.place.Found();
+    std::string other;
+    if (found && input.regular && existing.SameFileAs(input.info)) {
+        other = "the input " + input.label;
+    } else if (output != nullptr && output->kind != JobOutput::TO_STDOUT &&
+               check.place.SameNameAs(output->place)) {
+        other = "the output " + output->label;
+    } else if (output != nullptr && output->kind == JobOutput::TO_STDOUT && found) {
+        FileInfo out_info;
+        if (StatHandle(output->standard_output, out_info) == 0 && existing.SameFileAs(out_info)) {
+            other = "standard output";
+        }
+    }
+    if (other.empty()) return 0;
+    return Failure("the check file " + check.label + " is " + other +
+                   ", which it would replace; give the check file another name (--check-file)");
+}
+
+int
 CreateCheckOutput(CheckOutput& check)
 {
     if (SysError failure = check.temp.Create(check.place)) {
@@ -232,9 +283,10 @@ DirectoryPart(const std::string& path)
 // After the pair is committed: the names that could not be removed, and
 // a directory that could not be synced.
 static void
-WarnAfterCommit(const JobOutput& output, const CheckOutput& check, std::string check_leftover,
-                SysError check_leftover_error)
+WarnAfterCommit(const JobOutput& output, const CheckOutput& check, const PairCommit& pair)
 {
+    std::string check_leftover = pair.leftover;
+    SysError check_leftover_error = pair.leftover_error;
     if (check.wanted && check_leftover.empty() && !check.temp.Leftover().empty()) {
         check_leftover = check.temp.Leftover();
         check_leftover_error = check.temp.LeftoverError();
@@ -259,31 +311,68 @@ WarnAfterCommit(const JobOutput& output, const CheckOutput& check, std::string c
     }
 }
 
+// A failed commit that could not be undone in full: where the old
+// content of the file named label (at path) is now.
+static void
+WarnAboutUndo(const std::string& label, const std::string& path, const std::string& leftover,
+              bool old_at_name, SysError error)
+{
+    const std::string hidden = QuotedName(DirectoryPart(path) + leftover);
+    if (leftover.empty()) {
+        WriteToStandardError("tvkcrypt: warning: " + label + " could not be put back as it was: " +
+                             ErrorText(error) + "; remove it yourself\n");
+    } else if (old_at_name) {
+        WriteToStandardError("tvkcrypt: warning: a second name of " + label +
+                             " could not be removed: " + ErrorText(error) + "; remove " + hidden +
+                             " yourself\n");
+    } else {
+        WriteToStandardError("tvkcrypt: warning: " + label + " could not be put back as it was: " +
+                             ErrorText(error) + "; its old content is in " + hidden + "\n");
+    }
+}
+
+// The stale check file once the commit is decided: removed after a
+// success (and said so), put back after a failure.
+static void
+SettleStaleCheck(JobOutput& output, AsideFile& stale, bool committed)
+{
+    if (!output.stale_check) return;
+    const std::string stale_path = DirectoryPart(output.path) + stale.Kept();
+    if (!committed) {
+        if (SysError error = stale.PutBack(nullptr)) {
+            WarnAboutUndo(output.stale_check_label, output.path, stale.Kept(), false, error);
+        }
+        return;
+    }
+    if (SysError error = stale.Remove()) {
+        WriteToStandardError("tvkcrypt: warning: " + output.stale_check_label + ", the check file of " +
+                             output.label + "'s old content, could not be removed: " + ErrorText(error) +
+                             "; remove " + QuotedName(stale_path) + " yourself\n");
+    } else if (output.notices) {
+        WriteToStandardError("tvkcrypt: note: removed " + output.stale_check_label + ", the check file of " +
+                             output.label + "'s old content\n");
+    }
+}
+
 // The temporary takes the target's name, with its check file as a pair.
 static int
 CommitTemporary(JobOutput& output, CheckOutput& check)
 {
-    bool check_failed = false;
-    std::string check_leftover;
-    SysError check_leftover_error = 0;
+    PairCommit pair;
     SysError error = check.wanted
                          ? CommitTogether(check.temp, check.place, check.replacing, output.temp, 0600,
-                                          output.replacing, check_failed, check_leftover,
-                                          check_leftover_error)
+                                          output.replacing, pair)
                          : output.temp.Commit(0600, output.replacing);
-    if (error && check_leftover_error != 0) {
-        // a second failure undoing the first step: the new check file
-        // stands beside the old data, which it reports as damaged
-        WriteToStandardError("tvkcrypt: warning: " + check.label +
-                             " could not be put back as it was: " + ErrorText(check_leftover_error) +
-                             (check_leftover.empty() ? std::string("; remove it yourself\n")
-                                                     : "; its old content is in " +
-                                                           QuotedName(DirectoryPart(check.path) +
-                                                                      check_leftover) + "\n"));
+    if (error && pair.leftover_error != 0) {
+        WarnAboutUndo(check.label, check.path, pair.leftover, pair.old_at_name, pair.leftover_error);
+    }
+    if (error && !pair.first_failed && !output.temp.Leftover().empty()) {
+        // the old output moved aside and could not move back
+        WarnAboutUndo(output.label, output.path, output.temp.Leftover(), false, output.temp.LeftoverError());
     }
     if (error) {
-        const bool replace = check_failed ? check.replacing : output.replacing;
-        const std::string& label = check_failed ? check.label : output.label;
+        const bool replace = pair.first_failed ? check.replacing : output.replacing;
+        const std::string& label = pair.first_failed ? check.label : output.label;
         if (error == EEXIST && !replace) {
             // created by someone else while we worked
             return Failure(label + " already exists; use --force to replace it");
@@ -292,31 +381,57 @@ CommitTemporary(JobOutput& output, CheckOutput& check)
     }
     // the target is replaced and complete: a warning, not a failure,
     // since exit 1 would say the target was left as it was
-    WarnAfterCommit(output, check, check_leftover, check_leftover_error);
+    WarnAfterCommit(output, check, pair);
     return 0;
+}
+
+// The commit proper, with the signals held (CommitOutput).
+static int
+CommitHeld(JobOutput& output, CheckOutput& check, NPT_UInt64 size, bool& changed)
+{
+    AsideFile stale(output.stale_check_place);
+    if (output.stale_check) {
+        if (SysError error = stale.SetAside(true)) {
+            return Failure("cannot remove " + output.stale_check_label + ", the check file of " + output.label +
+                           "'s old content: " + ErrorText(error));
+        }
+    }
+    int status = 0;
+    if (output.kind == JobOutput::TO_TEMP_FILE) {
+        status = CommitTemporary(output, check);
+    } else if (output.kind == JobOutput::IN_PLACE) {
+        SysError error = FinishInPlace(output.in_place, size);
+        if (!error) error = output.in_place.Close();
+        if (error) status = Failure("cannot write " + output.label + ": " + ErrorText(error));
+    } else if (output.kind == JobOutput::TO_DEVICE) {
+        if (SysError error = output.device.Close()) {
+            status = Failure("cannot write " + output.label + ": " + ErrorText(error));
+        }
+    }
+    // written in place, the file has changed even when it failed
+    changed = status == 0 || output.kind == JobOutput::IN_PLACE;
+    SettleStaleCheck(output, stale, status == 0);
+    if (status == 0 && check.wanted && output.kind != JobOutput::TO_TEMP_FILE) {
+        // the data is out (written in place, or streamed as it was made):
+        // only now its check file; had the data failed, the old check file
+        // would have stayed and reported it as damaged
+        status = CommitCheckOutput(check);
+    }
+    return status;
 }
 
 int
 CommitOutput(JobOutput& output, CheckOutput& check, NPT_UInt64 size)
 {
-    if (output.kind == JobOutput::TO_TEMP_FILE) {
-        if (int status = CommitTemporary(output, check)) return status;
-    } else if (output.kind == JobOutput::IN_PLACE) {
-        SysError error = FinishInPlace(output.in_place, size);
-        if (!error) error = output.in_place.Close();
-        if (error) return Failure("cannot write " + output.label + ": " + ErrorText(error));
-    } else if (output.kind == JobOutput::TO_DEVICE) {
-        if (SysError error = output.device.Close()) {
-            return Failure("cannot write " + output.label + ": " + ErrorText(error));
-        }
+    HoldTerminatingSignals();
+    bool changed = false;
+    const int status = CommitHeld(output, check, size, changed);
+    if (EndSignalHold(changed)) {
+        WriteToStandardError("tvkcrypt: interrupted once " + output.label +
+                             " had changed; it is complete, and the run ends as it would have without "
+                             "the signal\n");
     }
-    if (check.wanted && output.kind != JobOutput::TO_TEMP_FILE) {
-        // the data is out (written in place, or streamed as it was made):
-        // only now its check file; had the data failed, the old check file
-        // would have stayed and reported it as damaged
-        return CommitCheckOutput(check);
-    }
-    return 0;
+    return status;
 }
 
 }  // namespace tvkcrypt

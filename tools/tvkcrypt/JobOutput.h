@@ -23,6 +23,7 @@
 
 namespace tvkcrypt {
 
+struct CheckOutput;
 struct JobInput;
 struct Options;
 
@@ -41,6 +42,13 @@ struct JobOutput {
     FileHandle  in_place;                   // IN_PLACE
     FileHandle  device;                     // TO_DEVICE
     FileHandle  standard_output = FileHandle::StandardOutput();
+    bool        notices = true;             // not --quiet
+    // FILE.tvkcheck of a file output that gets no check file of its own:
+    // it describes the old content and would refuse the new one, so it
+    // goes with the commit (set aside with it, removed once it is done)
+    bool        stale_check = false;
+    std::string stale_check_label;
+    OutputPlace stale_check_place;
 
     // What the data goes to, once created or opened.
     const FileHandle* Writer() const;
@@ -55,6 +63,12 @@ struct JobOutput {
 // directory, a block device without --force, and --in-place where it
 // cannot work. Sets kind, path, label, place and replacing.
 int LocateOutput(const Options& options, const JobInput& input, bool encrypting, JobOutput& output);
+// Looks for the check file at stale_path (FILE.tvkcheck beside a file
+// output) that this job would leave describing the old content: one it
+// does not write itself and that is not the input. Sets stale_check.
+// Fails when the name cannot be looked at.
+int LocateStaleCheck(JobOutput& output, const std::string& stale_path, const CheckOutput& check,
+                     const JobInput& input);
 // Creates the temporary, or opens the file to write in place: before the
 // password is asked, so that a place that cannot take the output shows
 // at once (nothing in an existing file changes yet).
@@ -77,6 +91,11 @@ struct CheckOutput {
 // Locates the check file to write at path (an existing one is replaced
 // with force only) and sets wanted.
 int LocateCheckOutput(const std::string& path, bool force, CheckOutput& check);
+// Refuses a check file to write that is the input, or the output (by
+// name, or by identity: standard output redirected to it), up front:
+// committing it would replace what the job reads or writes. output may
+// be null (the check command writes nothing else).
+int RefuseCheckCollision(const CheckOutput& check, const JobInput& input, const JobOutput* output);
 // Creates its temporary.
 int CreateCheckOutput(CheckOutput& check);
 // Puts it at its name alone.
@@ -88,9 +107,12 @@ int CommitCheckOutput(CheckOutput& check);
 // Makes the output of size bytes visible: the temporary takes the
 // target's name (together with the check file when one is wanted), a
 // file written in place is cut to size and synced, a device is closed;
-// then a check file not committed as a pair. A name that could not be
-// removed, or a directory that could not be synced, gets a warning: the
-// target is complete, so it is not a failure.
+// then a check file not committed as a pair, and a stale check file
+// goes. A name that could not be removed, or a directory that could not
+// be synced, gets a warning: the target is complete, so it is not a
+// failure. The terminating signals wait meanwhile; once the target has
+// changed, they no longer end the process (its status would say that
+// the target is as it was), and one that came gets a note.
 int CommitOutput(JobOutput& output, CheckOutput& check, NPT_UInt64 size);
 
 }  // namespace tvkcrypt

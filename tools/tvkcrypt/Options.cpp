@@ -143,9 +143,11 @@ static const char kHelpText[] =
     "  written directly; a block device (a disk) only with --force.\n"
     "  A FILE that is a symbolic link is itself replaced by the output (as mv\n"
     "  does) and its target is left alone; with --follow-symlinks the\n"
-    "  target is replaced instead, and only when both the link and the target\n"
-    "  belong to the user running tvkcrypt. A link to a device or FIFO (such\n"
-    "  as /dev/stdout) is written through.\n"
+    "  target is replaced instead, and only when every link on the way and\n"
+    "  the target belong to the user running tvkcrypt (or root). A link to a\n"
+    "  device or FIFO is written through; /dev/stdout, /dev/fd/N and\n"
+    "  /proc/self/fd/N write where that stream goes; a link in /dev or /proc\n"
+    "  is never replaced.\n"
     "  INPUT and FILE may be the same file (with --force): it is replaced only\n"
     "  after all of it has been read. Encrypted output is not written to a\n"
     "  terminal, and standard output may not be the input file itself.\n"
@@ -418,7 +420,7 @@ Parser::ShortOptions(const std::string& arg)
         for (const OptionRule& rule : kOptionRules) {
             if (rule.letter == c) found = &rule;
         }
-        if (found == nullptr) return Fail(std::string("unknown option '-") + c + "'");
+        if (found == nullptr) return Fail("unknown option " + QuotedName(std::string("-") + c));
         const std::string name = std::string("-") + c;
         if (!found->takes_value) {
             if (!(this->*found->apply)(name, std::string())) return false;

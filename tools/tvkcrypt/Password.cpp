@@ -98,6 +98,11 @@ FromFile(const std::string& path, bool encrypting, SecretBuffer& password, std::
                              " can be read by its group or by other users; "
                              "make it private with chmod 600\n");
     }
+    // a standard input redirected from a file is read in blocks, but left
+    // right after the line, for the next command of a "{ ...; } < file"
+    NPT_UInt64 line_start = 0;
+    const bool repositioned = path == "-" && StatHandle(file, info) == 0 &&
+                              info.kind == FileInfo::REGULAR && GetPosition(file, line_start) == 0;
     // read until the first line ending, the end of the file, or one byte
     // more than the longest password with a byte order mark and "\r"
     SecretBuffer line(kMaxPasswordLength + 5);
@@ -124,6 +129,7 @@ FromFile(const std::string& path, bool encrypting, SecretBuffer& password, std::
         return false;
     }
     if (newline != nullptr) length = static_cast<std::size_t>(newline - line.Data());
+    if (repositioned) SetPosition(file, line_start + length + (newline != nullptr ? 1 : 0));
     if (length > 0 && line.Data()[length - 1] == '\r') --length;
     // editors on Windows (Notepad) begin UTF-8 text with a byte order
     // mark, which is no part of the password

@@ -39,21 +39,63 @@ Utf8SequenceLength(const std::string& text, std::size_t at)
     return length;
 }
 
+// The code point of the valid sequence of length bytes at text[at].
+static unsigned long
+CodePoint(const std::string& text, std::size_t at, std::size_t length)
+{
+    static const unsigned char kLeadMask[] = {0, 0, 0x1F, 0x0F, 0x07};
+    unsigned long value = static_cast<unsigned char>(text[at]) & kLeadMask[length];
+    for (std::size_t i = 1; i < length; ++i) {
+        value = (value << 6) | (static_cast<unsigned char>(text[at + i]) & 0x3F);
+    }
+    return value;
+}
+
+// Characters that show nothing themselves but change what the rest
+// looks like: the bidirectional controls, which can show a name
+// reversed ("gpj.exe" as "exe.jpg"), the zero-width and invisible
+// format characters, which hide a difference between two names, and
+// the line and paragraph separators.
+static bool
+IsHiddenFormat(unsigned long c)
+{
+    return c == 0x00AD || c == 0x061C || c == 0x180E || (c >= 0x200B && c <= 0x200F) ||
+           (c >= 0x2028 && c <= 0x202E) || (c >= 0x2060 && c <= 0x2064) ||
+           (c >= 0x2066 && c <= 0x206F) || c == 0xFEFF || (c >= 0xFFF9 && c <= 0xFFFB);
+}
+
+// Appends \xNN for one byte.
+static void
+AppendHexEscape(std::string& text, unsigned char byte)
+{
+    static const char hex[] = "0123456789abcdef";
+    text += "\\x";
+    text += hex[byte >> 4];
+    text += hex[byte & 0xF];
+}
+
 std::string
 QuotedName(const std::string& name)
 {
-    static const char hex[] = "0123456789abcdef";
     std::string plain = "'";
     std::string escaped = "$'";
     bool needs_escapes = false;
     for (std::size_t i = 0; i < name.size();) {
         const unsigned char byte = static_cast<unsigned char>(name[i]);
         if (byte >= 0x80) {
-            std::size_t length = Utf8SequenceLength(name, i);
-            if (length > 0) {
+            const std::size_t length = Utf8SequenceLength(name, i);
+            if (length > 0 && !IsHiddenFormat(CodePoint(name, i, length))) {
                 plain.append(name, i, length);
                 escaped.append(name, i, length);
                 i += length;
+                continue;
+            }
+            if (length > 0) {
+                // a hidden format character: every byte of it escaped
+                needs_escapes = true;
+                for (std::size_t end = i + length; i < end; ++i) {
+                    AppendHexEscape(escaped, static_cast<unsigned char>(name[i]));
+                }
                 continue;
             }
         }
@@ -75,9 +117,7 @@ QuotedName(const std::string& name)
             case '\t': escaped += "\\t"; break;
             case '\r': escaped += "\\r"; break;
             default:
-                escaped += "\\x";
-                escaped += hex[byte >> 4];
-                escaped += hex[byte & 0xF];
+                AppendHexEscape(escaped, byte);
                 break;
         }
     }

@@ -12,8 +12,11 @@
 |   - otherwise $'name', in which a newline, tab and carriage return
 |     show as \n, \t and \r, a backslash as \\, a single quote as \',
 |     and every other control byte (C0, DEL, the C1 controls U+0080 to
-|     U+009F) and every byte that is not part of valid UTF-8 as \xNN
-|     (two hex digits). Valid multibyte UTF-8 stays as it is.
+|     U+009F), every byte of an invisible format character (the
+|     bidirectional controls such as U+202E, which show a name
+|     reversed, the zero-width characters, U+2028/U+2029 and the
+|     byte order mark) and every byte that is not part of valid UTF-8
+|     as \xNN (two hex digits). Other multibyte UTF-8 stays as it is.
 | Pure function: no allocation failure is reported other than
 | std::bad_alloc; any thread.
 ****************************************************************/

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "CheckFile.h"
+#include "Hardening.h"
+#include "NptAes.h"
 #include "NptBlockCipher.h"
 #include "NptWipe.h"
 #include "Progress.h"
@@ -287,6 +289,10 @@ Pipeline::Run()
             m_Outcome.failure = TransformOutcome::CIPHER;
             m_Outcome.result = result;
             return m_Outcome;
+        }
+        // its schedule starts with the key itself: out of swap, like the key
+        if (const NPT_AesBlockEncrypter* aes = dynamic_cast<const NPT_AesBlockEncrypter*>(block_cipher)) {
+            LockSecretRange(aes, sizeof(*aes));
         }
         worker.cipher.reset(new TVK_CtrStreamCipher(block_cipher, TVK_CryptoHelper::EXPANSION_FACTOR));
     }
