@@ -50,6 +50,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -280,14 +281,26 @@ RunTool(const RunSpec& spec)
     if (!(flags & CREATE_NEW_PROCESS_GROUP)) flags |= DETACHED_PROCESS;
     std::vector<wchar_t> command_line(command.begin(), command.end());
     command_line.push_back(L'\0');
-    BOOL started = CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE, flags,
-                                  &environment[0], nullptr, &startup, &process);
+    // Wine now and then fails a start with ERROR_INTERNAL_ERROR; a second
+    // try works, and the note tells such a run from the child's own result
+    BOOL started = FALSE;
+    DWORD start_error = 0;
+    for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+        if (attempt > 0) {
+            std::fprintf(stderr, "note: CreateProcessW failed (%lu), starting again\n",
+                         static_cast<unsigned long>(start_error));
+            Sleep(200);
+        }
+        started = CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE, flags,
+                                 &environment[0], nullptr, &startup, &process);
+        if (!started) start_error = GetLastError();
+    }
     // the child's ends belong to the child now
     CloseHandle(in_read);
     CloseHandle(out_write);
     CloseHandle(err_write);
     if (!started) {
-        result.err = "CreateProcessW failed: " + std::to_string(GetLastError());
+        result.err = "CreateProcessW failed: " + std::to_string(start_error);
         if (in_write != INVALID_HANDLE_VALUE) CloseHandle(in_write);
         if (out_read != INVALID_HANDLE_VALUE) CloseHandle(out_read);
         CloseHandle(err_read);
