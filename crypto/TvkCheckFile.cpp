@@ -1,7 +1,7 @@
 /*****************************************************************
-| CheckFile.cpp - writing, parsing and verifying check files.
+| TvkCheckFile.cpp - writing, parsing and verifying check files.
 ****************************************************************/
-#include "CheckFile.h"
+#include "TvkCheckFile.h"
 
 #include <chrono>
 #include <cstring>
@@ -13,7 +13,6 @@
 #include "NptUtils.h"
 #include "NptWipe.h"
 
-namespace tvkcrypt {
 namespace {
 
 const NPT_UInt8 kMagic[8] = {'T', 'V', 'K', 'C', 'H', 'E', 'C', 'K'};
@@ -61,7 +60,7 @@ NPT_Result DeriveKeys(const NPT_UInt8* password,
                       NPT_UInt8*       summary_key)
 {
     NPT_UInt8 master[kKeySize];
-    NPT_Result result = NPT_DeriveKeyPbkdf2Sha256(password, password_size, salt, kCheckSaltSize, iterations,
+    NPT_Result result = NPT_DeriveKeyPbkdf2Sha256(password, password_size, salt, TVK_CheckFile::SALT_SIZE, iterations,
                                                   master, kKeySize);
     if (NPT_SUCCEEDED(result)) {
         MacOfLabel(master, kVerifierLabel, verifier_key);
@@ -81,7 +80,7 @@ void BlockHead(NPT_UInt64 index, NPT_Size size, NPT_UInt8* head)
     NPT_BytesFromInt64Be(head + 8, size);
 }
 
-// MAC of one block; the tag is its first kCheckBlockTagSize bytes.
+// MAC of one block; the tag is its first TVK_CheckFile::TAG_SIZE bytes.
 void BlockMac(const NPT_HmacSha256Key& key, NPT_UInt64 index, const NPT_UInt8* data, NPT_Size size,
               NPT_UInt8* mac)
 {
@@ -109,9 +108,14 @@ bool SameBytes(const NPT_UInt8* a, const NPT_UInt8* b, std::size_t size)
     return difference == 0;
 }
 
+bool ValidIterations(NPT_UInt32 iterations)
+{
+    return iterations >= 1 && iterations <= TVK_CheckFile::MAX_ITERATIONS;
+}
+
 bool ValidBlockSize(NPT_UInt32 block_size)
 {
-    return block_size >= kMinCheckBlockSize && block_size <= kMaxCheckBlockSize &&
+    return block_size >= TVK_CheckFile::MIN_BLOCK_SIZE && block_size <= TVK_CheckFile::MAX_BLOCK_SIZE &&
            (block_size & (block_size - 1)) == 0;
 }
 
@@ -136,46 +140,31 @@ void Sha256(const NPT_UInt8* data, std::size_t size, NPT_UInt8* out)
 
 }  // namespace
 
-const char*
-CheckResultText(CheckResult result)
-{
-    switch (result) {
-        case CHECK_OK: return "ok";
-        case CHECK_NOT_A_CHECK_FILE: return "not a check file";
-        case CHECK_UNSUPPORTED: return "check file of an unsupported version or with unsupported parameters";
-        case CHECK_DAMAGED: return "check file is damaged or was changed";
-        case CHECK_WRONG_PASSWORD: return "wrong password";
-        case CHECK_DATA_CHANGED: return "data is damaged or was changed";
-        case CHECK_INVALID_USE: return "check file used incorrectly";
-    }
-    return "unknown check result";
-}
-
 /*----------------------------------------------------------------------
-|   CheckFileWriter
+|   TVK_CheckFileWriter
 +---------------------------------------------------------------------*/
-CheckFileWriter::CheckFileWriter()
+TVK_CheckFileWriter::TVK_CheckFileWriter()
     : m_Started(false), m_Iterations(0), m_BlockSize(0), m_Salt(), m_VerifierKey(), m_SummaryKey()
 {
 }
 
-CheckFileWriter::~CheckFileWriter()
+TVK_CheckFileWriter::~TVK_CheckFileWriter()
 {
     NPT_WipeMemory(m_VerifierKey, sizeof(m_VerifierKey));
     NPT_WipeMemory(m_SummaryKey, sizeof(m_SummaryKey));
 }
 
 NPT_Result
-CheckFileWriter::Start(const NPT_UInt8* password,
-                       NPT_Size         password_size,
-                       const NPT_UInt8* salt,
-                       NPT_Size         salt_size,
-                       NPT_UInt32       iterations,
-                       NPT_UInt32       block_size)
+TVK_CheckFileWriter::Start(const NPT_UInt8* password,
+                           NPT_Size         password_size,
+                           const NPT_UInt8* salt,
+                           NPT_Size         salt_size,
+                           NPT_UInt32       iterations,
+                           NPT_UInt32       block_size)
 {
     if (m_Started) return NPT_ERROR_INVALID_STATE;
-    if ((password == nullptr && password_size != 0) || salt == nullptr || salt_size != kCheckSaltSize ||
-        iterations == 0 || iterations > kMaxCheckIterations || !ValidBlockSize(block_size)) {
+    if ((password == nullptr && password_size != 0) || salt == nullptr || salt_size != TVK_CheckFile::SALT_SIZE ||
+        !ValidIterations(iterations) || !ValidBlockSize(block_size)) {
         return NPT_ERROR_INVALID_PARAMETERS;
     }
     NPT_UInt8 block_key[kKeySize];
@@ -184,7 +173,7 @@ CheckFileWriter::Start(const NPT_UInt8* password,
     if (NPT_SUCCEEDED(result)) m_BlockKey.reset(new NPT_HmacSha256Key(block_key, kKeySize));
     NPT_WipeMemory(block_key, sizeof(block_key));
     NPT_CHECK(result);
-    std::memcpy(m_Salt, salt, kCheckSaltSize);
+    std::memcpy(m_Salt, salt, TVK_CheckFile::SALT_SIZE);
     m_Iterations = iterations;
     m_BlockSize = block_size;
     m_Started = true;
@@ -192,11 +181,11 @@ CheckFileWriter::Start(const NPT_UInt8* password,
 }
 
 NPT_Result
-CheckFileWriter::AddBlock(NPT_UInt64 index, const NPT_UInt8* data, NPT_Size size)
+TVK_CheckFileWriter::AddBlock(NPT_UInt64 index, const NPT_UInt8* data, NPT_Size size)
 {
     if (!m_Started) return NPT_ERROR_INVALID_STATE;
     if (data == nullptr || size == 0 || size > m_BlockSize) return NPT_ERROR_INVALID_PARAMETERS;
-    if (index >= kMaxCheckBlocks) return NPT_ERROR_OUT_OF_RANGE;
+    if (index >= TVK_CheckFile::MAX_BLOCKS) return NPT_ERROR_OUT_OF_RANGE;
 
     // the expensive part runs outside the lock
     NPT_UInt8 mac[kMacSize];
@@ -205,12 +194,12 @@ CheckFileWriter::AddBlock(NPT_UInt64 index, const NPT_UInt8* data, NPT_Size size
 }
 
 NPT_Result
-CheckFileWriter::AddBlocks(NPT_UInt64 first_index, const NPT_UInt8* data, NPT_Size size)
+TVK_CheckFileWriter::AddBlocks(NPT_UInt64 first_index, const NPT_UInt8* data, NPT_Size size)
 {
     if (!m_Started) return NPT_ERROR_INVALID_STATE;
     if (data == nullptr || size == 0) return NPT_ERROR_INVALID_PARAMETERS;
     const NPT_UInt64 count = size / m_BlockSize + (size % m_BlockSize != 0 ? 1 : 0);
-    if (first_index >= kMaxCheckBlocks || count > kMaxCheckBlocks - first_index) return NPT_ERROR_OUT_OF_RANGE;
+    if (first_index >= TVK_CheckFile::MAX_BLOCKS || count > TVK_CheckFile::MAX_BLOCKS - first_index) return NPT_ERROR_OUT_OF_RANGE;
 
     NPT_UInt64 index = first_index;
     while (size > 0) {
@@ -235,25 +224,25 @@ CheckFileWriter::AddBlocks(NPT_UInt64 first_index, const NPT_UInt8* data, NPT_Si
 }
 
 NPT_Result
-CheckFileWriter::StoreTag(NPT_UInt64 index, NPT_Size size, const NPT_UInt8* mac)
+TVK_CheckFileWriter::StoreTag(NPT_UInt64 index, NPT_Size size, const NPT_UInt8* mac)
 {
     std::lock_guard<std::mutex> guard(m_Lock);
     if (index >= m_Lengths.size()) {
         m_Lengths.resize(static_cast<std::size_t>(index) + 1, 0);
-        m_Tags.resize(m_Lengths.size() * kCheckBlockTagSize, 0);
+        m_Tags.resize(m_Lengths.size() * TVK_CheckFile::TAG_SIZE, 0);
     }
     if (m_Lengths[index] != 0) return NPT_ERROR_INVALID_STATE;
     m_Lengths[index] = size;
-    std::memcpy(&m_Tags[static_cast<std::size_t>(index) * kCheckBlockTagSize], mac, kCheckBlockTagSize);
+    std::memcpy(&m_Tags[static_cast<std::size_t>(index) * TVK_CheckFile::TAG_SIZE], mac, TVK_CheckFile::TAG_SIZE);
     return NPT_SUCCESS;
 }
 
 NPT_Result
-CheckFileWriter::Serialize(NPT_UInt64 data_size, std::vector<NPT_UInt8>& out) const
+TVK_CheckFileWriter::Serialize(NPT_UInt64 data_size, NPT_DataBuffer& out) const
 {
     if (!m_Started) return NPT_ERROR_INVALID_STATE;
     const NPT_UInt64 block_count = BlocksFor(data_size, m_BlockSize);
-    if (block_count > kMaxCheckBlocks) return NPT_ERROR_OUT_OF_RANGE;
+    if (block_count > TVK_CheckFile::MAX_BLOCKS) return NPT_ERROR_OUT_OF_RANGE;
 
     std::lock_guard<std::mutex> guard(m_Lock);
     if (m_Lengths.size() != block_count) return NPT_ERROR_INVALID_STATE;
@@ -262,64 +251,68 @@ CheckFileWriter::Serialize(NPT_UInt64 data_size, std::vector<NPT_UInt8>& out) co
         if (m_Lengths[i] != expected) return NPT_ERROR_INVALID_STATE;
     }
 
-    std::vector<NPT_UInt8> file(kCheckFileFixedSize + block_count * kCheckBlockTagSize, 0);
-    std::memcpy(&file[0], kMagic, sizeof(kMagic));
-    file[kVersionAt] = kCheckFileVersion;
+    // below MAX_FILE_SIZE, so within NPT_Size
+    const NPT_Size size = static_cast<NPT_Size>(TVK_CheckFile::FIXED_SIZE + m_Tags.size());
+    NPT_CHECK(out.SetDataSize(size));
+    NPT_UInt8* file = out.UseData();
+    std::memset(file, 0, size);
+    std::memcpy(file, kMagic, sizeof(kMagic));
+    file[kVersionAt] = TVK_CheckFile::VERSION;
     file[kKdfAt] = kKdfPbkdf2Sha256;
     file[kTagAlgorithmAt] = kTagHmacSha256;
     file[kReservedAt] = 0;
-    NPT_BytesFromInt32Be(&file[kIterationsAt], m_Iterations);
-    std::memcpy(&file[kSaltAt], m_Salt, kCheckSaltSize);
-    NPT_BytesFromInt32Be(&file[kBlockSizeAt], m_BlockSize);
-    NPT_BytesFromInt64Be(&file[kDataSizeAt], data_size);
-    Mac(m_VerifierKey, file.data(), kVerifiedPrefix, &file[kVerifierAt]);
-    if (!m_Tags.empty()) std::memcpy(&file[kTagsAt], m_Tags.data(), m_Tags.size());
+    NPT_BytesFromInt32Be(file + kIterationsAt, m_Iterations);
+    std::memcpy(file + kSaltAt, m_Salt, TVK_CheckFile::SALT_SIZE);
+    NPT_BytesFromInt32Be(file + kBlockSizeAt, m_BlockSize);
+    NPT_BytesFromInt64Be(file + kDataSizeAt, data_size);
+    Mac(m_VerifierKey, file, kVerifiedPrefix, file + kVerifierAt);
+    if (!m_Tags.empty()) std::memcpy(file + kTagsAt, m_Tags.data(), m_Tags.size());
     const std::size_t summary_at = kTagsAt + m_Tags.size();
-    Mac(m_SummaryKey, file.data(), summary_at, &file[summary_at]);
-    Sha256(file.data(), summary_at + kMacSize, &file[summary_at + kMacSize]);
-    out.swap(file);
+    Mac(m_SummaryKey, file, summary_at, file + summary_at);
+    Sha256(file, summary_at + kMacSize, file + summary_at + kMacSize);
     return NPT_SUCCESS;
 }
 
 /*----------------------------------------------------------------------
-|   CheckFileReader
+|   TVK_CheckFileReader
 +---------------------------------------------------------------------*/
-CheckFileReader::CheckFileReader()
+TVK_CheckFileReader::TVK_CheckFileReader()
     : m_Parsed(false), m_Verified(false), m_Iterations(0), m_BlockSize(0), m_DataSize(0), m_BlockCount(0)
 {
 }
 
-CheckFileReader::~CheckFileReader() = default;
+TVK_CheckFileReader::~TVK_CheckFileReader() = default;
 
-CheckResult
-CheckFileReader::Parse(const NPT_UInt8* bytes, std::size_t size)
+NPT_Result
+TVK_CheckFileReader::Parse(const NPT_UInt8* bytes, NPT_Size size)
 {
-    if (m_Parsed || (bytes == nullptr && size != 0)) return CHECK_INVALID_USE;
+    if (m_Parsed) return NPT_ERROR_INVALID_STATE;
+    if (bytes == nullptr && size != 0) return NPT_ERROR_INVALID_PARAMETERS;
 
     // identity first: a foreign file is told apart from a cut one
     const std::size_t magic_part = size < sizeof(kMagic) ? size : sizeof(kMagic);
-    if (size > 0 && std::memcmp(bytes, kMagic, magic_part) != 0) return CHECK_NOT_A_CHECK_FILE;
-    if (size <= kVersionAt) return CHECK_DAMAGED;
-    if (bytes[kVersionAt] != kCheckFileVersion) return CHECK_UNSUPPORTED;
-    if (size < kCheckFileFixedSize || size > kMaxCheckFileSize) return CHECK_DAMAGED;
+    if (size > 0 && std::memcmp(bytes, kMagic, magic_part) != 0) return TVK_ERROR_NOT_A_CHECK_FILE;
+    if (size <= kVersionAt) return TVK_ERROR_CHECK_FILE_DAMAGED;
+    if (bytes[kVersionAt] != TVK_CheckFile::VERSION) return TVK_ERROR_CHECK_FILE_UNSUPPORTED;
+    if (size < TVK_CheckFile::FIXED_SIZE || size > TVK_CheckFile::MAX_FILE_SIZE) return TVK_ERROR_CHECK_FILE_DAMAGED;
 
     NPT_UInt8 checksum[NPT_Sha256Digest::DIGEST_SIZE];
     Sha256(bytes, size - sizeof(checksum), checksum);
-    if (!SameBytes(checksum, bytes + size - sizeof(checksum), sizeof(checksum))) return CHECK_DAMAGED;
+    if (!SameBytes(checksum, bytes + size - sizeof(checksum), sizeof(checksum))) return TVK_ERROR_CHECK_FILE_DAMAGED;
 
     if (bytes[kKdfAt] != kKdfPbkdf2Sha256 || bytes[kTagAlgorithmAt] != kTagHmacSha256 ||
         bytes[kReservedAt] != 0) {
-        return CHECK_UNSUPPORTED;
+        return TVK_ERROR_CHECK_FILE_UNSUPPORTED;
     }
     const NPT_UInt32 iterations = NPT_Int32FromBytesBe(bytes + kIterationsAt);
     const NPT_UInt32 block_size = NPT_Int32FromBytesBe(bytes + kBlockSizeAt);
     const NPT_UInt64 data_size = NPT_Int64FromBytesBe(bytes + kDataSizeAt);
-    if (iterations > kMaxCheckIterations) return CHECK_UNSUPPORTED;
-    if (iterations == 0 || !ValidBlockSize(block_size)) return CHECK_DAMAGED;
-    const std::size_t tag_bytes = size - kCheckFileFixedSize;
+    if (iterations == 0 || !ValidBlockSize(block_size)) return TVK_ERROR_CHECK_FILE_DAMAGED;
+    if (!ValidIterations(iterations)) return TVK_ERROR_CHECK_FILE_UNSUPPORTED;
+    const std::size_t tag_bytes = size - TVK_CheckFile::FIXED_SIZE;
     const NPT_UInt64 block_count = BlocksFor(data_size, block_size);
-    if (tag_bytes % kCheckBlockTagSize != 0 || tag_bytes / kCheckBlockTagSize != block_count) {
-        return CHECK_DAMAGED;
+    if (tag_bytes % TVK_CheckFile::TAG_SIZE != 0 || tag_bytes / TVK_CheckFile::TAG_SIZE != block_count) {
+        return TVK_ERROR_CHECK_FILE_DAMAGED;
     }
 
     m_Bytes.assign(bytes, bytes + size);
@@ -328,32 +321,32 @@ CheckFileReader::Parse(const NPT_UInt8* bytes, std::size_t size)
     m_DataSize = data_size;
     m_BlockCount = block_count;
     m_Parsed = true;
-    return CHECK_OK;
+    return NPT_SUCCESS;
 }
 
-CheckResult
-CheckFileReader::VerifyPassword(const NPT_UInt8* password, NPT_Size password_size)
+NPT_Result
+TVK_CheckFileReader::VerifyPassword(const NPT_UInt8* password, NPT_Size password_size)
 {
-    if (!m_Parsed || (password == nullptr && password_size != 0)) return CHECK_INVALID_USE;
+    if (!m_Parsed) return NPT_ERROR_INVALID_STATE;
+    if (password == nullptr && password_size != 0) return NPT_ERROR_INVALID_PARAMETERS;
 
     NPT_UInt8 verifier_key[kKeySize], block_key[kKeySize], summary_key[kKeySize];
     NPT_UInt8 verifier[kMacSize], summary[kMacSize];
     const NPT_UInt8* file = m_Bytes.data();
-    const std::size_t summary_at = kTagsAt + static_cast<std::size_t>(m_BlockCount) * kCheckBlockTagSize;
+    const std::size_t summary_at = kTagsAt + static_cast<std::size_t>(m_BlockCount) * TVK_CheckFile::TAG_SIZE;
 
-    CheckResult outcome = CHECK_INVALID_USE;
-    if (NPT_SUCCEEDED(DeriveKeys(password, password_size, file + kSaltAt, m_Iterations, verifier_key, block_key,
-                                 summary_key))) {
+    NPT_Result outcome = DeriveKeys(password, password_size, file + kSaltAt, m_Iterations, verifier_key,
+                                    block_key, summary_key);
+    if (NPT_SUCCEEDED(outcome)) {
         Mac(verifier_key, file, kVerifiedPrefix, verifier);
         Mac(summary_key, file, summary_at, summary);
         if (!SameBytes(verifier, file + kVerifierAt, kMacSize)) {
-            outcome = CHECK_WRONG_PASSWORD;
+            outcome = TVK_ERROR_WRONG_PASSWORD;
         } else if (!SameBytes(summary, file + summary_at, kMacSize)) {
-            outcome = CHECK_DAMAGED;
+            outcome = TVK_ERROR_CHECK_FILE_DAMAGED;
         } else {
             m_BlockKey.reset(new NPT_HmacSha256Key(block_key, kKeySize));
             m_Verified = true;
-            outcome = CHECK_OK;
         }
     }
     NPT_WipeMemory(verifier_key, sizeof(verifier_key));
@@ -362,26 +355,28 @@ CheckFileReader::VerifyPassword(const NPT_UInt8* password, NPT_Size password_siz
     return outcome;
 }
 
-CheckResult
-CheckFileReader::VerifyBlock(NPT_UInt64 index, const NPT_UInt8* data, NPT_Size size) const
+NPT_Result
+TVK_CheckFileReader::VerifyBlock(NPT_UInt64 index, const NPT_UInt8* data, NPT_Size size) const
 {
-    if (!m_Verified || (data == nullptr && size != 0)) return CHECK_INVALID_USE;
-    if (index >= m_BlockCount || size != BlockLength(index)) return CHECK_DATA_CHANGED;
+    if (!m_Verified) return NPT_ERROR_INVALID_STATE;
+    if (data == nullptr && size != 0) return NPT_ERROR_INVALID_PARAMETERS;
+    if (index >= m_BlockCount || size != BlockLength(index)) return TVK_ERROR_DATA_DAMAGED;
 
     NPT_UInt8 mac[kMacSize];
     BlockMac(*m_BlockKey, index, data, size, mac);
-    return TagMatches(index, mac) ? CHECK_OK : CHECK_DATA_CHANGED;
+    return TagMatches(index, mac) ? NPT_SUCCESS : TVK_ERROR_DATA_DAMAGED;
 }
 
-CheckResult
-CheckFileReader::VerifyBlocks(NPT_UInt64 first_index, const NPT_UInt8* data, NPT_Size size) const
+NPT_Result
+TVK_CheckFileReader::VerifyBlocks(NPT_UInt64 first_index, const NPT_UInt8* data, NPT_Size size) const
 {
-    if (!m_Verified || (data == nullptr && size != 0)) return CHECK_INVALID_USE;
-    if (first_index >= m_BlockCount) return CHECK_DATA_CHANGED;
+    if (!m_Verified) return NPT_ERROR_INVALID_STATE;
+    if (data == nullptr && size != 0) return NPT_ERROR_INVALID_PARAMETERS;
+    if (first_index >= m_BlockCount) return TVK_ERROR_DATA_DAMAGED;
     // the bytes must cover whole blocks up to one that ends them all
     const NPT_UInt64 start = first_index * m_BlockSize;
-    if (size == 0 || size > m_DataSize - start) return CHECK_DATA_CHANGED;
-    if (size % m_BlockSize != 0 && start + size != m_DataSize) return CHECK_DATA_CHANGED;
+    if (size == 0 || size > m_DataSize - start) return TVK_ERROR_DATA_DAMAGED;
+    if (size % m_BlockSize != 0 && start + size != m_DataSize) return TVK_ERROR_DATA_DAMAGED;
 
     NPT_UInt64 index = first_index;
     bool same = true;
@@ -401,20 +396,20 @@ CheckFileReader::VerifyBlocks(NPT_UInt64 first_index, const NPT_UInt8* data, NPT
             data += length;
             size -= length;
         }
-        if (!same) return CHECK_DATA_CHANGED;
+        if (!same) return TVK_ERROR_DATA_DAMAGED;
     }
-    return CHECK_OK;
+    return NPT_SUCCESS;
 }
 
 bool
-CheckFileReader::TagMatches(NPT_UInt64 index, const NPT_UInt8* mac) const
+TVK_CheckFileReader::TagMatches(NPT_UInt64 index, const NPT_UInt8* mac) const
 {
-    const NPT_UInt8* stored = m_Bytes.data() + kTagsAt + static_cast<std::size_t>(index) * kCheckBlockTagSize;
-    return SameBytes(mac, stored, kCheckBlockTagSize);
+    const NPT_UInt8* stored = m_Bytes.data() + kTagsAt + static_cast<std::size_t>(index) * TVK_CheckFile::TAG_SIZE;
+    return SameBytes(mac, stored, TVK_CheckFile::TAG_SIZE);
 }
 
 NPT_UInt64
-CheckFileReader::BlockLength(NPT_UInt64 index) const
+TVK_CheckFileReader::BlockLength(NPT_UInt64 index) const
 {
     if (index >= m_BlockCount) return 0;
     if (index + 1 < m_BlockCount) return m_BlockSize;
@@ -422,7 +417,7 @@ CheckFileReader::BlockLength(NPT_UInt64 index) const
 }
 
 void
-CheckFileReader::BlocksForRange(NPT_UInt64 offset, NPT_UInt64 length, NPT_UInt64& first, NPT_UInt64& count) const
+TVK_CheckFileReader::BlocksForRange(NPT_UInt64 offset, NPT_UInt64 length, NPT_UInt64& first, NPT_UInt64& count) const
 {
     first = 0;
     count = 0;
@@ -432,22 +427,90 @@ CheckFileReader::BlocksForRange(NPT_UInt64 offset, NPT_UInt64 length, NPT_UInt64
     count = (end - 1) / m_BlockSize - first + 1;
 }
 
-NPT_UInt32
-CheckBlockSizeFor(NPT_UInt64 data_size)
+/*----------------------------------------------------------------------
+|   TVK_CheckBlockPieces
++---------------------------------------------------------------------*/
+TVK_CheckBlockPieces::TVK_CheckBlockPieces() = default;
+TVK_CheckBlockPieces::~TVK_CheckBlockPieces() = default;
+
+NPT_Result
+TVK_CheckBlockPieces::StartVerifying(const TVK_CheckFileReader& reader, NPT_UInt64 index)
 {
-    NPT_UInt32 block_size = kDefaultCheckBlockSize;
-    while (block_size < kMaxCheckBlockSize && BlocksFor(data_size, block_size) > kMaxCheckBlocks) block_size *= 2;
-    return block_size;
+    m_Mac.reset();
+    m_Writer = nullptr;
+    m_Reader = nullptr;
+    if (!reader.m_Verified) return NPT_ERROR_INVALID_STATE;
+    if (index >= reader.m_BlockCount) return TVK_ERROR_DATA_DAMAGED;
+    m_Reader = &reader;
+    m_Index = index;
+    m_Length = static_cast<NPT_UInt32>(reader.BlockLength(index));
+    m_Remaining = m_Length;
+    m_Mac.reset(new NPT_HmacSha256Key::Message(*reader.m_BlockKey));
+    NPT_UInt8 head[kBlockHeadSize];
+    BlockHead(index, m_Length, head);
+    m_Mac->Update(head, kBlockHeadSize);
+    return NPT_SUCCESS;
+}
+
+NPT_Result
+TVK_CheckBlockPieces::StartTagging(TVK_CheckFileWriter& writer, NPT_UInt64 index, NPT_UInt32 length)
+{
+    m_Mac.reset();
+    m_Writer = nullptr;
+    m_Reader = nullptr;
+    if (!writer.m_Started) return NPT_ERROR_INVALID_STATE;
+    if (length == 0 || length > writer.m_BlockSize) return NPT_ERROR_INVALID_PARAMETERS;
+    if (index >= TVK_CheckFile::MAX_BLOCKS) return NPT_ERROR_OUT_OF_RANGE;
+    m_Writer = &writer;
+    m_Index = index;
+    m_Length = length;
+    m_Remaining = length;
+    m_Mac.reset(new NPT_HmacSha256Key::Message(*writer.m_BlockKey));
+    NPT_UInt8 head[kBlockHeadSize];
+    BlockHead(index, length, head);
+    m_Mac->Update(head, kBlockHeadSize);
+    return NPT_SUCCESS;
+}
+
+NPT_Result
+TVK_CheckBlockPieces::Add(const NPT_UInt8* data, NPT_Size size)
+{
+    if (!m_Mac) return NPT_ERROR_INVALID_STATE;
+    if (data == nullptr && size != 0) return NPT_ERROR_INVALID_PARAMETERS;
+    if (size > m_Remaining) return m_Reader != nullptr ? TVK_ERROR_DATA_DAMAGED : NPT_ERROR_INVALID_PARAMETERS;
+    m_Mac->Update(data, size);
+    m_Remaining -= size;
+    return NPT_SUCCESS;
+}
+
+NPT_Result
+TVK_CheckBlockPieces::Finish()
+{
+    if (!m_Mac) return NPT_ERROR_INVALID_STATE;
+    std::unique_ptr<NPT_HmacSha256Key::Message> mac(std::move(m_Mac));
+    if (m_Remaining != 0) return m_Reader != nullptr ? TVK_ERROR_DATA_DAMAGED : NPT_ERROR_INVALID_STATE;
+    NPT_UInt8 tag[kMacSize];
+    mac->Finish(tag);
+    if (m_Reader != nullptr) return m_Reader->TagMatches(m_Index, tag) ? NPT_SUCCESS : TVK_ERROR_DATA_DAMAGED;
+    return m_Writer->StoreTag(m_Index, m_Length, tag);
 }
 
 /*----------------------------------------------------------------------
-|   iteration count
+|   TVK_CheckFile
 +---------------------------------------------------------------------*/
 NPT_UInt32
-ChooseCheckIterations(double iterations_per_second, double target_seconds)
+TVK_CheckFile::BlockSizeFor(NPT_UInt64 data_size)
+{
+    NPT_UInt32 block_size = DEFAULT_BLOCK_SIZE;
+    while (block_size < MAX_BLOCK_SIZE && BlocksFor(data_size, block_size) > MAX_BLOCKS) block_size *= 2;
+    return block_size;
+}
+
+NPT_UInt32
+TVK_CheckFile::ChooseIterations(double iterations_per_second, double target_seconds)
 {
     const double floor = 100000;
-    const double ceiling = kMaxCheckIterations / 4;
+    const double ceiling = MAX_ITERATIONS / 4;
     double iterations = iterations_per_second * target_seconds;
     if (!(iterations >= floor)) iterations = floor; // NaN too
     if (iterations > ceiling) iterations = ceiling;
@@ -455,10 +518,10 @@ ChooseCheckIterations(double iterations_per_second, double target_seconds)
 }
 
 NPT_UInt32
-CalibrateCheckIterations(double target_seconds)
+TVK_CheckFile::CalibrateIterations(double target_seconds)
 {
     const NPT_UInt32 sample = 10000;
-    const NPT_UInt8 salt[kCheckSaltSize] = {};
+    const NPT_UInt8 salt[SALT_SIZE] = {};
     NPT_UInt8 key[kKeySize];
     // the best of three: a busy moment only makes a run slower
     double best = 0;
@@ -470,7 +533,5 @@ CalibrateCheckIterations(double target_seconds)
         if (elapsed.count() > 0 && (best == 0 || elapsed.count() < best)) best = elapsed.count();
     }
     NPT_WipeMemory(key, sizeof(key));
-    return ChooseCheckIterations(best > 0 ? sample / best : 0, target_seconds);
+    return ChooseIterations(best > 0 ? sample / best : 0, target_seconds);
 }
-
-}  // namespace tvkcrypt

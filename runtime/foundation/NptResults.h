@@ -49,6 +49,15 @@ const NPT_Result NPT_ERROR_BASE_IO               = -20300;
 const NPT_Result NPT_ERROR_WRITE_FAILED          = NPT_ERROR_BASE_IO - 1;
 const NPT_Result NPT_ERROR_END_OF_STREAM         = NPT_ERROR_BASE_IO - 2;
 
+// check-file family: the encryption layer's check file (TvkCheckFile.h)
+const NPT_Result TVK_ERROR_BASE_CHECK            = -20400;
+const NPT_Result TVK_ERROR_WRONG_PASSWORD        = TVK_ERROR_BASE_CHECK - 0;
+const NPT_Result TVK_ERROR_DATA_DAMAGED          = TVK_ERROR_BASE_CHECK - 1;
+const NPT_Result TVK_ERROR_CHECK_FILE_DAMAGED    = TVK_ERROR_BASE_CHECK - 2;
+const NPT_Result TVK_ERROR_NOT_A_CHECK_FILE      = TVK_ERROR_BASE_CHECK - 3;
+const NPT_Result TVK_ERROR_CHECK_FILE_UNSUPPORTED = TVK_ERROR_BASE_CHECK - 4;
+const NPT_Result TVK_ERROR_NO_CHECK_FILE         = TVK_ERROR_BASE_CHECK - 5;
+
 // errno values that no table lists travel as NPT_ERROR_BASE_ERRNO - errno
 const NPT_Result NPT_ERROR_BASE_ERRNO            = -22000;
 
@@ -77,9 +86,17 @@ NPT_EXPORT NPT_Result NPT_MapStdcErrno(int error);
 NPT_EXPORT NPT_Result NPT_MapErrno(int error);
 NPT_EXPORT NPT_Result NPT_MapWin32Error(NPT_UInt32 error);
 
-// Symbolic name of a result code, e.g. "NPT_ERROR_NO_SUCH_FILE".
+// Symbolic name of a result code, e.g. "NPT_ERROR_NO_SUCH_FILE",
+// "TVK_ERROR_WRONG_PASSWORD".
 // Codes of the errno family give "NPT_ERROR_ERRNO"; any other unknown
 // code gives "NPT_ERROR_UNKNOWN". The text is static; never null.
 NPT_EXPORT const char* NPT_ResultText(NPT_Result result);
+
+// Lower-case words for a result code, e.g. "no such file", "wrong
+// password", "permission denied"; the errno family names its errno
+// value where it is a common one ("is a directory") and says
+// "operating-system error" otherwise; unknown codes give "unknown
+// error". The text is static; never null.
+NPT_EXPORT const char* NPT_ResultDescription(NPT_Result result);
 
 #endif // NPT_RESULTS_H

@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "CheckFile.h"
 #include "NptDataBuffer.h"
 #include "NptSha256.h"
 #include "ToolChecks.h"
 #include "ToolRunner.h"
+#include "TvkCheckFile.h"
 #include "TvkCryptoHelper.h"
 
 namespace tvkcrypt_test {
@@ -34,8 +34,8 @@ const std::size_t kCheckBlock = 1024;
 std::string
 MakeCheckFile(const std::string& ciphertext, const char* password = kPassword)
 {
-    tvkcrypt::CheckFileWriter writer;
-    const NPT_UInt8 salt[tvkcrypt::kCheckSaltSize] = {7};
+    TVK_CheckFileWriter writer;
+    const NPT_UInt8 salt[TVK_CheckFile::SALT_SIZE] = {7};
     EXPECT_EQ(writer.Start(reinterpret_cast<const NPT_UInt8*>(password), static_cast<NPT_Size>(strlen(password)),
                            salt, sizeof(salt), 1000, kCheckBlock),
               NPT_SUCCESS);
@@ -44,9 +44,9 @@ MakeCheckFile(const std::string& ciphertext, const char* password = kPassword)
                                    static_cast<NPT_Size>(ciphertext.size())),
                   NPT_SUCCESS);
     }
-    std::vector<NPT_UInt8> bytes;
+    NPT_DataBuffer bytes;
     EXPECT_EQ(writer.Serialize(ciphertext.size(), bytes), NPT_SUCCESS);
-    return std::string(bytes.begin(), bytes.end());
+    return std::string(reinterpret_cast<const char*>(bytes.GetData()), bytes.GetDataSize());
 }
 
 bool

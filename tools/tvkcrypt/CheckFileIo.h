@@ -16,7 +16,7 @@
 
 #include <string>
 
-#include "CheckFile.h"
+#include "TvkCheckFile.h"
 #include "NptTypes.h"
 #include "TempOutput.h"
 
@@ -30,14 +30,14 @@ std::string CheckFileNameFor(const std::string& encrypted);
 // absent is set (and false returned, error empty) when nothing is at
 // path; any other failure (unreadable, not a check file, damaged,
 // unsupported) gives false with error set.
-bool LoadCheckFile(const std::string& path, CheckFileReader& reader, bool& absent, std::string& error);
+bool LoadCheckFile(const std::string& path, TVK_CheckFileReader& reader, bool& absent, std::string& error);
 
 // Starts writer for data of about data_size bytes (0: unknown).
-bool StartCheckWriter(CheckFileWriter& writer, const SecretBuffer& password, NPT_UInt64 data_size,
+bool StartCheckWriter(TVK_CheckFileWriter& writer, const SecretBuffer& password, NPT_UInt64 data_size,
                       std::string& error);
 
 // Writes the check file of data_size bytes into the (fresh) temporary.
-bool StoreCheckFile(const CheckFileWriter& writer, NPT_UInt64 data_size, const TempOutput& temp,
+bool StoreCheckFile(const TVK_CheckFileWriter& writer, NPT_UInt64 data_size, const TempOutput& temp,
                     const std::string& label, std::string& error);
 
 }  // namespace tvkcrypt

@@ -19,7 +19,6 @@
 #include <memory>
 #include <string>
 
-#include "CheckFile.h"
 #include "CheckFileIo.h"
 #include "Job.h"
 #include "JobOutput.h"
@@ -59,7 +58,7 @@ SkipInput(const FileHandle& input, NPT_UInt64 count, NPT_UInt64& skipped, SysErr
 // (length_bounded: or to the end): from the block boundary at or before
 // offset to the one after the end, clipped to the data.
 void
-AlignToCheckBlocks(const CheckFileReader& reader, NPT_UInt64 offset, bool length_bounded, NPT_UInt64 length,
+AlignToCheckBlocks(const TVK_CheckFileReader& reader, NPT_UInt64 offset, bool length_bounded, NPT_UInt64 length,
                    NPT_UInt64& aligned_start, NPT_UInt64& aligned_end)
 {
     const NPT_UInt64 block = reader.BlockSize();
@@ -103,7 +102,7 @@ private:
     const bool                 m_Encrypt;
     JobInput                   m_Input;
     CheckOutput                m_CheckOutput;
-    CheckFileReader            m_CheckReader;
+    TVK_CheckFileReader        m_CheckReader;
     bool                       m_Verifying = false;
     std::string                m_CheckPath;
     TransformJob               m_Job;
@@ -112,7 +111,7 @@ private:
     NPT_UInt64                 m_ExpectedRead = 0;  // verified: the bytes the blocks span
     JobOutput                  m_Output;
     std::unique_ptr<Key>       m_Key;
-    CheckFileWriter            m_CheckWriter;
+    TVK_CheckFileWriter        m_CheckWriter;
     TransformOutcome           m_Outcome;
 };
 

@@ -11,7 +11,6 @@
 #include <thread>
 #include <vector>
 
-#include "CheckFile.h"
 #include "NptBlockCipher.h"
 #include "NptWipe.h"
 #include "Progress.h"
@@ -192,7 +191,7 @@ Pipeline::Check(const NPT_UInt8* buffer, const Block& block)
 {
     if (m_Job.verify == nullptr) return true;
     const NPT_UInt64 first = (m_Job.stream_offset + block.offset) / m_Job.verify->BlockSize();
-    if (m_Job.verify->VerifyBlocks(first, buffer, static_cast<NPT_Size>(block.size)) == CHECK_OK) return true;
+    if (m_Job.verify->VerifyBlocks(first, buffer, static_cast<NPT_Size>(block.size)) == NPT_SUCCESS) return true;
     Fail(TransformOutcome::DATA_CHANGED, 0, NPT_SUCCESS);
     return false;
 }

@@ -34,11 +34,10 @@
 #include "NptTypes.h"
 #include "FileHandle.h"
 #include "SysError.h"
+#include "TvkCheckFile.h"
 
 namespace tvkcrypt {
 
-class CheckFileReader;
-class CheckFileWriter;
 class Progress;
 
 // Bytes per block read, transformed and written in one step.
@@ -71,8 +70,8 @@ struct TransformJob {
     // at most one: blocks read are verified before they are transformed
     // (stream_offset is then a multiple of the block size), or blocks
     // made are tagged (stream_offset 0)
-    const CheckFileReader* verify = nullptr;
-    CheckFileWriter*       tag = nullptr;
+    const TVK_CheckFileReader* verify = nullptr;
+    TVK_CheckFileWriter*       tag = nullptr;
     unsigned    workers = 1;
     Progress*   progress = nullptr;   // may be null
 };
