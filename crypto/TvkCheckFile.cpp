@@ -108,10 +108,6 @@ bool SameBytes(const NPT_UInt8* a, const NPT_UInt8* b, std::size_t size)
     return difference == 0;
 }
 
-bool ValidIterations(NPT_UInt32 iterations)
-{
-    return iterations >= 1 && iterations <= TVK_CheckFile::MAX_ITERATIONS;
-}
 
 bool ValidBlockSize(NPT_UInt32 block_size)
 {
@@ -164,7 +160,7 @@ TVK_CheckFileWriter::Start(const NPT_UInt8* password,
 {
     if (m_Started) return NPT_ERROR_INVALID_STATE;
     if ((password == nullptr && password_size != 0) || salt == nullptr || salt_size != TVK_CheckFile::SALT_SIZE ||
-        !ValidIterations(iterations) || !ValidBlockSize(block_size)) {
+        iterations == 0 || iterations > TVK_CheckFile::MAX_ITERATIONS || !ValidBlockSize(block_size)) {
         return NPT_ERROR_INVALID_PARAMETERS;
     }
     NPT_UInt8 block_key[kKeySize];
@@ -308,7 +304,11 @@ TVK_CheckFileReader::Parse(const NPT_UInt8* bytes, NPT_Size size)
     const NPT_UInt32 block_size = NPT_Int32FromBytesBe(bytes + kBlockSizeAt);
     const NPT_UInt64 data_size = NPT_Int64FromBytesBe(bytes + kDataSizeAt);
     if (iterations == 0 || !ValidBlockSize(block_size)) return TVK_ERROR_CHECK_FILE_DAMAGED;
-    if (!ValidIterations(iterations)) return TVK_ERROR_CHECK_FILE_UNSUPPORTED;
+    // a count no writer of ours chooses: a verifier that costs a guesser
+    // next to nothing is not taken for a check file's promise
+    if (iterations < TVK_CheckFile::MIN_ITERATIONS || iterations > TVK_CheckFile::MAX_ITERATIONS) {
+        return TVK_ERROR_CHECK_FILE_UNSUPPORTED;
+    }
     const std::size_t tag_bytes = size - TVK_CheckFile::FIXED_SIZE;
     const NPT_UInt64 block_count = BlocksFor(data_size, block_size);
     if (tag_bytes % TVK_CheckFile::TAG_SIZE != 0 || tag_bytes / TVK_CheckFile::TAG_SIZE != block_count) {
@@ -509,7 +509,7 @@ TVK_CheckFile::BlockSizeFor(NPT_UInt64 data_size)
 NPT_UInt32
 TVK_CheckFile::ChooseIterations(double iterations_per_second, double target_seconds)
 {
-    const double floor = 100000;
+    const double floor = MIN_ITERATIONS;
     const double ceiling = MAX_ITERATIONS / 4;
     double iterations = iterations_per_second * target_seconds;
     if (!(iterations >= floor)) iterations = floor; // NaN too

@@ -23,7 +23,8 @@
 |        9     1  key derivation, 1 = PBKDF2-HMAC-SHA-256
 |       10     1  tag algorithm, 1 = HMAC-SHA-256 (block tags cut to 16 bytes)
 |       11     1  reserved, 0
-|       12     4  PBKDF2 iteration count (1 .. MAX_ITERATIONS)
+|       12     4  PBKDF2 iteration count (MIN_ITERATIONS .. MAX_ITERATIONS
+|                 for a reader)
 |       16    32  salt (random, fresh for every check file)
 |       48     4  block size B (a power of two, 1 KiB .. 1 GiB; 512
 |                 KiB unless the writer chose otherwise)
@@ -63,8 +64,13 @@
 | it copies or hashes a byte (a caller reads at most MAX_FILE_SIZE + 1
 | bytes of a file it means to parse), and iteration counts above
 | MAX_ITERATIONS: a hostile file can make it neither allocate nor
-| compute without bound. Blocks larger than a caller wants to hold in
-| memory are verified or tagged in pieces with TVK_CheckBlockPieces.
+| compute without bound. It refuses counts below MIN_ITERATIONS too,
+| the least that the library's writers ever choose: a verifier that
+| costs a guesser next to nothing would contradict what the file
+| promises, and a library has no one to warn. (Start takes any count
+| from 1, for tests; CalibrateIterations never goes below the floor.)
+| Blocks larger than a caller wants to hold in memory are verified or
+| tagged in pieces with TVK_CheckBlockPieces.
 |
 | Speed: tags are HMAC-SHA-256 from precomputed key states; AddBlocks
 | and VerifyBlocks take several consecutive blocks in one buffer and
@@ -115,6 +121,7 @@ public:
     static constexpr NPT_UInt32 DEFAULT_BLOCK_SIZE = NPT_UInt32(1) << 19;
     static constexpr NPT_UInt32 MIN_BLOCK_SIZE = NPT_UInt32(1) << 10;
     static constexpr NPT_UInt32 MAX_BLOCK_SIZE = NPT_UInt32(1) << 30;
+    static constexpr NPT_UInt32 MIN_ITERATIONS = 100000;
     static constexpr NPT_UInt32 MAX_ITERATIONS = NPT_UInt32(1) << 26;
     // 4 Mi blocks: 2 TiB of data at the default block size (see
     // BlockSizeFor for more)
@@ -129,7 +136,8 @@ public:
 
     // Iteration count that makes one key derivation take about
     // target_seconds on this machine: PBKDF2 of 10,000 iterations is
-    // timed and scaled, then clamped to 100,000 .. MAX_ITERATIONS / 4.
+    // timed and scaled, then clamped to MIN_ITERATIONS ..
+    // MAX_ITERATIONS / 4.
     static NPT_UInt32 CalibrateIterations(double target_seconds = 0.2);
 
     // The scaling and clamping of CalibrateIterations, for a measured
@@ -227,8 +235,8 @@ public:
 
     // Takes a copy of the check file's size bytes.
     // TVK_ERROR_NOT_A_CHECK_FILE: no magic. TVK_ERROR_CHECK_FILE_UNSUPPORTED:
-    // another version, unknown algorithms, more than MAX_ITERATIONS.
-    // TVK_ERROR_CHECK_FILE_DAMAGED: cut
+    // another version, unknown algorithms, an iteration count outside
+    // MIN_ITERATIONS .. MAX_ITERATIONS. TVK_ERROR_CHECK_FILE_DAMAGED: cut
     // short, longer than MAX_FILE_SIZE, checksum mismatch, fields that
     // contradict each other. NPT_ERROR_INVALID_PARAMETERS: null bytes
     // with a size. NPT_ERROR_INVALID_STATE: parsed already.

@@ -20,7 +20,8 @@ using Bytes = std::vector<NPT_UInt8>;
 
 namespace {
 
-const NPT_UInt32 kIterations = 10; // the cost is not under test here
+// the least a reader accepts: the cost is not under test here
+const NPT_UInt32 kIterations = TVK_CheckFile::MIN_ITERATIONS;
 const NPT_UInt32 kSmallBlock = TVK_CheckFile::MIN_BLOCK_SIZE;
 
 Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
@@ -378,6 +379,9 @@ TEST(CheckFileTest, ForeignUnsupportedAndInconsistentFilesAreToldApart)
     Bytes zero_iterations = file;
     NPT_BytesFromInt32Be(&zero_iterations[12], 0);
     Reseal(zero_iterations);
+    Bytes too_few_iterations = file;
+    NPT_BytesFromInt32Be(&too_few_iterations[12], TVK_CheckFile::MIN_ITERATIONS - 1);
+    Reseal(too_few_iterations);
     Bytes too_many_iterations = file;
     NPT_BytesFromInt32Be(&too_many_iterations[12], TVK_CheckFile::MAX_ITERATIONS + 1);
     Reseal(too_many_iterations);
@@ -404,6 +408,7 @@ TEST(CheckFileTest, ForeignUnsupportedAndInconsistentFilesAreToldApart)
         {"unknown tag algorithm", edited(10, 7), TVK_ERROR_CHECK_FILE_UNSUPPORTED},
         {"reserved byte set", edited(11, 1), TVK_ERROR_CHECK_FILE_UNSUPPORTED},
         {"more iterations than allowed", too_many_iterations, TVK_ERROR_CHECK_FILE_UNSUPPORTED},
+        {"fewer iterations than a writer of ours uses", too_few_iterations, TVK_ERROR_CHECK_FILE_UNSUPPORTED},
         {"no iterations", zero_iterations, TVK_ERROR_CHECK_FILE_DAMAGED},
         {"block size not a power of two", odd_block_size, TVK_ERROR_CHECK_FILE_DAMAGED},
         {"size needing more tags than present", huge_size, TVK_ERROR_CHECK_FILE_DAMAGED},
