@@ -82,6 +82,11 @@ struct FileInfo {
 
 // Opens a file for reading. Errors: those of open(2).
 SysError OpenForReading(const char* path, FileHandle& file);
+// Opens a regular file for reading, and fills info: anything else (a
+// FIFO, a device, a directory) is refused with kNotRegular, and opened
+// without waiting (POSIX: O_NONBLOCK), so that a FIFO without a writer
+// cannot hold the caller. Errors: those of open(2) and fstat(2).
+SysError OpenRegularFile(const char* path, FileHandle& file, FileInfo& info);
 SysError StatHandle(const FileHandle& file, FileInfo& info);
 bool IsTerminal(const FileHandle& file);
 

@@ -21,6 +21,7 @@ ErrorText(SysError error)
     switch (error) {
         case kTargetChanged: return "it was replaced by someone else meanwhile";
         case kNotOwned:    return "the symbolic link or its target belongs to another user";
+        case kNotRegular:  return "not a regular file";
         case ENOENT:       return "no such file";
         case EACCES:       return "permission denied";
         case EPERM:        return "operation not permitted";
@@ -55,6 +56,22 @@ ErrorText(SysError error)
     std::string text = std::strerror(error);
     if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
     return text;
+}
+
+NPT_Result
+ResultOfError(SysError error)
+{
+    switch (error) {
+        case 0:              return NPT_SUCCESS;
+        case kTargetChanged: return NPT_FAILURE;
+        case kNotOwned:      return NPT_ERROR_PERMISSION_DENIED;
+        case kNotRegular:    return NPT_ERROR_NOT_SUPPORTED;
+#ifdef EDQUOT
+        case EDQUOT:         return NPT_ERROR_FILE_NOT_ENOUGH_SPACE;
+#endif
+        case ENOMEM:         return NPT_ERROR_OUT_OF_MEMORY;
+        default:             return NPT_MapErrno(error);
+    }
 }
 
 }  // namespace tvkcrypt

@@ -296,6 +296,10 @@ TEST(CheckFileTool, DamagedOrForeignCheckFilesAreRefused)
         {"size changed, checksum made to match", WithChecksum(bigger), "is damaged or was changed"},
         {"later version", version, "unsupported version"},
         {"a directory", "", "not a regular file"},
+#ifndef _WIN32
+        // opened without waiting for a writer, then refused
+        {"a FIFO", "", "not a regular file"},
+#endif
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -303,6 +307,10 @@ TEST(CheckFileTool, DamagedOrForeignCheckFilesAreRefused)
         RemoveFile(s.dir / "enc.tvkcheck");
         if (std::string(c.name) == "a directory") {
             MakeSubdirectory(s.dir / "enc.tvkcheck");
+#ifndef _WIN32
+        } else if (std::string(c.name) == "a FIFO") {
+            ASSERT_EQ(mkfifo((s.dir / "enc.tvkcheck").c_str(), 0600), 0);
+#endif
         } else {
             WriteFile(s.dir / "enc.tvkcheck", c.content);
         }
