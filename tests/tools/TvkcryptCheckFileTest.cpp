@@ -328,6 +328,44 @@ TEST(CheckFileTool, DamagedOrForeignCheckFilesAreRefused)
     }
 }
 
+// A check file may have blocks of up to 1 GiB: a small file under one
+// decrypts and checks with buffers the size of the data (each took
+// 1 GiB before), and a flipped byte is still found.
+TEST(CheckFileTool, HugeCheckBlocksOverSmallDataAreReadInPieces)
+{
+    const std::string clear = PatternData(3 << 20, 4);
+    const std::string enc = Library(clear, kPassword);
+    TVK_CheckFileWriter writer;
+    const NPT_UInt8 salt[TVK_CheckFile::SALT_SIZE] = {5};
+    ASSERT_EQ(writer.Start(reinterpret_cast<const NPT_UInt8*>(kPassword), static_cast<NPT_Size>(strlen(kPassword)),
+                           salt, sizeof(salt), TVK_CheckFile::MIN_ITERATIONS, TVK_CheckFile::MAX_BLOCK_SIZE),
+              NPT_SUCCESS);
+    ASSERT_EQ(writer.AddBlocks(0, reinterpret_cast<const NPT_UInt8*>(enc.data()), static_cast<NPT_Size>(enc.size())),
+              NPT_SUCCESS);
+    NPT_DataBuffer check;
+    ASSERT_EQ(writer.Serialize(enc.size(), check), NPT_SUCCESS);
+    TempDir dir;
+    WriteFile(dir / "enc.tvkcheck", std::string(reinterpret_cast<const char*>(check.GetData()), check.GetDataSize()));
+    for (bool damaged : {false, true}) {
+        std::string input = enc;
+        if (damaged) input[(2 << 20) + 7] ^= 1;
+        WriteFile(dir / "enc", input);
+        RunResult to_file = RunWithPassword({"decrypt", dir / "enc", "-f", "-o", dir / "out"}, kPassword);
+        RunResult to_pipe = RunWithPassword({"decrypt", dir / "enc", "--offset", "5", "--length", "9"}, kPassword);
+        RunResult checked = RunWithPassword({"check", dir / "enc"}, kPassword);
+        EXPECT_EQ(to_file.exit_code, damaged ? 1 : 0) << to_file.err;
+        EXPECT_EQ(to_pipe.exit_code, damaged ? 1 : 0) << to_pipe.err;
+        EXPECT_EQ(checked.exit_code, damaged ? 1 : 0) << checked.err;
+        if (damaged) {
+            EXPECT_TRUE(to_pipe.out.empty());
+            EXPECT_TRUE(Contains(to_file.err, "is damaged or was changed")) << to_file.err;
+        } else {
+            EXPECT_TRUE(ReadFile(dir / "out") == clear);
+            EXPECT_EQ(to_pipe.out, clear.substr(5, 9));
+        }
+    }
+}
+
 TEST(CheckFileTool, WithoutACheckFileDecryptionWorksAsBefore)
 {
     Scene s(5000);

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "TempOutput.h"
-#include "Transform.h"
+#include "TvkTransform.h"
 #include "ToolChecks.h"
 #include "ToolRunner.h"
 

@@ -15,7 +15,7 @@
 #include "Options.h"
 #include "Password.h"
 #include "Progress.h"
-#include "Transform.h"
+#include "TvkTransform.h"
 
 namespace tvkcrypt {
 namespace {

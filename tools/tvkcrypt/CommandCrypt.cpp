@@ -28,7 +28,7 @@
 #include "Password.h"
 #include "Progress.h"
 #include "QuotedName.h"
-#include "Transform.h"
+#include "TvkTransform.h"
 
 namespace tvkcrypt {
 namespace {
@@ -127,6 +127,7 @@ CryptRun::Run()
     if (int status = OpenStreamOutput(m_Output)) return status;
     m_Job.output = m_Output.Writer();
     m_Job.output_positioned = m_Output.Positioned();
+    m_Job.output_discarded_on_failure = m_Output.kind == JobOutput::TO_TEMP_FILE;
     if (int status = SkipToOffset()) return status;
     if (int status = Transform()) return status;
     if (int status = CommitOutput(m_Output, m_CheckOutput, m_Outcome.bytes_done)) return status;
@@ -330,6 +331,11 @@ CryptRun::TransformFailure() const
         case TransformOutcome::INPUT_SHRANK:
             return Failure(m_Input.label + " became shorter while it was being read");
         case TransformOutcome::CIPHER:
+            if (m_Verifying && m_Outcome.result == NPT_ERROR_NOT_SUPPORTED) {
+                // blocks larger than a buffer are read twice, which a pipe cannot be
+                return Failure("the check file's blocks are too large to verify " + m_Input.label +
+                               " on its way to a stream; decrypt it to a file with -o");
+            }
             return Failure(std::string("cipher failure: ") + NPT_ResultText(m_Outcome.result));
         case TransformOutcome::DATA_CHANGED:
         default:

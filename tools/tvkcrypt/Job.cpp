@@ -17,7 +17,7 @@
 #include "Password.h"
 #include "QuotedName.h"
 #include "SystemInfo.h"
-#include "Transform.h"
+#include "TvkTransform.h"
 #include "TvkCryptoHelper.h"
 
 namespace tvkcrypt {
