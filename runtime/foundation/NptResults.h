@@ -49,14 +49,17 @@ const NPT_Result NPT_ERROR_BASE_IO               = -20300;
 const NPT_Result NPT_ERROR_WRITE_FAILED          = NPT_ERROR_BASE_IO - 1;
 const NPT_Result NPT_ERROR_END_OF_STREAM         = NPT_ERROR_BASE_IO - 2;
 
-// check-file family: the encryption layer's check file (TvkCheckFile.h)
+// check-file family: the encryption layer's check file (TvkCheckFile.h).
+// Its codes are macros spelled exactly as in the C interface
+// (TvkCrypto/c.h), one name in both languages: identical definitions
+// may meet, so a program can include both headers in either order.
 const NPT_Result TVK_ERROR_BASE_CHECK            = -20400;
-const NPT_Result TVK_ERROR_WRONG_PASSWORD        = TVK_ERROR_BASE_CHECK - 0;
-const NPT_Result TVK_ERROR_DATA_DAMAGED          = TVK_ERROR_BASE_CHECK - 1;
-const NPT_Result TVK_ERROR_CHECK_FILE_DAMAGED    = TVK_ERROR_BASE_CHECK - 2;
-const NPT_Result TVK_ERROR_NOT_A_CHECK_FILE      = TVK_ERROR_BASE_CHECK - 3;
-const NPT_Result TVK_ERROR_CHECK_FILE_UNSUPPORTED = TVK_ERROR_BASE_CHECK - 4;
-const NPT_Result TVK_ERROR_NO_CHECK_FILE         = TVK_ERROR_BASE_CHECK - 5;
+#define TVK_ERROR_WRONG_PASSWORD          (-20400)
+#define TVK_ERROR_DATA_DAMAGED            (-20401)
+#define TVK_ERROR_CHECK_FILE_DAMAGED      (-20402)
+#define TVK_ERROR_NOT_A_CHECK_FILE        (-20403)
+#define TVK_ERROR_CHECK_FILE_UNSUPPORTED  (-20404)
+#define TVK_ERROR_NO_CHECK_FILE           (-20405)
 
 // errno values that no table lists travel as NPT_ERROR_BASE_ERRNO - errno
 const NPT_Result NPT_ERROR_BASE_ERRNO            = -22000;
