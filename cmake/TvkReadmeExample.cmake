@@ -1,6 +1,7 @@
 # tvk_readme_example(README OUTPUT): writes the C example of README's
 # "C API" section (its first ```c block) to OUTPUT, so that the tests
-# build exactly what the README shows. Works in script mode too.
+# build exactly what the README shows. In script mode (cmake -DREADME=...
+# -DOUTPUT=... -P TvkReadmeExample.cmake) it writes that file.
 function(tvk_readme_example readme output)
   file(READ ${readme} text)
   string(FIND "${text}" "\n## C API\n" section)
@@ -19,3 +20,7 @@ function(tvk_readme_example readme output)
   string(SUBSTRING "${text}" 0 ${end} example)
   file(WRITE ${output} "${example}")
 endfunction()
+
+if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE AND DEFINED README AND DEFINED OUTPUT)
+  tvk_readme_example(${README} ${OUTPUT})
+endif()
