@@ -58,7 +58,8 @@ tvkcrypto $2 for $bits-bit Windows ($3)
 tvkcrypt.exe, the command-line tool, in bin\\ (tvkcrypt.exe --help).
 
 The C++ library: lib\\libtvkcrypto.a (static, built with mingw-w64)
-and its headers in include\\TvkCrypto\\. From CMake:
+and its headers in include\\TvkCrypto\\ (from C: include\\TvkCrypto\\c.h,
+included as <TvkCrypto/c.h>). From CMake:
 
     find_package(TvkCrypto CONFIG REQUIRED)
     target_link_libraries(app PRIVATE TvkCrypto::tvkcrypto)
@@ -90,6 +91,7 @@ check_tree() {
     local expected=(
         README.txt LICENSE.txt
         include/TvkCrypto/TvkCrypto.h
+        include/TvkCrypto/c.h
         lib/libtvkcrypto.a
         lib/cmake/TvkCrypto/TvkCryptoConfig.cmake
         lib/cmake/TvkCrypto/TvkCryptoConfigVersion.cmake
