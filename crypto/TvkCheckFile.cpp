@@ -99,6 +99,36 @@ void BlockMacPair(const NPT_HmacSha256Key& key, NPT_UInt64 index, const NPT_UInt
     key.MacPair(head_a, data, head_b, data + size, kBlockHeadSize, size, mac_a, mac_b);
 }
 
+// The MACs of consecutive blocks first, first + 1, ... held one after
+// the other in data (whole blocks of block_size, the last of which may
+// be shorter), two at a time where they are equally long:
+// visit(index, length, mac) for each, until one does not succeed.
+template <class Visit>
+NPT_Result EachBlockMac(const NPT_HmacSha256Key& key, NPT_UInt32 block_size, NPT_UInt64 first,
+                        const NPT_UInt8* data, NPT_Size size, Visit visit)
+{
+    NPT_UInt64 index = first;
+    while (size > 0) {
+        NPT_UInt8 mac_a[kMacSize], mac_b[kMacSize];
+        if (size >= 2 * block_size) {
+            BlockMacPair(key, index, data, block_size, mac_a, mac_b);
+            NPT_CHECK(visit(index, block_size, mac_a));
+            NPT_CHECK(visit(index + 1, block_size, mac_b));
+            index += 2;
+            data += 2 * block_size;
+            size -= 2 * block_size;
+        } else {
+            NPT_Size length = size < block_size ? size : block_size;
+            BlockMac(key, index, data, length, mac_a);
+            NPT_CHECK(visit(index, length, mac_a));
+            index += 1;
+            data += length;
+            size -= length;
+        }
+    }
+    return NPT_SUCCESS;
+}
+
 // Compares without an early exit, so the time taken does not tell how
 // many leading bytes matched.
 bool SameBytes(const NPT_UInt8* a, const NPT_UInt8* b, std::size_t size)
@@ -197,26 +227,10 @@ TVK_CheckFileWriter::AddBlocks(NPT_UInt64 first_index, const NPT_UInt8* data, NP
     const NPT_UInt64 count = size / m_BlockSize + (size % m_BlockSize != 0 ? 1 : 0);
     if (first_index >= TVK_CheckFile::MAX_BLOCKS || count > TVK_CheckFile::MAX_BLOCKS - first_index) return NPT_ERROR_OUT_OF_RANGE;
 
-    NPT_UInt64 index = first_index;
-    while (size > 0) {
-        NPT_UInt8 mac_a[kMacSize], mac_b[kMacSize];
-        if (size >= 2 * m_BlockSize) {
-            BlockMacPair(*m_BlockKey, index, data, m_BlockSize, mac_a, mac_b);
-            NPT_CHECK(StoreTag(index, m_BlockSize, mac_a));
-            NPT_CHECK(StoreTag(index + 1, m_BlockSize, mac_b));
-            index += 2;
-            data += 2 * m_BlockSize;
-            size -= 2 * m_BlockSize;
-        } else {
-            NPT_Size length = size < m_BlockSize ? size : m_BlockSize;
-            BlockMac(*m_BlockKey, index, data, length, mac_a);
-            NPT_CHECK(StoreTag(index, length, mac_a));
-            index += 1;
-            data += length;
-            size -= length;
-        }
-    }
-    return NPT_SUCCESS;
+    return EachBlockMac(*m_BlockKey, m_BlockSize, first_index, data, size,
+                        [this](NPT_UInt64 index, NPT_Size length, const NPT_UInt8* mac) {
+                            return StoreTag(index, length, mac);
+                        });
 }
 
 NPT_Result
@@ -378,27 +392,10 @@ TVK_CheckFileReader::VerifyBlocks(NPT_UInt64 first_index, const NPT_UInt8* data,
     if (size == 0 || size > m_DataSize - start) return TVK_ERROR_DATA_DAMAGED;
     if (size % m_BlockSize != 0 && start + size != m_DataSize) return TVK_ERROR_DATA_DAMAGED;
 
-    NPT_UInt64 index = first_index;
-    bool same = true;
-    while (size > 0) {
-        NPT_UInt8 mac_a[kMacSize], mac_b[kMacSize];
-        if (size >= 2 * m_BlockSize) {
-            BlockMacPair(*m_BlockKey, index, data, m_BlockSize, mac_a, mac_b);
-            same = TagMatches(index, mac_a) && TagMatches(index + 1, mac_b);
-            index += 2;
-            data += 2 * m_BlockSize;
-            size -= 2 * m_BlockSize;
-        } else {
-            NPT_Size length = size < m_BlockSize ? size : m_BlockSize;
-            BlockMac(*m_BlockKey, index, data, length, mac_a);
-            same = TagMatches(index, mac_a);
-            index += 1;
-            data += length;
-            size -= length;
-        }
-        if (!same) return TVK_ERROR_DATA_DAMAGED;
-    }
-    return NPT_SUCCESS;
+    return EachBlockMac(*m_BlockKey, m_BlockSize, first_index, data, size,
+                        [this](NPT_UInt64 index, NPT_Size, const NPT_UInt8* mac) {
+                            return TagMatches(index, mac) ? NPT_SUCCESS : TVK_ERROR_DATA_DAMAGED;
+                        });
 }
 
 bool
@@ -442,13 +439,7 @@ TVK_CheckBlockPieces::StartVerifying(const TVK_CheckFileReader& reader, NPT_UInt
     if (!reader.m_Verified) return NPT_ERROR_INVALID_STATE;
     if (index >= reader.m_BlockCount) return TVK_ERROR_DATA_DAMAGED;
     m_Reader = &reader;
-    m_Index = index;
-    m_Length = static_cast<NPT_UInt32>(reader.BlockLength(index));
-    m_Remaining = m_Length;
-    m_Mac.reset(new NPT_HmacSha256Key::Message(*reader.m_BlockKey));
-    NPT_UInt8 head[kBlockHeadSize];
-    BlockHead(index, m_Length, head);
-    m_Mac->Update(head, kBlockHeadSize);
+    Begin(*reader.m_BlockKey, index, static_cast<NPT_UInt32>(reader.BlockLength(index)));
     return NPT_SUCCESS;
 }
 
@@ -462,14 +453,21 @@ TVK_CheckBlockPieces::StartTagging(TVK_CheckFileWriter& writer, NPT_UInt64 index
     if (length == 0 || length > writer.m_BlockSize) return NPT_ERROR_INVALID_PARAMETERS;
     if (index >= TVK_CheckFile::MAX_BLOCKS) return NPT_ERROR_OUT_OF_RANGE;
     m_Writer = &writer;
+    Begin(*writer.m_BlockKey, index, length);
+    return NPT_SUCCESS;
+}
+
+// The MAC of a block starts with its index and length.
+void
+TVK_CheckBlockPieces::Begin(const NPT_HmacSha256Key& key, NPT_UInt64 index, NPT_UInt32 length)
+{
     m_Index = index;
     m_Length = length;
     m_Remaining = length;
-    m_Mac.reset(new NPT_HmacSha256Key::Message(*writer.m_BlockKey));
+    m_Mac.reset(new NPT_HmacSha256Key::Message(key));
     NPT_UInt8 head[kBlockHeadSize];
     BlockHead(index, length, head);
     m_Mac->Update(head, kBlockHeadSize);
-    return NPT_SUCCESS;
 }
 
 NPT_Result

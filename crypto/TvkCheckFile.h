@@ -336,6 +336,8 @@ public:
     NPT_Result Finish();
 
 private:
+    void Begin(const NPT_HmacSha256Key& key, NPT_UInt64 index, NPT_UInt32 length);
+
     const TVK_CheckFileReader*                  m_Reader = nullptr;
     TVK_CheckFileWriter*                        m_Writer = nullptr;
     NPT_UInt64                                  m_Index = 0;

@@ -96,13 +96,10 @@ tvk_check_load(const char* path, tvk_check** check)
     if (check == nullptr) return NPT_ERROR_INVALID_PARAMETERS;
     *check = nullptr;
     if (path == nullptr) return NPT_ERROR_INVALID_PARAMETERS;
-    return Guarded([&] {
-        std::unique_ptr<tvk_check> loaded(new tvk_check);
+    return NewHandle(check, [&](tvk_check& loaded) {
         SysError error = 0;
         bool opened = false;
-        NPT_CHECK(LoadCheckFile(path, loaded->reader, error, opened));
-        *check = loaded.release();
-        return NPT_SUCCESS;
+        return LoadCheckFile(path, loaded.reader, error, opened);
     });
 }
 
@@ -114,11 +111,8 @@ tvk_check_parse(const void* bytes, size_t size, tvk_check** check)
     if (bytes == nullptr && size != 0) return NPT_ERROR_INVALID_PARAMETERS;
     // larger than any check file, and maybe than NPT_Size
     if (size > TVK_CheckFile::MAX_FILE_SIZE) size = TVK_CheckFile::MAX_FILE_SIZE + 1;
-    return Guarded([&] {
-        std::unique_ptr<tvk_check> parsed(new tvk_check);
-        NPT_CHECK(parsed->reader.Parse(static_cast<const NPT_UInt8*>(bytes), static_cast<NPT_Size>(size)));
-        *check = parsed.release();
-        return NPT_SUCCESS;
+    return NewHandle(check, [&](tvk_check& parsed) {
+        return parsed.reader.Parse(static_cast<const NPT_UInt8*>(bytes), static_cast<NPT_Size>(size));
     });
 }
 

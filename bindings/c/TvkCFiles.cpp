@@ -44,6 +44,19 @@ private:
     NPT_UInt8 m_Bytes[TVK_KEY_SIZE] = {};
 };
 
+// The pipeline's job over all of the input into the output's temporary
+// data file, which is discarded if the job fails.
+TransformJob
+FileFormJob(const FileHandle& in, bool seekable, const FileInfo& info, PipelineKey& key, const OutputPair& out)
+{
+    TransformJob job = WholeFileJob(in, seekable, info.size);
+    job.key = key.Bytes();
+    job.output = &out.Data();
+    job.output_positioned = true;
+    job.output_discarded_on_failure = true;
+    return job;
+}
+
 NPT_Result
 EncryptFile(const char* input, const char* output, const void* password, size_t password_size, unsigned flags,
             const char* check_path)
@@ -64,12 +77,8 @@ EncryptFile(const char* input, const char* output, const void* password, size_t 
         NPT_CHECK(StartCheckWriter(writer, static_cast<const NPT_UInt8*>(password),
                                    static_cast<NPT_Size>(password_size), seekable ? info.size : 0, 0, error));
     }
-    TransformJob job = WholeFileJob(in, seekable, info.size);
-    job.key = key.Bytes();
+    TransformJob job = FileFormJob(in, seekable, info, key, out);
     job.tag = checked ? &writer : nullptr;
-    job.output = &out.Data();
-    job.output_positioned = true;
-    job.output_discarded_on_failure = true;
     TransformOutcome outcome = RunTransform(job);
     NPT_CHECK(ResultOfRun(outcome, nullptr, info.size, nullptr));
     if (checked) NPT_CHECK(StoreCheckFile(writer, outcome.bytes_read, out.Check(), error));
@@ -94,12 +103,8 @@ DecryptFile(const char* input, const char* output, const void* password, size_t 
     NPT_CHECK(out.Open(output, nullptr, (flags & TVK_OVERWRITE) != 0));
     PipelineKey key;
     NPT_CHECK(key.Derive(password, password_size));
-    TransformJob job = WholeFileJob(in, seekable, info.size);
-    job.key = key.Bytes();
+    TransformJob job = FileFormJob(in, seekable, info, key, out);
     job.verify = found ? &reader : nullptr;
-    job.output = &out.Data();
-    job.output_positioned = true;
-    job.output_discarded_on_failure = true;
     TransformOutcome outcome = RunTransform(job);
     NPT_CHECK(ResultOfRun(outcome, found ? &reader : nullptr, seekable ? info.size : outcome.bytes_read, damaged));
     if (found && outcome.bytes_read != reader.ExpectedSize()) {

@@ -204,11 +204,8 @@ tvk_reader_open(const char* path, const void* password, size_t password_size, tv
     *reader = nullptr;
     if (path == nullptr) return NPT_ERROR_INVALID_PARAMETERS;
     NPT_CHECK(CheckPassword(password, password_size));
-    return Guarded([&] {
-        std::unique_ptr<tvk_reader> opened(new tvk_reader);
-        NPT_CHECK(opened->Open(path, password, password_size, static_cast<int>(verify), check_path));
-        *reader = opened.release();
-        return NPT_SUCCESS;
+    return NewHandle(reader, [&](tvk_reader& opened) {
+        return opened.Open(path, password, password_size, static_cast<int>(verify), check_path);
     });
 }
 

@@ -10,6 +10,7 @@
 #define TVK_C_SUPPORT_H
 
 #include <cstddef>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -37,6 +38,20 @@ Guarded(Body body) noexcept
     } catch (...) {
         return NPT_ERROR_INTERNAL;
     }
+}
+
+// A new handle of type T, prepared by open(T&), in *handle when that
+// succeeds; *handle stays null otherwise (the caller cleared it).
+template <class T, class Open>
+tvk_result
+NewHandle(T** handle, Open open) noexcept
+{
+    return Guarded([&] {
+        std::unique_ptr<T> made(new T);
+        NPT_CHECK(open(*made));
+        *handle = made.release();
+        return NPT_SUCCESS;
+    });
 }
 
 // NPT_ERROR_INVALID_PARAMETERS for a password the format cannot take:

@@ -124,11 +124,8 @@ tvk_writer_open(const char* path, const void* password, size_t password_size, un
     *writer = nullptr;
     if (path == nullptr || (flags & ~(TVK_OVERWRITE | TVK_NO_CHECK_FILE)) != 0) return NPT_ERROR_INVALID_PARAMETERS;
     NPT_CHECK(CheckPassword(password, password_size));
-    return Guarded([&] {
-        std::unique_ptr<tvk_writer> opened(new tvk_writer);
-        NPT_CHECK(opened->Open(path, password, password_size, flags, check_path));
-        *writer = opened.release();
-        return NPT_SUCCESS;
+    return NewHandle(writer, [&](tvk_writer& opened) {
+        return opened.Open(path, password, password_size, flags, check_path);
     });
 }
 

@@ -79,6 +79,26 @@ struct JobRun {
     }
 };
 
+// data encrypted from a file into a file and tagged with blocks of
+// block_size, buffers of at most limit bytes and two workers; the check
+// file in check_file.
+JobRun Encrypt(const tvk_test::TempDirectory& dir, const std::string& data, NPT_UInt32 block_size,
+               std::size_t limit, std::string& check_file)
+{
+    JobRun run;
+    run.job.input_seekable = true;
+    run.job.output_positioned = true;
+    run.job.buffer_limit = limit;
+    run.job.workers = 2;
+    TVK_CheckFileWriter writer;
+    StartWriter(writer, block_size);
+    run.job.tag = &writer;
+    run.Go(dir, data);
+    EXPECT_EQ(TransformOutcome::NONE, run.outcome.failure);
+    check_file = Serialized(writer, data.size());
+    return run;
+}
+
 class TransformTest : public ::testing::Test
 {
 protected:
@@ -86,15 +106,8 @@ protected:
     {
         clear = Pattern(3 * kCheckBlock + 5000);
         // the ciphertext under kKey, and its check file, from whole blocks
-        JobRun whole;
-        whole.job.input_seekable = true;
-        whole.job.output_positioned = true;
-        TVK_CheckFileWriter writer;
-        StartWriter(writer, kCheckBlock);
-        whole.job.tag = &writer;
-        whole.Go(dir, clear);
+        JobRun whole = Encrypt(dir, clear, kCheckBlock, kBufferLimit, check_file);
         ciphertext = whole.output;
-        check_file = Serialized(writer, ciphertext.size());
         ASSERT_EQ(NPT_SUCCESS, reader.Parse(Bytes(check_file), static_cast<NPT_Size>(check_file.size())));
         ASSERT_EQ(NPT_SUCCESS, reader.VerifyPassword(Bytes("pw"), 2));
     }
@@ -106,18 +119,11 @@ protected:
 
 TEST_F(TransformTest, PiecesTagAsWholeBlocksDo)
 {
-    JobRun pieces;
-    pieces.job.input_seekable = true;
-    pieces.job.output_positioned = true;
-    pieces.job.buffer_limit = kSmallBuffer;
-    TVK_CheckFileWriter writer;
-    StartWriter(writer, kCheckBlock);
-    pieces.job.tag = &writer;
-    pieces.Go(dir, clear);
-    ASSERT_EQ(TransformOutcome::NONE, pieces.outcome.failure);
+    std::string pieces_check;
+    JobRun pieces = Encrypt(dir, clear, kCheckBlock, kSmallBuffer, pieces_check);
     EXPECT_EQ(kSmallBuffer, pieces.outcome.buffer_size);
     EXPECT_TRUE(pieces.output == ciphertext);
-    EXPECT_TRUE(Serialized(writer, ciphertext.size()) == check_file);
+    EXPECT_TRUE(pieces_check == check_file);
 }
 
 // Each way of verifying: whole blocks (two workers), pieces decrypted as
@@ -184,15 +190,8 @@ TEST(TransformPlanTest, BuffersAreSizedByTheDataAndACapNotByTheCheckBlock)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.size) + " bytes, blocks of " + std::to_string(c.block_size));
-        TVK_CheckFileWriter writer;
-        StartWriter(writer, c.block_size);
-        JobRun run;
-        run.job.input_seekable = true;
-        run.job.output_positioned = true;
-        run.job.workers = 2;
-        run.job.tag = &writer;
-        run.Go(dir, std::string(c.size, 'x'));
-        EXPECT_EQ(TransformOutcome::NONE, run.outcome.failure);
+        std::string check_file;
+        JobRun run = Encrypt(dir, std::string(c.size, 'x'), c.block_size, kBufferLimit, check_file);
         EXPECT_EQ(c.buffer, run.outcome.buffer_size);
         EXPECT_EQ(c.workers, run.outcome.workers);
     }

@@ -1,7 +1,8 @@
 // The tool and the C interface read each other's files: the tool
 // decrypts and checks what the C writer committed (and finds a flipped
 // byte in it), and the C reader, verification and file form read and
-// verify what the tool encrypted.
+// verify what the tool encrypted. The C reader also verifies check
+// blocks larger than the slices it reads them in.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -69,6 +70,38 @@ TEST(CApiInterop, TheCInterfaceReadsAndVerifiesWhatTheToolEncrypted)
               TVK_SUCCESS);
     EXPECT_TRUE(SameBytes(ReadFile(dir / "back"), clear));
     EXPECT_EQ(tvk_check_verify((dir / "enc").c_str(), nullptr, "wrong", 5, &damaged), TVK_ERROR_WRONG_PASSWORD);
+}
+
+TEST(CApiInterop, TheReaderVerifiesBlocksLargerThanItsSlices)
+{
+    const std::size_t block = 4 << 20, size = block + (1 << 20) + 5;
+    const std::string clear = PatternData(size, 23);
+    std::string enc = Library(clear, kPassword);
+    TempDir dir;
+    WriteFile(dir / "enc.tvkcheck", CheckFileFor(enc, block));
+    for (bool damaged : {false, true}) {
+        if (damaged) enc[block + 10] ^= 8;
+        WriteFile(dir / "enc", enc);
+        tvk_reader* reader = nullptr;
+        ASSERT_EQ(tvk_reader_open((dir / "enc").c_str(), kPassword, std::strlen(kPassword), TVK_VERIFY_REQUIRED,
+                                  nullptr, &reader),
+                  TVK_SUCCESS);
+        std::string range(2 << 20, '\0');
+        std::size_t got = 0;
+        tvk_range where = {0, 0};
+        const tvk_result result = tvk_reader_read(reader, block - 1000, &range[0], range.size(), &got, &where);
+        tvk_reader_close(reader);
+        if (damaged) {
+            EXPECT_EQ(result, TVK_ERROR_DATA_DAMAGED);
+            EXPECT_EQ(got, 1000u);
+            EXPECT_EQ(where.offset, block);
+            EXPECT_EQ(where.length, size - block);
+        } else {
+            EXPECT_EQ(result, TVK_SUCCESS);
+            EXPECT_EQ(got, size - (block - 1000));
+        }
+        EXPECT_TRUE(SameBytes(range.substr(0, got), clear.substr(block - 1000, got)));
+    }
 }
 
 }  // namespace

@@ -16,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "NptDataBuffer.h"
 #include "NptSha256.h"
 #include "ToolChecks.h"
 #include "ToolRunner.h"
@@ -29,24 +28,12 @@ namespace {
 const char kOld[] = "the file before the run";
 const std::size_t kCheckBlock = 1024;
 
-// A check file for ciphertext with small blocks and the cheapest
-// derivation a reader accepts, so that many runs stay fast.
+// A check file for ciphertext with small blocks, so that damage is
+// found in many places.
 std::string
 MakeCheckFile(const std::string& ciphertext, const char* password = kPassword)
 {
-    TVK_CheckFileWriter writer;
-    const NPT_UInt8 salt[TVK_CheckFile::SALT_SIZE] = {7};
-    EXPECT_EQ(writer.Start(reinterpret_cast<const NPT_UInt8*>(password), static_cast<NPT_Size>(strlen(password)),
-                           salt, sizeof(salt), TVK_CheckFile::MIN_ITERATIONS, kCheckBlock),
-              NPT_SUCCESS);
-    if (!ciphertext.empty()) {
-        EXPECT_EQ(writer.AddBlocks(0, reinterpret_cast<const NPT_UInt8*>(ciphertext.data()),
-                                   static_cast<NPT_Size>(ciphertext.size())),
-                  NPT_SUCCESS);
-    }
-    NPT_DataBuffer bytes;
-    EXPECT_EQ(writer.Serialize(ciphertext.size(), bytes), NPT_SUCCESS);
-    return std::string(reinterpret_cast<const char*>(bytes.GetData()), bytes.GetDataSize());
+    return CheckFileFor(ciphertext, kCheckBlock, password);
 }
 
 bool
@@ -335,17 +322,8 @@ TEST(CheckFileTool, HugeCheckBlocksOverSmallDataAreReadInPieces)
 {
     const std::string clear = PatternData(3 << 20, 4);
     const std::string enc = Library(clear, kPassword);
-    TVK_CheckFileWriter writer;
-    const NPT_UInt8 salt[TVK_CheckFile::SALT_SIZE] = {5};
-    ASSERT_EQ(writer.Start(reinterpret_cast<const NPT_UInt8*>(kPassword), static_cast<NPT_Size>(strlen(kPassword)),
-                           salt, sizeof(salt), TVK_CheckFile::MIN_ITERATIONS, TVK_CheckFile::MAX_BLOCK_SIZE),
-              NPT_SUCCESS);
-    ASSERT_EQ(writer.AddBlocks(0, reinterpret_cast<const NPT_UInt8*>(enc.data()), static_cast<NPT_Size>(enc.size())),
-              NPT_SUCCESS);
-    NPT_DataBuffer check;
-    ASSERT_EQ(writer.Serialize(enc.size(), check), NPT_SUCCESS);
     TempDir dir;
-    WriteFile(dir / "enc.tvkcheck", std::string(reinterpret_cast<const char*>(check.GetData()), check.GetDataSize()));
+    WriteFile(dir / "enc.tvkcheck", CheckFileFor(enc, TVK_CheckFile::MAX_BLOCK_SIZE));
     for (bool damaged : {false, true}) {
         std::string input = enc;
         if (damaged) input[(2 << 20) + 7] ^= 1;
