@@ -5,6 +5,7 @@
 ****************************************************************/
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "SysError.h"
 #include "TvkCOutputPair.h"
@@ -55,11 +56,14 @@ NPT_Result
 CreateCheckFile(const char* path, const char* check_path, const void* password, size_t password_size,
                 unsigned flags)
 {
+    const std::string check_name = CheckPathFor(path, check_path);
+    // the check file must not take the encrypted file's place
+    if (check_name == path) return NPT_ERROR_INVALID_PARAMETERS;
     FileHandle file;
     FileInfo info;
     NPT_CHECK(ResultOfError(OpenRegularFile(path, file, info)));
     OutputPair output;
-    NPT_CHECK(output.Open(CheckPathFor(path, check_path).c_str(), nullptr, (flags & TVK_OVERWRITE) != 0));
+    NPT_CHECK(output.Open(check_name.c_str(), nullptr, (flags & TVK_OVERWRITE) != 0));
     TVK_CheckFileWriter writer;
     SysError error = 0;
     NPT_CHECK(StartCheckWriter(writer, static_cast<const NPT_UInt8*>(password), static_cast<NPT_Size>(password_size),

@@ -4,6 +4,7 @@
 #include "TvkCOutputPair.h"
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "SysError.h"
@@ -35,6 +36,8 @@ NPT_Result
 OutputPair::Open(const char* path, const char* check_path, bool overwrite)
 {
     m_HasCheck = check_path != nullptr;
+    // one name for both would leave the check file in the data's place
+    if (m_HasCheck && path != nullptr && std::strcmp(path, check_path) == 0) return NPT_ERROR_INVALID_PARAMETERS;
     NPT_CHECK(Locate(path, overwrite, m_DataPlace, m_DataReplacing));
     if (m_HasCheck) NPT_CHECK(Locate(check_path, overwrite, m_CheckPlace, m_CheckReplacing));
     NPT_CHECK(ResultOfError(m_Data.Create(m_DataPlace)));

@@ -28,7 +28,8 @@ public:
     OutputPair(const OutputPair&) = delete;
     OutputPair& operator=(const OutputPair&) = delete;
 
-    // check_path null: the data alone.
+    // check_path null: the data alone; the same name as path is refused
+    // (TVK_ERROR_INVALID_PARAMETERS).
     NPT_Result Open(const char* path, const char* check_path, bool overwrite);
     const FileHandle& Data() const { return m_Data.File(); }
     const FileHandle& Check() const { return m_Check.File(); }

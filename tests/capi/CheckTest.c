@@ -106,6 +106,8 @@ bad_handles_and_pointers(void)
     CHECK_RESULT(TVK_ERROR_INVALID_PARAMETERS, tvk_check_verify_data(NULL, 0, encrypted, 10, NULL));
     CHECK_RESULT(TVK_ERROR_INVALID_PARAMETERS, tvk_check_create(NULL, NULL, "pw", 2, 0));
     CHECK_RESULT(TVK_ERROR_INVALID_PARAMETERS, tvk_check_create(capi_path("enc"), NULL, "pw", 2, 4));
+    CHECK_RESULT(TVK_ERROR_INVALID_PARAMETERS,
+                 tvk_check_create(capi_path("enc"), capi_path("enc"), "pw", 2, TVK_OVERWRITE));
     CHECK_RESULT(TVK_ERROR_INVALID_PARAMETERS, tvk_check_verify(NULL, NULL, "pw", 2, NULL));
     CHECK_RESULT(TVK_ERROR_INVALID_PARAMETERS, tvk_check_verify(capi_path("enc"), NULL, NULL, 2, NULL));
     tvk_check_destroy(NULL);

@@ -51,6 +51,7 @@ writer(void)
     CHECK(!capi_exists(capi_path("gone")));
 
     CHECK_RESULT(TVK_ERROR_INVALID_PARAMETERS, tvk_writer_open(capi_path("x"), "pw", 2, 8, NULL, &w));
+    CHECK_RESULT(TVK_ERROR_INVALID_PARAMETERS, tvk_writer_open(capi_path("x"), "pw", 2, 0, capi_path("x"), &w));
     CHECK_RESULT(TVK_ERROR_INVALID_PARAMETERS, tvk_writer_open(NULL, "pw", 2, 0, NULL, &w));
     CHECK_RESULT(TVK_ERROR_INVALID_PARAMETERS, tvk_writer_open(capi_path("x"), "p\0w", 3, 0, NULL, &w));
     CHECK_RESULT(TVK_ERROR_INVALID_PARAMETERS, tvk_writer_write(NULL, clear, 1));

@@ -210,7 +210,8 @@ TVK_C_API void tvk_check_destroy(tvk_check* check);
    path + ".tvkcheck") through a temporary file and a rename: an
    existing check file is replaced only with TVK_OVERWRITE, and is left
    as it was on any failure. It cannot confirm the password: the check
-   file records whichever password is given. flags: TVK_OVERWRITE.
+   file records whichever password is given. flags: TVK_OVERWRITE. A
+   check_path naming path itself is refused (TVK_ERROR_INVALID_PARAMETERS).
    Any thread. */
 TVK_C_API tvk_result tvk_check_create(const char* path, const char* check_path,
                                       const void* password, size_t password_size,
@@ -286,7 +287,8 @@ typedef struct tvk_writer tvk_writer;
    and only tvk_writer_commit puts the pair in place. Without
    TVK_OVERWRITE an existing file or check file is refused
    (TVK_ERROR_FILE_ALREADY_EXISTS) here and again at the commit; a
-   directory, device or FIFO at either name is refused too. The check
+   directory, device or FIFO at either name is refused too, and so is a
+   check_path equal to path (TVK_ERROR_INVALID_PARAMETERS). The check
    file's key derivation takes about 0.2 s here. *writer is null on
    failure. Any thread. */
 TVK_C_API tvk_result tvk_writer_open(const char* path, const void* password, size_t password_size,
