@@ -134,13 +134,12 @@ tvk_encrypt_file(const char* input, const char* output, const void* password, si
 
 TVK_ALIGN_ENTRY tvk_result
 tvk_decrypt_file(const char* input, const char* output, const void* password, size_t password_size,
-                 unsigned flags, tvk_verify verify, const char* check_path, tvk_range* damaged)
+                 unsigned flags, int verify, const char* check_path, tvk_range* damaged)
 {
     SetRange(damaged, 0, 0);
     if (input == nullptr || output == nullptr || (flags & ~TVK_OVERWRITE) != 0) return NPT_ERROR_INVALID_PARAMETERS;
     NPT_CHECK(CheckPassword(password, password_size));
     return Guarded([&] {
-        return DecryptFile(input, output, password, password_size, flags, static_cast<int>(verify), check_path,
-                           damaged);
+        return DecryptFile(input, output, password, password_size, flags, verify, check_path, damaged);
     });
 }

@@ -197,7 +197,7 @@ tvk_reader::CopyInPieces(NPT_UInt64 index, NPT_UInt64 length, NPT_UInt64 from, N
 |   the C interface
 +---------------------------------------------------------------------*/
 TVK_ALIGN_ENTRY tvk_result
-tvk_reader_open(const char* path, const void* password, size_t password_size, tvk_verify verify,
+tvk_reader_open(const char* path, const void* password, size_t password_size, int verify,
                 const char* check_path, tvk_reader** reader)
 {
     if (reader == nullptr) return NPT_ERROR_INVALID_PARAMETERS;
@@ -205,7 +205,7 @@ tvk_reader_open(const char* path, const void* password, size_t password_size, tv
     if (path == nullptr) return NPT_ERROR_INVALID_PARAMETERS;
     NPT_CHECK(CheckPassword(password, password_size));
     return NewHandle(reader, [&](tvk_reader& opened) {
-        return opened.Open(path, password, password_size, static_cast<int>(verify), check_path);
+        return opened.Open(path, password, password_size, verify, check_path);
     });
 }
 

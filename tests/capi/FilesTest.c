@@ -147,7 +147,7 @@ reader(void)
     tvk_reader_close(r);
 
     CHECK_RESULT(TVK_ERROR_NO_CHECK_FILE, tvk_reader_open(capi_path("changed"), "pw", 2, TVK_VERIFY_REQUIRED, NULL, &r));
-    CHECK_RESULT(TVK_ERROR_INVALID_PARAMETERS, tvk_reader_open(capi_path("enc"), "pw", 2, (tvk_verify)7, NULL, &r));
+    CHECK_RESULT(TVK_ERROR_INVALID_PARAMETERS, tvk_reader_open(capi_path("enc"), "pw", 2, 7, NULL, &r));
     CHECK_RESULT(TVK_ERROR_NO_SUCH_FILE, tvk_reader_open(capi_path("missing"), "pw", 2, TVK_VERIFY_NONE, NULL, &r));
     CHECK_RESULT(TVK_ERROR_INVALID_PARAMETERS, tvk_reader_open(NULL, "pw", 2, TVK_VERIFY_NONE, NULL, &r));
     CHECK_RESULT(TVK_ERROR_INVALID_PARAMETERS, tvk_reader_read(NULL, 0, buffer, 1, &got, NULL));

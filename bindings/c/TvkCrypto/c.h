@@ -230,6 +230,9 @@ TVK_C_API tvk_result tvk_check_verify(const char* path, const char* check_path,
 /*----------------------------------------------------------------------
 |   reading an encrypted file at any offset
 +---------------------------------------------------------------------*/
+/* The verify argument of tvk_reader_open and tvk_decrypt_file: one of
+   these (an int there, so that any other value a binding may pass is
+   refused with TVK_ERROR_INVALID_PARAMETERS rather than undefined). */
 typedef enum tvk_verify {
     TVK_VERIFY_NONE       = 0, /* never look for a check file */
     TVK_VERIFY_IF_PRESENT = 1, /* use the check file when there is one */
@@ -249,7 +252,7 @@ typedef struct tvk_reader tvk_reader;
    there with TVK_VERIFY_IF_PRESENT) reads decrypt whatever is there.
    *reader is null on failure. Any thread. */
 TVK_C_API tvk_result tvk_reader_open(const char* path, const void* password, size_t password_size,
-                                     tvk_verify verify, const char* check_path,
+                                     int verify, const char* check_path,
                                      tvk_reader** reader);
 /* The size of the data (the encrypted file's size when it was opened,
    which is the cleartext's). Any thread. */
@@ -328,7 +331,7 @@ TVK_C_API tvk_result tvk_encrypt_file(const char* input, const char* output,
    TVK_OVERWRITE. Any thread. */
 TVK_C_API tvk_result tvk_decrypt_file(const char* input, const char* output,
                                       const void* password, size_t password_size,
-                                      unsigned flags, tvk_verify verify, const char* check_path,
+                                      unsigned flags, int verify, const char* check_path,
                                       tvk_range* damaged);
 
 #ifdef __cplusplus
