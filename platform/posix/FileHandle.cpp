@@ -55,7 +55,7 @@ SysError
 OpenRegularFile(const char* path, FileHandle& file, FileInfo& info)
 {
     // non-blocking: opening a FIFO for reading would otherwise wait for
-    // a writer, forever; it changes nothing for a regular file
+    // a writer, forever
     int fd = NPT_PlatformCall("tool.open-input", [&] {
         return open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     });
@@ -63,6 +63,9 @@ OpenRegularFile(const char* path, FileHandle& file, FileInfo& info)
     FileHandle opened(fd, true);
     if (SysError error = StatHandle(opened, info)) return error;
     if (info.kind != FileInfo::REGULAR) return kNotRegular;
+    // a regular file is read as any other (some file systems pass the
+    // flag on to their own reads)
+    if (NPT_PlatformCall("tool.fcntl", [&] { return fcntl(fd, F_SETFL, O_RDONLY); }) != 0) return errno;
     file = std::move(opened);
     return 0;
 }
