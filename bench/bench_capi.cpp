@@ -19,33 +19,37 @@ namespace {
 
 const size_t kFileSize = size_t(64) << 20;
 
-// The encrypted file and its check file, made once per process.
-const std::string& EncryptedFile()
+// Where the encrypted file is, kept for the removal at exit (a plain
+// array: a static string could be destroyed before that runs).
+char g_Encrypted[64];
+
+void RemoveEncryptedFile()
 {
-    static const std::string path = [] {
-        char name[] = "/dev/shm/tvk-bench-capi.XXXXXX";
-        char fallback[] = "/tmp/tvk-bench-capi.XXXXXX";
-        int fd = mkstemp(name);
-        std::string chosen = name;
-        if (fd < 0) {
-            fd = mkstemp(fallback);
-            chosen = fallback;
-        }
-        const std::vector<NPT_UInt8> clear = tvk_bench::MakeData(kFileSize);
-        if (fd < 0 || write(fd, clear.data(), clear.size()) != static_cast<ssize_t>(clear.size())) std::abort();
-        close(fd);
-        const std::string encrypted = chosen + ".tvk";
-        if (tvk_encrypt_file(chosen.c_str(), encrypted.c_str(), "bench", 5, TVK_OVERWRITE, nullptr) != TVK_SUCCESS) {
-            std::abort();
-        }
-        std::remove(chosen.c_str());
-        std::atexit([] {
-            std::remove(EncryptedFile().c_str());
-            std::remove((EncryptedFile() + ".tvkcheck").c_str());
-        });
-        return encrypted;
-    }();
-    return path;
+    std::remove(g_Encrypted);
+    std::remove((std::string(g_Encrypted) + ".tvkcheck").c_str());
+}
+
+// The encrypted file and its check file, made once per process.
+const char* EncryptedFile()
+{
+    if (g_Encrypted[0] != 0) return g_Encrypted;
+    char name[] = "/dev/shm/tvk-bench-capi.XXXXXX";
+    char fallback[] = "/tmp/tvk-bench-capi.XXXXXX";
+    int fd = mkstemp(name);
+    const char* clear = name;
+    if (fd < 0) {
+        fd = mkstemp(fallback);
+        clear = fallback;
+    }
+    const std::vector<NPT_UInt8> data = tvk_bench::MakeData(kFileSize);
+    if (fd < 0 || write(fd, data.data(), data.size()) != static_cast<ssize_t>(data.size())) std::abort();
+    close(fd);
+    std::snprintf(g_Encrypted, sizeof(g_Encrypted), "%s.tvk", clear);
+    std::atexit(RemoveEncryptedFile);
+    const tvk_result result = tvk_encrypt_file(clear, g_Encrypted, "bench", 5, TVK_OVERWRITE, nullptr);
+    std::remove(clear);
+    if (result != TVK_SUCCESS) std::abort();
+    return g_Encrypted;
 }
 
 void BM_CReaderRead(benchmark::State& state)
@@ -53,7 +57,7 @@ void BM_CReaderRead(benchmark::State& state)
     const bool verified = state.range(0) != 0;
     const size_t size = static_cast<size_t>(state.range(1));
     tvk_reader* reader = nullptr;
-    if (tvk_reader_open(EncryptedFile().c_str(), "bench", 5, verified ? TVK_VERIFY_REQUIRED : TVK_VERIFY_NONE,
+    if (tvk_reader_open(EncryptedFile(), "bench", 5, verified ? TVK_VERIFY_REQUIRED : TVK_VERIFY_NONE,
                         nullptr, &reader) != TVK_SUCCESS) {
         state.SkipWithError("cannot open the encrypted file");
         return;
