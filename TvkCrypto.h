@@ -3,7 +3,8 @@
 | the NPT_ runtime layer (results, buffers, strings, handles, streams,
 | files, block ciphers and digests) and the TVK_ encryption layer
 | (counter-mode key stream, encrypting and decrypting streams, and
-| TVK_CryptoHelper, which encrypts and decrypts with a password).
+| TVK_CryptoHelper, which encrypts and decrypts with a password, and
+| the check file that tells a wrong password and damaged data).
 ****************************************************************/
 #ifndef TVK_CRYPTO_H
 #define TVK_CRYPTO_H
@@ -50,5 +51,6 @@
 #include "TvkEncryptingStream.h"
 #include "TvkDecryptingStream.h"
 #include "TvkCryptoHelper.h"
+#include "TvkCheckFile.h"
 
 #endif // TVK_CRYPTO_H

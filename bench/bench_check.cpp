@@ -14,12 +14,12 @@
 #include <vector>
 
 #include "BenchData.h"
-#include "CheckFile.h"
 #include "NptAes.h"
 #include "NptDigest.h"
 #include "NptHmacSha256Key.h"
 #include "NptPbkdf2.h"
 #include "NptSha256.h"
+#include "TvkCheckFile.h"
 #include "TvkStreamCipher.h"
 
 namespace {
@@ -127,19 +127,20 @@ void BM_CheckFileVerifyBlocks(benchmark::State& state)
 {
     const auto& data = Data();
     const NPT_UInt8* password = reinterpret_cast<const NPT_UInt8*>(tvk_bench::kPassword);
-    std::vector<NPT_UInt8> salt(tvkcrypt::kCheckSaltSize, 7), file;
-    tvkcrypt::CheckFileWriter writer;
-    writer.Start(password, 18, salt.data(), tvkcrypt::kCheckSaltSize, 1000);
+    std::vector<NPT_UInt8> salt(TVK_CheckFile::SALT_SIZE, 7);
+    NPT_DataBuffer file;
+    TVK_CheckFileWriter writer;
+    writer.Start(password, 18, salt.data(), TVK_CheckFile::SALT_SIZE, 100000);
     writer.AddBlocks(0, data.data(), static_cast<NPT_Size>(kBlock));
     writer.Serialize(kBlock, file);
-    tvkcrypt::CheckFileReader reader;
-    reader.Parse(file.data(), file.size());
-    if (reader.VerifyPassword(password, 18) != tvkcrypt::CHECK_OK) {
+    TVK_CheckFileReader reader;
+    reader.Parse(file.GetData(), file.GetDataSize());
+    if (reader.VerifyPassword(password, 18) != NPT_SUCCESS) {
         state.SkipWithError("check file did not verify");
         return;
     }
     for (auto _ : state) {
-        if (reader.VerifyBlocks(0, data.data(), static_cast<NPT_Size>(kBlock)) != tvkcrypt::CHECK_OK) {
+        if (reader.VerifyBlocks(0, data.data(), static_cast<NPT_Size>(kBlock)) != NPT_SUCCESS) {
             state.SkipWithError("blocks did not verify");
             break;
         }
@@ -194,7 +195,7 @@ BENCHMARK(BM_OpenSslPbkdf2Sha256)->Unit(benchmark::kMillisecond);
 // at that count then costs (the target is about 0.2 s).
 void BM_CalibratedDerivation(benchmark::State& state)
 {
-    const NPT_UInt32 iterations = tvkcrypt::CalibrateCheckIterations();
+    const NPT_UInt32 iterations = TVK_CheckFile::CalibrateIterations();
     NPT_UInt8 salt[32] = {}, out[32];
     for (auto _ : state) {
         NPT_DeriveKeyPbkdf2Sha256(reinterpret_cast<const NPT_UInt8*>(tvk_bench::kPassword), 18, salt,

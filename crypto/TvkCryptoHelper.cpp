@@ -50,14 +50,19 @@ TVK_CryptoHelper::GenerateKey(const char* password, NPT_DataBuffer& key)
     // the key of a shorter password.
     std::size_t length = std::strlen(password);
     if (length > 0xFFFFFFFFu) return NPT_ERROR_INVALID_PARAMETERS;
+    return GenerateKey(reinterpret_cast<const NPT_UInt8*>(password), static_cast<NPT_Size>(length), key);
+}
 
+NPT_Result
+TVK_CryptoHelper::GenerateKey(const NPT_UInt8* password, NPT_Size password_size, NPT_DataBuffer& key)
+{
+    if (password == nullptr && password_size != 0) return NPT_ERROR_INVALID_PARAMETERS;
     NPT_Digest* digest = nullptr;
     NPT_CHECK(NPT_Digest::Create(NPT_Digest::SHA1, digest));
 
     // The digest object wipes its state, which held the password, when
     // it is deleted.
-    NPT_Result result = digest->Update(reinterpret_cast<const NPT_UInt8*>(password),
-                                       static_cast<NPT_Size>(length));
+    NPT_Result result = digest->Update(password, password_size);
     if (result == NPT_SUCCESS) result = digest->GetDigest(key);
     delete digest;
     return result;

@@ -42,6 +42,11 @@ public:
     //                        NPT_ERROR_INVALID_PARAMETERS, key untouched
     //   a digest failure     that error; key may then hold anything
     static NPT_Result GenerateKey(const char* password, NPT_DataBuffer& key);
+    // The same from password_size bytes, which are all hashed (callers
+    // that take passwords as bytes refuse a zero byte first, since the
+    // form above would stop at it).
+    //   null password with a size        NPT_ERROR_INVALID_PARAMETERS, key untouched
+    static NPT_Result GenerateKey(const NPT_UInt8* password, NPT_Size password_size, NPT_DataBuffer& key);
 
     // Stream form. Transforms input from offset 0 up to its GetSize
     // (whatever its position when handed in) into output. direction

@@ -86,6 +86,11 @@ struct FileInfo {
 
 // Opens a file for reading. Errors: those of open(2).
 SysError OpenForReading(const char* path, FileHandle& file);
+// Opens a regular file for reading, and fills info: anything else (a
+// FIFO, a device, a directory) is refused with kNotRegular, and opened
+// without waiting (POSIX: O_NONBLOCK), so that a FIFO without a writer
+// cannot hold the caller. Errors: those of open(2) and fstat(2).
+SysError OpenRegularFile(const char* path, FileHandle& file, FileInfo& info);
 SysError StatHandle(const FileHandle& file, FileInfo& info);
 // Looks at what path names, following links, without opening it (a
 // FIFO is not waited on). Errors: those of stat(2).

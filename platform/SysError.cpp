@@ -25,6 +25,7 @@ ErrorText(SysError error)
             return "Windows keeps that name for a device (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to "
                    "LPT9, also with an extension); choose another name";
         case kSystemLink:  return "it is a symbolic link that the system keeps, which is never replaced";
+        case kNotRegular:  return "not a regular file";
         case ENOENT:       return "no such file";
         case EACCES:       return "permission denied";
         case EPERM:        return "operation not permitted";
@@ -59,6 +60,24 @@ ErrorText(SysError error)
     std::string text = std::strerror(error);
     if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
     return text;
+}
+
+NPT_Result
+ResultOfError(SysError error)
+{
+    switch (error) {
+        case 0:              return NPT_SUCCESS;
+        case kTargetChanged: return NPT_FAILURE;
+        case kNotOwned:      return NPT_ERROR_PERMISSION_DENIED;
+        case kNotRegular:    return NPT_ERROR_NOT_SUPPORTED;
+        case kDeviceName:    return NPT_ERROR_INVALID_PARAMETERS;
+        case kSystemLink:    return NPT_ERROR_PERMISSION_DENIED;
+#ifdef EDQUOT
+        case EDQUOT:         return NPT_ERROR_FILE_NOT_ENOUGH_SPACE;
+#endif
+        case ENOMEM:         return NPT_ERROR_OUT_OF_MEMORY;
+        default:             return NPT_MapErrno(error);
+    }
 }
 
 }  // namespace tvkcrypt

@@ -75,6 +75,7 @@ check_tree() {
     local expected=(
         README.txt LICENSE.txt
         include/TvkCrypto/TvkCrypto.h
+        include/TvkCrypto/c.h
         lib/libtvkcrypto.a
         lib/cmake/TvkCrypto/TvkCryptoConfig.cmake
         lib/cmake/TvkCrypto/TvkCryptoConfigVersion.cmake

@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <utility>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -47,6 +48,25 @@ OpenForReading(const char* path, FileHandle& file)
     int fd = NPT_PlatformCall("tool.open-input", [&] { return open(path, O_RDONLY | O_CLOEXEC); });
     if (fd < 0) return errno;
     file = FileHandle(fd, true);
+    return 0;
+}
+
+SysError
+OpenRegularFile(const char* path, FileHandle& file, FileInfo& info)
+{
+    // non-blocking: opening a FIFO for reading would otherwise wait for
+    // a writer, forever
+    int fd = NPT_PlatformCall("tool.open-input", [&] {
+        return open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    });
+    if (fd < 0) return errno;
+    FileHandle opened(fd, true);
+    if (SysError error = StatHandle(opened, info)) return error;
+    if (info.kind != FileInfo::REGULAR) return kNotRegular;
+    // a regular file is read as any other (some file systems pass the
+    // flag on to their own reads)
+    if (NPT_PlatformCall("tool.fcntl", [&] { return fcntl(fd, F_SETFL, O_RDONLY); }) != 0) return errno;
+    file = std::move(opened);
     return 0;
 }
 

@@ -31,10 +31,13 @@ namespace tvkcrypt {
 |   with its saved settings.
 +---------------------------------------------------------------------*/
 // two slots: an encrypted output and its check file may both be named
-// temporaries at once
+// temporaries at once. A slot is taken (by one thread: the library's
+// writers may run on several) before its name is written, and set
+// (for the handlers) after.
 static const int          kTempSlots = 2;
 static char               g_TempName[kTempSlots][256];
 static std::atomic<int>   g_TempDirectory[kTempSlots] = {{-1}, {-1}};
+static std::atomic<bool>  g_TempSlotTaken[kTempSlots] = {{false}, {false}};
 static std::atomic<bool>  g_TempNameSet[kTempSlots] = {{false}, {false}};
 static struct termios     g_SavedTerminal;
 static struct termios     g_QuietTerminal;
@@ -218,8 +221,9 @@ EndSignalHold(bool target_changed)
 int
 RememberTemporary(int directory, const std::string& name)
 {
+    if (name.size() >= sizeof(g_TempName[0])) return -1;
     for (int slot = 0; slot < kTempSlots; ++slot) {
-        if (g_TempNameSet[slot].load() || name.size() >= sizeof(g_TempName[slot])) continue;
+        if (g_TempSlotTaken[slot].exchange(true)) continue;
         std::memcpy(g_TempName[slot], name.c_str(), name.size() + 1);
         g_TempDirectory[slot].store(directory);
         g_TempNameSet[slot].store(true);
@@ -231,7 +235,10 @@ RememberTemporary(int directory, const std::string& name)
 void
 ForgetTemporary(int& slot)
 {
-    if (slot >= 0) g_TempNameSet[slot].store(false);
+    if (slot >= 0) {
+        g_TempNameSet[slot].store(false);
+        g_TempSlotTaken[slot].store(false);
+    }
     slot = -1;
 }
 

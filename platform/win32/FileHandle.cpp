@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include <windows.h>
 #include <fcntl.h>
@@ -60,6 +61,18 @@ OpenForReading(const char* path, FileHandle& file)
                                 nullptr);
     if (handle == INVALID_HANDLE_VALUE) return LastError();
     return Adopt(handle, _O_RDONLY, file);
+}
+
+SysError
+OpenRegularFile(const char* path, FileHandle& file, FileInfo& info)
+{
+    // opening a file never waits here: only its kind is checked
+    FileHandle opened;
+    if (SysError error = OpenForReading(path, opened)) return error;
+    if (SysError error = StatHandle(opened, info)) return error;
+    if (info.kind != FileInfo::REGULAR) return kNotRegular;
+    file = std::move(opened);
+    return 0;
 }
 
 SysError

@@ -15,78 +15,84 @@ namespace {
 const NPT_Size kBlockSize = 64;
 const NPT_Size kHashSize = NPT_Sha256Digest::DIGEST_SIZE;
 
+} // namespace
+
 /*----------------------------------------------------------------------
-|   Lane
+|   NPT_HmacSha256Key::Message
 |
 |   One SHA-256 computation that continues from a keyed state (one pad
 |   block already compressed): stages partial blocks, compresses whole
 |   ones straight from the caller's bytes, and pads at the end. Wipes
-|   itself on destruction.
+|   itself on destruction. The inner hash of a MAC, and the outer one.
 +---------------------------------------------------------------------*/
-struct Lane {
-    NPT_UInt32 state[8];
-    NPT_UInt8  buffer[kBlockSize];
-    NPT_Size   pending;
-    NPT_UInt64 total; // bytes, the pad block included
-
-    explicit Lane(const NPT_UInt32* start) : pending(0), total(kBlockSize)
-    {
-        std::memcpy(state, start, sizeof(state));
-    }
-    ~Lane()
-    {
-        NPT_WipeMemory(state, sizeof(state));
-        NPT_WipeMemory(buffer, sizeof(buffer));
-    }
-
-    void Absorb(const NPT_UInt8* data, NPT_Size size)
-    {
-        total += size;
-        if (pending > 0) {
-            NPT_Size count = size < kBlockSize - pending ? size : kBlockSize - pending;
-            std::memcpy(buffer + pending, data, count);
-            pending += count;
-            data += count;
-            size -= count;
-            if (pending < kBlockSize) return;
-            NPT_Sha256Digest::Compress(state, buffer, 1);
-            pending = 0;
-        }
-        NPT_Size whole = size / kBlockSize;
-        if (whole > 0) NPT_Sha256Digest::Compress(state, data, whole);
-        size -= whole * kBlockSize;
-        if (size > 0) std::memcpy(buffer, data + whole * kBlockSize, size);
-        pending = size;
-    }
-
-    // Counts whole blocks that the caller compressed itself.
-    void Skip(NPT_Size block_count) { total += NPT_UInt64(block_count) * kBlockSize; }
-
-    void Finish(NPT_UInt8* digest)
-    {
-        const NPT_UInt64 bits = total * 8;
-        buffer[pending++] = 0x80;
-        if (pending > kBlockSize - 8) {
-            std::memset(buffer + pending, 0, kBlockSize - pending);
-            NPT_Sha256Digest::Compress(state, buffer, 1);
-            pending = 0;
-        }
-        std::memset(buffer + pending, 0, kBlockSize - 8 - pending);
-        NPT_BytesFromInt64Be(buffer + kBlockSize - 8, bits);
-        NPT_Sha256Digest::Compress(state, buffer, 1);
-        for (unsigned int i = 0; i < 8; ++i) NPT_BytesFromInt32Be(digest + 4 * i, state[i]);
-    }
-};
-
-// The outer hash over the inner digest, into mac.
-void Outer(const NPT_UInt32* outer_start, const NPT_UInt8* inner_digest, NPT_UInt8* mac)
+NPT_HmacSha256Key::Message::Message(const NPT_UInt32* start, const NPT_UInt32* outer_start)
+    : m_OuterStart(outer_start), m_Pending(0), m_Total(kBlockSize)
 {
-    Lane outer(outer_start);
-    outer.Absorb(inner_digest, kHashSize);
-    outer.Finish(mac);
+    std::memcpy(m_State, start, sizeof(m_State));
 }
 
-} // namespace
+NPT_HmacSha256Key::Message::Message(const NPT_HmacSha256Key& key)
+    : Message(key.m_InnerStart, key.m_OuterStart)
+{
+}
+
+NPT_HmacSha256Key::Message::~Message()
+{
+    NPT_WipeMemory(m_State, sizeof(m_State));
+    NPT_WipeMemory(m_Buffer, sizeof(m_Buffer));
+}
+
+void NPT_HmacSha256Key::Message::Update(const NPT_UInt8* data, NPT_Size size)
+{
+    if (size == 0) return;
+    m_Total += size;
+    if (m_Pending > 0) {
+        NPT_Size count = size < kBlockSize - m_Pending ? size : kBlockSize - m_Pending;
+        std::memcpy(m_Buffer + m_Pending, data, count);
+        m_Pending += count;
+        data += count;
+        size -= count;
+        if (m_Pending < kBlockSize) return;
+        NPT_Sha256Digest::Compress(m_State, m_Buffer, 1);
+        m_Pending = 0;
+    }
+    NPT_Size whole = size / kBlockSize;
+    if (whole > 0) NPT_Sha256Digest::Compress(m_State, data, whole);
+    size -= whole * kBlockSize;
+    if (size > 0) std::memcpy(m_Buffer, data + whole * kBlockSize, size);
+    m_Pending = size;
+}
+
+void NPT_HmacSha256Key::Message::Skip(NPT_Size block_count)
+{
+    m_Total += NPT_UInt64(block_count) * kBlockSize;
+}
+
+void NPT_HmacSha256Key::Message::FinishHash(NPT_UInt8* digest)
+{
+    const NPT_UInt64 bits = m_Total * 8;
+    m_Buffer[m_Pending++] = 0x80;
+    if (m_Pending > kBlockSize - 8) {
+        std::memset(m_Buffer + m_Pending, 0, kBlockSize - m_Pending);
+        NPT_Sha256Digest::Compress(m_State, m_Buffer, 1);
+        m_Pending = 0;
+    }
+    std::memset(m_Buffer + m_Pending, 0, kBlockSize - 8 - m_Pending);
+    NPT_BytesFromInt64Be(m_Buffer + kBlockSize - 8, bits);
+    NPT_Sha256Digest::Compress(m_State, m_Buffer, 1);
+    for (unsigned int i = 0; i < 8; ++i) NPT_BytesFromInt32Be(digest + 4 * i, m_State[i]);
+}
+
+void NPT_HmacSha256Key::Message::Finish(NPT_UInt8* mac)
+{
+    NPT_UInt8 inner_digest[kHashSize];
+    FinishHash(inner_digest);
+    Message outer(m_OuterStart, nullptr);
+    outer.Update(inner_digest, kHashSize);
+    outer.FinishHash(mac);
+    NPT_WipeMemory(inner_digest, sizeof(inner_digest));
+}
+
 
 NPT_HmacSha256Key::NPT_HmacSha256Key(const NPT_UInt8* key, NPT_Size key_size)
 {
@@ -119,15 +125,10 @@ void NPT_HmacSha256Key::Mac(const NPT_UInt8* head,
                             NPT_Size         data_size,
                             NPT_UInt8*       mac) const
 {
-    NPT_UInt8 inner_digest[kHashSize];
-    {
-        Lane inner(m_InnerStart);
-        if (head_size > 0) inner.Absorb(head, head_size);
-        if (data_size > 0) inner.Absorb(data, data_size);
-        inner.Finish(inner_digest);
-    }
-    Outer(m_OuterStart, inner_digest, mac);
-    NPT_WipeMemory(inner_digest, sizeof(inner_digest));
+    Message message(*this);
+    message.Update(head, head_size);
+    message.Update(data, data_size);
+    message.Finish(mac);
 }
 
 void NPT_HmacSha256Key::MacPair(const NPT_UInt8* head_a,
@@ -139,38 +140,25 @@ void NPT_HmacSha256Key::MacPair(const NPT_UInt8* head_a,
                                 NPT_UInt8*       mac_a,
                                 NPT_UInt8*       mac_b) const
 {
-    NPT_UInt8 digest_a[kHashSize], digest_b[kHashSize];
-    {
-        Lane a(m_InnerStart), b(m_InnerStart);
-        if (head_size > 0) {
-            a.Absorb(head_a, head_size);
-            b.Absorb(head_b, head_size);
-        }
-        // equal sizes so far: both lanes have the same number of bytes
-        // pending, and need the same number to reach a block boundary
-        NPT_Size fill = a.pending > 0 ? kBlockSize - a.pending : 0;
-        if (fill > data_size) fill = data_size;
-        if (fill > 0) {
-            a.Absorb(data_a, fill);
-            b.Absorb(data_b, fill);
-        }
-        // the bulk, in lockstep
-        NPT_Size whole = (data_size - fill) / kBlockSize;
-        if (whole > 0) {
-            NPT_Sha256Digest::CompressPair(a.state, data_a + fill, b.state, data_b + fill, whole);
-            a.Skip(whole);
-            b.Skip(whole);
-        }
-        NPT_Size done = fill + whole * kBlockSize;
-        if (done < data_size) {
-            a.Absorb(data_a + done, data_size - done);
-            b.Absorb(data_b + done, data_size - done);
-        }
-        a.Finish(digest_a);
-        b.Finish(digest_b);
+    Message a(*this), b(*this);
+    a.Update(head_a, head_size);
+    b.Update(head_b, head_size);
+    // equal sizes so far: both messages have the same number of bytes
+    // pending, and need the same number to reach a block boundary
+    NPT_Size fill = a.m_Pending > 0 ? kBlockSize - a.m_Pending : 0;
+    if (fill > data_size) fill = data_size;
+    a.Update(data_a, fill);
+    b.Update(data_b, fill);
+    // the bulk, in lockstep
+    NPT_Size whole = (data_size - fill) / kBlockSize;
+    if (whole > 0) {
+        NPT_Sha256Digest::CompressPair(a.m_State, data_a + fill, b.m_State, data_b + fill, whole);
+        a.Skip(whole);
+        b.Skip(whole);
     }
-    Outer(m_OuterStart, digest_a, mac_a);
-    Outer(m_OuterStart, digest_b, mac_b);
-    NPT_WipeMemory(digest_a, sizeof(digest_a));
-    NPT_WipeMemory(digest_b, sizeof(digest_b));
+    NPT_Size done = fill + whole * kBlockSize;
+    a.Update(data_a + done, data_size - done);
+    b.Update(data_b + done, data_size - done);
+    a.Finish(mac_a);
+    b.Finish(mac_b);
 }

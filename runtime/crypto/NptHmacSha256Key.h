@@ -12,10 +12,14 @@
 | NPT_Sha256Digest::CompressPair, which on processors with the SHA
 | instructions takes about the time of one.
 |
+| Message computes one MAC over bytes that arrive in pieces, for
+| messages too large to hold in memory at once.
+|
 | The results are plain HMAC-SHA-256 (RFC 2104) of head || data. The
 | key states are wiped on destruction, the per-message states before
-| each call returns. Mac and MacPair are const and keep no state
-| between calls: several threads may use one key at once.
+| each call returns (a Message's when it is destroyed). Mac and MacPair
+| are const and keep no state between calls: several threads may use
+| one key at once, each with Messages of its own.
 ****************************************************************/
 #ifndef NPT_HMAC_SHA256_KEY_H
 #define NPT_HMAC_SHA256_KEY_H
@@ -26,6 +30,38 @@ class NPT_EXPORT NPT_HmacSha256Key
 {
 public:
     static const NPT_Size MAC_SIZE = 32;
+
+    // One MAC under a key, over a message given in pieces: Update with
+    // each piece in order, then Finish once. The key must outlive it.
+    class NPT_EXPORT Message
+    {
+    public:
+        explicit Message(const NPT_HmacSha256Key& key);
+        ~Message();
+        Message(const Message&) = delete;
+        Message& operator=(const Message&) = delete;
+
+        // data may be null when size is 0.
+        void Update(const NPT_UInt8* data, NPT_Size size);
+        // Writes HMAC(key, all the pieces) into mac (MAC_SIZE bytes);
+        // nothing may follow but destruction.
+        void Finish(NPT_UInt8* mac);
+
+    private:
+        friend class NPT_HmacSha256Key;
+        // a hash that continues from start (one block already in it)
+        Message(const NPT_UInt32* start, const NPT_UInt32* outer_start);
+        // counts whole blocks that the caller compressed itself
+        void Skip(NPT_Size block_count);
+        // the plain SHA-256 end of this hash, into digest
+        void FinishHash(NPT_UInt8* digest);
+
+        const NPT_UInt32* m_OuterStart;
+        NPT_UInt32        m_State[8];
+        NPT_UInt8         m_Buffer[64];
+        NPT_Size          m_Pending;
+        NPT_UInt64        m_Total; // bytes, the pad block included
+    };
 
     // key may be null only when key_size is 0 (a null key with a size is
     // taken as the empty key). Keys longer than 64 bytes are replaced by

@@ -158,6 +158,12 @@ NPT_ResultText(NPT_Result result)
         NPT_RESULT_NAME(NPT_ERROR_DIRECTORY_NOT_EMPTY),
         NPT_RESULT_NAME(NPT_ERROR_WRITE_FAILED),
         NPT_RESULT_NAME(NPT_ERROR_END_OF_STREAM),
+        NPT_RESULT_NAME(TVK_ERROR_WRONG_PASSWORD),
+        NPT_RESULT_NAME(TVK_ERROR_DATA_DAMAGED),
+        NPT_RESULT_NAME(TVK_ERROR_CHECK_FILE_DAMAGED),
+        NPT_RESULT_NAME(TVK_ERROR_NOT_A_CHECK_FILE),
+        NPT_RESULT_NAME(TVK_ERROR_CHECK_FILE_UNSUPPORTED),
+        NPT_RESULT_NAME(TVK_ERROR_NO_CHECK_FILE),
     };
 #undef NPT_RESULT_NAME
 
@@ -167,4 +173,71 @@ NPT_ResultText(NPT_Result result)
     // NPT_ERROR_BASE_ERRNO - e for every errno value e >= 0
     if (result <= NPT_ERROR_BASE_ERRNO) return "NPT_ERROR_ERRNO";
     return "NPT_ERROR_UNKNOWN";
+}
+
+const char*
+NPT_ResultDescription(NPT_Result result)
+{
+    struct Words {
+        NPT_Result  code;
+        const char* text;
+    };
+    static const Words kWords[] = {
+        {NPT_SUCCESS, "success"},
+        {NPT_FAILURE, "failure"},
+        {NPT_ERROR_INVALID_PARAMETERS, "invalid parameters"},
+        {NPT_ERROR_PERMISSION_DENIED, "permission denied"},
+        {NPT_ERROR_OUT_OF_MEMORY, "out of memory"},
+        {NPT_ERROR_OVERFLOW, "overflow"},
+        {NPT_ERROR_INTERNAL, "internal error"},
+        {NPT_ERROR_INVALID_STATE, "invalid state"},
+        {NPT_ERROR_INVALID_FORMAT, "invalid format"},
+        {NPT_ERROR_INVALID_SYNTAX, "invalid syntax"},
+        {NPT_ERROR_NOT_SUPPORTED, "not supported"},
+        {NPT_ERROR_OUT_OF_RANGE, "out of range"},
+        {NPT_ERROR_OUT_OF_RESOURCES, "out of resources"},
+        {NPT_ERROR_NO_SUCH_FILE, "no such file"},
+        {NPT_ERROR_FILE_NOT_OPEN, "file not open"},
+        {NPT_ERROR_FILE_BUSY, "file busy"},
+        {NPT_ERROR_FILE_ALREADY_OPEN, "file already open"},
+        {NPT_ERROR_FILE_NOT_READABLE, "file not readable"},
+        {NPT_ERROR_FILE_NOT_WRITABLE, "file not writable"},
+        {NPT_ERROR_FILE_NOT_DIRECTORY, "not a directory"},
+        {NPT_ERROR_FILE_ALREADY_EXISTS, "file exists"},
+        {NPT_ERROR_FILE_NOT_ENOUGH_SPACE, "no space left on device"},
+        {NPT_ERROR_DIRECTORY_NOT_EMPTY, "directory not empty"},
+        {NPT_ERROR_WRITE_FAILED, "write failed"},
+        {NPT_ERROR_END_OF_STREAM, "end of stream"},
+        {TVK_ERROR_WRONG_PASSWORD, "wrong password"},
+        {TVK_ERROR_DATA_DAMAGED, "data is damaged or was changed"},
+        {TVK_ERROR_CHECK_FILE_DAMAGED, "check file is damaged or was changed"},
+        {TVK_ERROR_NOT_A_CHECK_FILE, "not a check file"},
+        {TVK_ERROR_CHECK_FILE_UNSUPPORTED,
+         "check file of an unsupported version or with unsupported parameters"},
+        {TVK_ERROR_NO_CHECK_FILE, "no check file"},
+    };
+    // errno values that come back through the errno family, by name so
+    // that the table holds whatever the platform's numbering
+    struct ErrnoWords {
+        long        error;
+        const char* text;
+    };
+    static const ErrnoWords kErrnoWords[] = {
+        {EISDIR, "is a directory"}, {EIO, "input/output error"},
+        {ELOOP, "too many levels of symbolic links"}, {EMFILE, "too many open files"},
+        {ENFILE, "too many open files"}, {EFBIG, "file too large"},
+        {ENXIO, "no such device or address"}, {EINVAL, "invalid argument"},
+        {EBADF, "bad file descriptor"}, {ENOMEM, "out of memory"}, {EPIPE, "broken pipe"},
+    };
+    for (const Words& words : kWords) {
+        if (words.code == result) return words.text;
+    }
+    if (result <= NPT_ERROR_BASE_ERRNO) {
+        const long error = static_cast<long>(NPT_ERROR_BASE_ERRNO) - result;
+        for (const ErrnoWords& words : kErrnoWords) {
+            if (words.error == error) return words.text;
+        }
+        return "operating-system error";
+    }
+    return "unknown error";
 }

@@ -49,6 +49,18 @@ const NPT_Result NPT_ERROR_BASE_IO               = -20300;
 const NPT_Result NPT_ERROR_WRITE_FAILED          = NPT_ERROR_BASE_IO - 1;
 const NPT_Result NPT_ERROR_END_OF_STREAM         = NPT_ERROR_BASE_IO - 2;
 
+// check-file family: the encryption layer's check file (TvkCheckFile.h).
+// Its codes are macros spelled exactly as in the C interface
+// (TvkCrypto/c.h), one name in both languages: identical definitions
+// may meet, so a program can include both headers in either order.
+const NPT_Result TVK_ERROR_BASE_CHECK            = -20400;
+#define TVK_ERROR_WRONG_PASSWORD          (-20400)
+#define TVK_ERROR_DATA_DAMAGED            (-20401)
+#define TVK_ERROR_CHECK_FILE_DAMAGED      (-20402)
+#define TVK_ERROR_NOT_A_CHECK_FILE        (-20403)
+#define TVK_ERROR_CHECK_FILE_UNSUPPORTED  (-20404)
+#define TVK_ERROR_NO_CHECK_FILE           (-20405)
+
 // errno values that no table lists travel as NPT_ERROR_BASE_ERRNO - errno
 const NPT_Result NPT_ERROR_BASE_ERRNO            = -22000;
 
@@ -77,9 +89,17 @@ NPT_EXPORT NPT_Result NPT_MapStdcErrno(int error);
 NPT_EXPORT NPT_Result NPT_MapErrno(int error);
 NPT_EXPORT NPT_Result NPT_MapWin32Error(NPT_UInt32 error);
 
-// Symbolic name of a result code, e.g. "NPT_ERROR_NO_SUCH_FILE".
+// Symbolic name of a result code, e.g. "NPT_ERROR_NO_SUCH_FILE",
+// "TVK_ERROR_WRONG_PASSWORD".
 // Codes of the errno family give "NPT_ERROR_ERRNO"; any other unknown
 // code gives "NPT_ERROR_UNKNOWN". The text is static; never null.
 NPT_EXPORT const char* NPT_ResultText(NPT_Result result);
+
+// Lower-case words for a result code, e.g. "no such file", "wrong
+// password", "permission denied"; the errno family names its errno
+// value where it is a common one ("is a directory") and says
+// "operating-system error" otherwise; unknown codes give "unknown
+// error". The text is static; never null.
+NPT_EXPORT const char* NPT_ResultDescription(NPT_Result result);
 
 #endif // NPT_RESULTS_H

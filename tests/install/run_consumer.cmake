@@ -1,11 +1,14 @@
 # Installs the built project into a scratch prefix, then builds and runs
-# a tiny outside program against it twice: as a CMake project that finds
-# it with find_package(TvkCrypto CONFIG REQUIRED), and compiled directly
-# with the flags of `pkg-config --cflags --libs tvkcrypto`. When the
+# two tiny outside programs against it twice: a C++ one and README's C
+# example of <TvkCrypto/c.h> (reading a stored encrypted file at an
+# offset), as a CMake project that finds the package with
+# find_package(TvkCrypto CONFIG REQUIRED), and compiled directly with
+# the flags of `pkg-config --cflags --libs tvkcrypto` (--static for the
+# C program, which needs the C++ runtime of a static library). When the
 # managed binding was built, a C# program also runs against the
 # installed assembly and its native library.
 #
-# Variables: SOURCE_DIR, BUILD_DIR, WORK_DIR, SANITIZE, CXX,
+# Variables: SOURCE_DIR, BUILD_DIR, WORK_DIR, SANITIZE, CXX, CC,
 # PKG_CONFIG (optional), MCS and MONO (optional, with MANAGED_DIR: the
 # installed folder of the assembly, relative to the prefix).
 file(REMOVE_RECURSE ${WORK_DIR})
@@ -28,6 +31,17 @@ function(check_consumer_output how output)
   endif()
 endfunction()
 
+# README's C example and the stored file it reads
+function(check_c_consumer how program)
+  run(${program} ${SOURCE_DIR}/tests/data/readme-example.tvk "example password" 4)
+  message(STATUS "C consumer (${how}) output:\n${last_output}")
+  if(NOT last_output MATCHES "^README's C example reads these 64 bytes from the middle of files")
+    message(FATAL_ERROR "unexpected C consumer output (${how}): ${last_output}")
+  endif()
+endfunction()
+include(${SOURCE_DIR}/cmake/TvkReadmeExample.cmake)
+tvk_readme_example(${SOURCE_DIR}/README.md ${WORK_DIR}/example.c)
+
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 
 set(flags "")
@@ -38,11 +52,12 @@ endif()
 # 1. CMake package
 run(${CMAKE_COMMAND} -S ${consumer_source} -B ${WORK_DIR}/build
     -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release
-    -DCMAKE_CXX_COMPILER=${CXX}
-    "-DCMAKE_CXX_FLAGS=${flags}" "-DCMAKE_EXE_LINKER_FLAGS=${flags}")
+    -DCMAKE_CXX_COMPILER=${CXX} -DCMAKE_C_COMPILER=${CC} -DTVK_C_EXAMPLE=${WORK_DIR}/example.c
+    "-DCMAKE_CXX_FLAGS=${flags}" "-DCMAKE_C_FLAGS=${flags}" "-DCMAKE_EXE_LINKER_FLAGS=${flags}")
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
 run(${WORK_DIR}/build/consumer)
 check_consumer_output("find_package" "${last_output}")
+check_c_consumer("find_package" ${WORK_DIR}/build/c_consumer)
 
 # 2. pkg-config, found beside the CMake package
 file(GLOB_RECURSE pc_files ${prefix}/*/tvkcrypto.pc)
@@ -64,6 +79,12 @@ if(PKG_CONFIG)
       -Wl,-rpath,${pc_libdir} -o ${WORK_DIR}/consumer_pkgconfig)
   run(${WORK_DIR}/consumer_pkgconfig)
   check_consumer_output("pkg-config" "${last_output}")
+  run(${PKG_CONFIG} --cflags --libs --static tvkcrypto)
+  string(STRIP "${last_output}" pc_static_flags)
+  separate_arguments(pc_static_flags UNIX_COMMAND "${pc_static_flags}")
+  run(${CC} -std=c99 ${extra} ${WORK_DIR}/example.c ${pc_static_flags}
+      -Wl,-rpath,${pc_libdir} -o ${WORK_DIR}/c_consumer_pkgconfig)
+  check_c_consumer("pkg-config" ${WORK_DIR}/c_consumer_pkgconfig)
   run(${PKG_CONFIG} --variable=License tvkcrypto)
 else()
   message(STATUS "pkg-config not found: the pkg-config build is skipped")

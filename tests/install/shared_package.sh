@@ -5,8 +5,9 @@
 #  - libtvkcrypto.so carries the project's version and SONAME, and
 #    exports exactly the public API (check_exports.sh);
 #  - `cmake --install` into a scratch prefix gives a tool that runs, and
-#    an outside program builds and runs against the shared library both
-#    with find_package(TvkCrypto) and with pkg-config;
+#    outside programs (C++, and README's C example of <TvkCrypto/c.h>)
+#    build and run against the shared library both with
+#    find_package(TvkCrypto) and with pkg-config;
 #  - `cpack -G DEB` makes a package holding the tool, library, headers,
 #    man page and completions, and the tool unpacked from it with
 #    `dpkg -x` into a scratch root runs.
@@ -30,6 +31,12 @@ run() {
 expect_consumer_output() {  # expect_consumer_output HOW OUTPUT
     grep -q 69c4e0d86a7b0430d8cdb78070b4c55a <<<"$2" && grep -q "round trip ok" <<<"$2" ||
         fail "unexpected output of the consumer built with $1: $2"
+}
+expect_c_consumer_output() {  # expect_c_consumer_output HOW PROGRAM
+    local out
+    out=$("$2" "$source_dir/tests/data/readme-example.tvk" "example password" 4) || fail "the C consumer built with $1 failed: $out"
+    grep -q "^README's C example reads these 64 bytes from the middle of files" <<<"$out" ||
+        fail "unexpected output of the C consumer built with $1: $out"
 }
 expect_needs_shared() {  # expect_needs_shared PROGRAM
     readelf -d "$1" | grep -q "NEEDED.*\[libtvkcrypto.so.$major\]" ||
@@ -65,12 +72,17 @@ expect_needs_shared "$prefix/bin/tvkcrypt"
 out=$("$prefix/bin/tvkcrypt" --version) || fail "the installed tool does not run: $out"
 [ "$out" = "tvkcrypt $version" ] || fail "installed tvkcrypt --version says '$out'"
 
-step "outside program through find_package"
+step "outside programs through find_package"
+cmake -DREADME="$source_dir/README.md" -DOUTPUT="$work/example.c" -P "$source_dir/cmake/TvkReadmeExample.cmake" ||
+    fail "cannot take the C example out of README.md"
 run "$work/consumer-configure.log" cmake -S "$here/consumer" -B "$work/consumer" \
-    -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_PREFIX_PATH="$prefix"
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_PREFIX_PATH="$prefix" \
+    -DTVK_C_EXAMPLE="$work/example.c"
 run "$work/consumer-build.log" cmake --build "$work/consumer"
 expect_needs_shared "$work/consumer/consumer"
 expect_consumer_output find_package "$("$work/consumer/consumer")"
+expect_needs_shared "$work/consumer/c_consumer"
+expect_c_consumer_output find_package "$work/consumer/c_consumer"
 
 step "outside program through pkg-config"
 pc_dir=$(dirname "$(find "$prefix" -name tvkcrypto.pc | head -n 1)")
@@ -82,6 +94,10 @@ run "$work/pkgconfig-build.log" "$cxx" -std=c++17 "$here/consumer/main.cpp" $fla
     -Wl,-rpath,"$libdir" -o "$work/consumer_pkgconfig"
 expect_needs_shared "$work/consumer_pkgconfig"
 expect_consumer_output pkg-config "$("$work/consumer_pkgconfig")"
+# shellcheck disable=SC2086
+run "$work/pkgconfig-c-build.log" cc -std=c99 "$work/example.c" $flags -Wl,-rpath,"$libdir" -o "$work/c_consumer_pkgconfig"
+expect_needs_shared "$work/c_consumer_pkgconfig"
+expect_c_consumer_output pkg-config "$work/c_consumer_pkgconfig"
 
 step "Debian package"
 run "$work/cpack.log" cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/package"
@@ -92,6 +108,7 @@ grep -q "Package: tvkcrypt" <<<"$info" || fail "the package is not named tvkcryp
 grep -q "Version: $version" <<<"$info" || fail "the package version is not $version: $info"
 contents=$(dpkg-deb --contents "$deb")
 for path in /usr/bin/tvkcrypt "libtvkcrypto.so.$version" /usr/include/TvkCrypto/TvkCrypto.h \
+            /usr/include/TvkCrypto/c.h \
             /usr/share/man/man1/tvkcrypt.1 /usr/share/bash-completion/completions/tvkcrypt \
             /usr/share/zsh/vendor-completions/_tvkcrypt pkgconfig/tvkcrypto.pc \
             cmake/TvkCrypto/TvkCryptoConfig.cmake \

@@ -16,11 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "CheckFile.h"
-#include "NptDataBuffer.h"
 #include "NptSha256.h"
 #include "ToolChecks.h"
 #include "ToolRunner.h"
+#include "TvkCheckFile.h"
 #include "TvkCryptoHelper.h"
 
 namespace tvkcrypt_test {
@@ -29,24 +28,12 @@ namespace {
 const char kOld[] = "the file before the run";
 const std::size_t kCheckBlock = 1024;
 
-// A check file for ciphertext with small blocks and a cheap derivation,
-// so that many runs stay fast; the tool reads any valid parameters.
+// A check file for ciphertext with small blocks, so that damage is
+// found in many places.
 std::string
 MakeCheckFile(const std::string& ciphertext, const char* password = kPassword)
 {
-    tvkcrypt::CheckFileWriter writer;
-    const NPT_UInt8 salt[tvkcrypt::kCheckSaltSize] = {7};
-    EXPECT_EQ(writer.Start(reinterpret_cast<const NPT_UInt8*>(password), static_cast<NPT_Size>(strlen(password)),
-                           salt, sizeof(salt), 1000, kCheckBlock),
-              NPT_SUCCESS);
-    if (!ciphertext.empty()) {
-        EXPECT_EQ(writer.AddBlocks(0, reinterpret_cast<const NPT_UInt8*>(ciphertext.data()),
-                                   static_cast<NPT_Size>(ciphertext.size())),
-                  NPT_SUCCESS);
-    }
-    std::vector<NPT_UInt8> bytes;
-    EXPECT_EQ(writer.Serialize(ciphertext.size(), bytes), NPT_SUCCESS);
-    return std::string(bytes.begin(), bytes.end());
+    return CheckFileFor(ciphertext, kCheckBlock, password);
 }
 
 bool
@@ -296,6 +283,10 @@ TEST(CheckFileTool, DamagedOrForeignCheckFilesAreRefused)
         {"size changed, checksum made to match", WithChecksum(bigger), "is damaged or was changed"},
         {"later version", version, "unsupported version"},
         {"a directory", "", "not a regular file"},
+#ifndef _WIN32
+        // opened without waiting for a writer, then refused
+        {"a FIFO", "", "not a regular file"},
+#endif
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -303,6 +294,10 @@ TEST(CheckFileTool, DamagedOrForeignCheckFilesAreRefused)
         RemoveFile(s.dir / "enc.tvkcheck");
         if (std::string(c.name) == "a directory") {
             MakeSubdirectory(s.dir / "enc.tvkcheck");
+#ifndef _WIN32
+        } else if (std::string(c.name) == "a FIFO") {
+            ASSERT_EQ(mkfifo((s.dir / "enc.tvkcheck").c_str(), 0600), 0);
+#endif
         } else {
             WriteFile(s.dir / "enc.tvkcheck", c.content);
         }
@@ -317,6 +312,35 @@ TEST(CheckFileTool, DamagedOrForeignCheckFilesAreRefused)
         }
         EXPECT_EQ(ReadFile(s.dir / "out"), kOld);
         EXPECT_EQ(s.dir.List(), before);
+    }
+}
+
+// A check file may have blocks of up to 1 GiB: a small file under one
+// decrypts and checks with buffers the size of the data (each took
+// 1 GiB before), and a flipped byte is still found.
+TEST(CheckFileTool, HugeCheckBlocksOverSmallDataAreReadInPieces)
+{
+    const std::string clear = PatternData(3 << 20, 4);
+    const std::string enc = Library(clear, kPassword);
+    TempDir dir;
+    WriteFile(dir / "enc.tvkcheck", CheckFileFor(enc, TVK_CheckFile::MAX_BLOCK_SIZE));
+    for (bool damaged : {false, true}) {
+        std::string input = enc;
+        if (damaged) input[(2 << 20) + 7] ^= 1;
+        WriteFile(dir / "enc", input);
+        RunResult to_file = RunWithPassword({"decrypt", dir / "enc", "-f", "-o", dir / "out"}, kPassword);
+        RunResult to_pipe = RunWithPassword({"decrypt", dir / "enc", "--offset", "5", "--length", "9"}, kPassword);
+        RunResult checked = RunWithPassword({"check", dir / "enc"}, kPassword);
+        EXPECT_EQ(to_file.exit_code, damaged ? 1 : 0) << to_file.err;
+        EXPECT_EQ(to_pipe.exit_code, damaged ? 1 : 0) << to_pipe.err;
+        EXPECT_EQ(checked.exit_code, damaged ? 1 : 0) << checked.err;
+        if (damaged) {
+            EXPECT_TRUE(to_pipe.out.empty());
+            EXPECT_TRUE(Contains(to_file.err, "is damaged or was changed")) << to_file.err;
+        } else {
+            EXPECT_TRUE(ReadFile(dir / "out") == clear);
+            EXPECT_EQ(to_pipe.out, clear.substr(5, 9));
+        }
     }
 }
 

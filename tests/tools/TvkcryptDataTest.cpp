@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "Transform.h"
+#include "TvkTransform.h"
 #include "ToolChecks.h"
 #include "ToolRunner.h"
 #include "TvkCryptoHelper.h"

@@ -16,7 +16,7 @@
 #include "TempOutput.h"
 #include "TestWin32Resources.h"
 #include "TvkEntryAlign.h"
-#include "Transform.h"
+#include "TvkTransform.h"
 #include "ToolChecks.h"
 #include "ToolRunner.h"
 

@@ -1,93 +1,61 @@
 /*****************************************************************
-| CheckFileIo.cpp - reading and making check files for tvkcrypt.
+| CheckFileIo.cpp - the check files of tvkcrypt, with its messages.
 ****************************************************************/
 #include "CheckFileIo.h"
 
 #include <cerrno>
-#include <vector>
 
-#include "FileHandle.h"
-#include "NptWipe.h"
 #include "Password.h"
 #include "QuotedName.h"
-#include "SystemInfo.h"
 
 namespace tvkcrypt {
 
-std::string
-CheckFileNameFor(const std::string& encrypted)
-{
-    return encrypted + ".tvkcheck";
-}
-
 bool
-LoadCheckFile(const std::string& path, CheckFileReader& reader, bool& absent, std::string& error)
+LoadCheckFile(const std::string& path, TVK_CheckFileReader& reader, bool& absent, std::string& error)
 {
     absent = false;
     error.clear();
     const std::string label = QuotedName(path);
-    FileHandle file;
-    if (SysError failure = OpenForReading(path.c_str(), file)) {
-        if (failure == ENOENT) {
-            absent = true;
-            return false;
-        }
-        error = "cannot open the check file " + label + ": " + ErrorText(failure);
-        return false;
-    }
-    FileInfo info;
-    if (SysError failure = StatHandle(file, info)) {
-        error = "cannot read the check file " + label + ": " + ErrorText(failure);
-        return false;
-    }
-    if (info.kind != FileInfo::REGULAR) {
+    SysError failure = 0;
+    bool opened = false;
+    NPT_Result result = LoadCheckFile(path.c_str(), reader, failure, opened);
+    if (NPT_SUCCEEDED(result)) return true;
+    if (failure == ENOENT) {
+        absent = true;
+    } else if (failure == kNotRegular) {
         error = "the check file " + label + " is not a regular file";
-        return false;
-    }
-    // one byte more than the largest check file: enough to tell it is too big
-    std::vector<NPT_UInt8> bytes(info.size < kMaxCheckFileSize ? static_cast<std::size_t>(info.size) + 1
-                                                               : kMaxCheckFileSize + 1);
-    std::size_t got = 0;
-    if (SysError failure = ReadAt(file, bytes.data(), bytes.size(), 0, got)) {
-        error = "cannot read the check file " + label + ": " + ErrorText(failure);
-        return false;
-    }
-    CheckResult result = reader.Parse(bytes.data(), got);
-    if (result == CHECK_OK) return true;
-    switch (result) {
-        case CHECK_NOT_A_CHECK_FILE:
-            error = label + " is not a tvkcrypt check file";
-            break;
-        case CHECK_DAMAGED:
-            error = "the check file " + label + " is damaged or was changed";
-            break;
-        default:
-            error = "the check file " + label + ": " + CheckResultText(result);
-            break;
+    } else if (failure) {
+        error = std::string(opened ? "cannot read" : "cannot open") + " the check file " + label + ": " +
+                ErrorText(failure);
+    } else if (result == TVK_ERROR_NOT_A_CHECK_FILE) {
+        error = label + " is not a tvkcrypt check file";
+    } else if (result == TVK_ERROR_CHECK_FILE_DAMAGED) {
+        error = "the check file " + label + " is damaged or was changed";
+    } else {
+        error = "the check file " + label + ": " + NPT_ResultDescription(result);
     }
     return false;
 }
 
 bool
-StartCheckWriter(CheckFileWriter& writer, const SecretBuffer& password, NPT_UInt64 data_size,
+StartCheckWriter(TVK_CheckFileWriter& writer, const SecretBuffer& password, NPT_UInt64 data_size,
                  std::string& error)
 {
-    NPT_UInt8 salt[kCheckSaltSize];
-    if (SysError failure = RandomBytes(salt, sizeof(salt))) {
+#if defined(TVK_FAULT_INJECTION)
+    // the fault-injection build runs thousands of times: a cheap key
+    // derivation keeps it fast (it tests the calls, not the cost; its
+    // check files are never read)
+    const NPT_UInt32 iterations = 1000;
+#else
+    const NPT_UInt32 iterations = 0;  // calibrated
+#endif
+    SysError failure = 0;
+    NPT_Result result = StartCheckWriter(writer, reinterpret_cast<const NPT_UInt8*>(password.CString()),
+                                         static_cast<NPT_Size>(password.Size()), data_size, iterations, failure);
+    if (failure) {
         error = "cannot get random bytes for the check file: " + ErrorText(failure);
         return false;
     }
-#if defined(TVK_FAULT_INJECTION)
-    // the fault-injection build runs thousands of times: a cheap key
-    // derivation keeps it fast (it tests the calls, not the cost)
-    const NPT_UInt32 iterations = 1000;
-#else
-    const NPT_UInt32 iterations = CalibrateCheckIterations();
-#endif
-    NPT_Result result = writer.Start(reinterpret_cast<const NPT_UInt8*>(password.CString()),
-                                     static_cast<NPT_Size>(password.Size()), salt, sizeof(salt),
-                                     iterations, CheckBlockSizeFor(data_size));
-    NPT_WipeMemory(salt, sizeof(salt));
     if (NPT_FAILED(result)) {
         error = std::string("cannot derive the check file's keys: ") + NPT_ResultText(result);
         return false;
@@ -96,17 +64,17 @@ StartCheckWriter(CheckFileWriter& writer, const SecretBuffer& password, NPT_UInt
 }
 
 bool
-StoreCheckFile(const CheckFileWriter& writer, NPT_UInt64 data_size, const TempOutput& temp,
+StoreCheckFile(const TVK_CheckFileWriter& writer, NPT_UInt64 data_size, const TempOutput& temp,
                const std::string& label, std::string& error)
 {
-    std::vector<NPT_UInt8> bytes;
-    NPT_Result result = writer.Serialize(data_size, bytes);
-    if (NPT_FAILED(result)) {
-        error = "cannot make the check file " + label + ": " + NPT_ResultText(result);
+    SysError failure = 0;
+    NPT_Result result = StoreCheckFile(writer, data_size, temp.File(), failure);
+    if (failure) {
+        error = "cannot write " + label + ": " + ErrorText(failure);
         return false;
     }
-    if (SysError failure = WriteAt(temp.File(), bytes.data(), bytes.size(), 0)) {
-        error = "cannot write " + label + ": " + ErrorText(failure);
+    if (NPT_FAILED(result)) {
+        error = "cannot make the check file " + label + ": " + NPT_ResultText(result);
         return false;
     }
     return true;

@@ -8,7 +8,6 @@
 
 #include <string>
 
-#include "CheckFile.h"
 #include "CheckFileIo.h"
 #include "Job.h"
 #include "JobOutput.h"
@@ -16,7 +15,7 @@
 #include "Options.h"
 #include "Password.h"
 #include "Progress.h"
-#include "Transform.h"
+#include "TvkTransform.h"
 
 namespace tvkcrypt {
 namespace {
@@ -25,7 +24,7 @@ namespace {
 // the one made.
 int
 TakePassword(const Options& options, const EnvironmentPassword& environment_password, const JobInput& input,
-             const std::string& check_path, CheckFileReader& reader, CheckFileWriter& writer)
+             const std::string& check_path, TVK_CheckFileReader& reader, TVK_CheckFileWriter& writer)
 {
     SecretBuffer password(kMaxPasswordLength);
     std::string error;
@@ -50,7 +49,7 @@ TakePassword(const Options& options, const EnvironmentPassword& environment_pass
 
 // Reads all of the input through the pipeline, verifying or tagging it.
 int
-ReadAll(const Options& options, JobInput& input, CheckFileReader& reader, CheckFileWriter& writer,
+ReadAll(const Options& options, JobInput& input, TVK_CheckFileReader& reader, TVK_CheckFileWriter& writer,
         TransformOutcome& outcome)
 {
     TransformJob job;
@@ -97,7 +96,7 @@ RunCheck(const Options& options, const EnvironmentPassword& environment_password
     if (!input.regular) return Failure(input.label + " is not a regular file");
     if (int status = RefusePasswordFileOnInput(options, input)) return status;
 
-    CheckFileReader reader;
+    TVK_CheckFileReader reader;
     CheckOutput check_output;
     if (options.create_check) {
         if (int status = LocateCheckOutput(check_path, options.force, check_output)) return status;
@@ -108,7 +107,7 @@ RunCheck(const Options& options, const EnvironmentPassword& environment_password
         if (int status = LoadCheckInput(check_path, true, reader, found)) return status;
     }
 
-    CheckFileWriter writer;
+    TVK_CheckFileWriter writer;
     if (int status = TakePassword(options, environment_password, input, check_path, reader, writer)) {
         return status;
     }

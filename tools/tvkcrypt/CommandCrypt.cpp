@@ -19,7 +19,6 @@
 #include <memory>
 #include <string>
 
-#include "CheckFile.h"
 #include "CheckFileIo.h"
 #include "Job.h"
 #include "JobOutput.h"
@@ -29,7 +28,7 @@
 #include "Password.h"
 #include "Progress.h"
 #include "QuotedName.h"
-#include "Transform.h"
+#include "TvkTransform.h"
 
 namespace tvkcrypt {
 namespace {
@@ -59,7 +58,7 @@ SkipInput(const FileHandle& input, NPT_UInt64 count, NPT_UInt64& skipped, SysErr
 // (length_bounded: or to the end): from the block boundary at or before
 // offset to the one after the end, clipped to the data.
 void
-AlignToCheckBlocks(const CheckFileReader& reader, NPT_UInt64 offset, bool length_bounded, NPT_UInt64 length,
+AlignToCheckBlocks(const TVK_CheckFileReader& reader, NPT_UInt64 offset, bool length_bounded, NPT_UInt64 length,
                    NPT_UInt64& aligned_start, NPT_UInt64& aligned_end)
 {
     const NPT_UInt64 block = reader.BlockSize();
@@ -103,7 +102,7 @@ private:
     const bool                 m_Encrypt;
     JobInput                   m_Input;
     CheckOutput                m_CheckOutput;
-    CheckFileReader            m_CheckReader;
+    TVK_CheckFileReader        m_CheckReader;
     bool                       m_Verifying = false;
     std::string                m_CheckPath;
     TransformJob               m_Job;
@@ -112,7 +111,7 @@ private:
     NPT_UInt64                 m_ExpectedRead = 0;  // verified: the bytes the blocks span
     JobOutput                  m_Output;
     std::unique_ptr<Key>       m_Key;
-    CheckFileWriter            m_CheckWriter;
+    TVK_CheckFileWriter        m_CheckWriter;
     TransformOutcome           m_Outcome;
 };
 
@@ -128,6 +127,7 @@ CryptRun::Run()
     if (int status = OpenStreamOutput(m_Output)) return status;
     m_Job.output = m_Output.Writer();
     m_Job.output_positioned = m_Output.Positioned();
+    m_Job.output_discarded_on_failure = m_Output.kind == JobOutput::TO_TEMP_FILE;
     if (int status = SkipToOffset()) return status;
     if (int status = Transform()) return status;
     if (int status = CommitOutput(m_Output, m_CheckOutput, m_Outcome.bytes_done)) return status;
@@ -341,6 +341,11 @@ CryptRun::TransformFailure() const
         case TransformOutcome::INPUT_SHRANK:
             return Failure(m_Input.label + " became shorter while it was being read");
         case TransformOutcome::CIPHER:
+            if (m_Verifying && m_Outcome.result == NPT_ERROR_NOT_SUPPORTED) {
+                // blocks larger than a buffer are read twice, which a pipe cannot be
+                return Failure("the check file's blocks are too large to verify " + m_Input.label +
+                               " on its way to a stream; decrypt it to a file with -o");
+            }
             return Failure(std::string("cipher failure: ") + NPT_ResultText(m_Outcome.result));
         case TransformOutcome::DATA_CHANGED:
         default:

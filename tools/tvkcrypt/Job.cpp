@@ -8,7 +8,6 @@
 #include <cstring>
 #include <new>
 
-#include "CheckFile.h"
 #include "CheckFileIo.h"
 #include "Hardening.h"
 #include "NptDataBuffer.h"
@@ -18,7 +17,7 @@
 #include "Password.h"
 #include "QuotedName.h"
 #include "SystemInfo.h"
-#include "Transform.h"
+#include "TvkTransform.h"
 #include "TvkCryptoHelper.h"
 
 namespace tvkcrypt {
@@ -88,7 +87,7 @@ RefusePasswordFileOnInput(const Options& options, const JobInput& input)
 |   the check file read
 +---------------------------------------------------------------------*/
 int
-LoadCheckInput(const std::string& path, bool required, CheckFileReader& reader, bool& found)
+LoadCheckInput(const std::string& path, bool required, TVK_CheckFileReader& reader, bool& found)
 {
     bool absent = false;
     std::string error;
@@ -99,16 +98,16 @@ LoadCheckInput(const std::string& path, bool required, CheckFileReader& reader, 
 }
 
 int
-VerifyCheckPassword(CheckFileReader& reader, const SecretBuffer& password, const std::string& check_path)
+VerifyCheckPassword(TVK_CheckFileReader& reader, const SecretBuffer& password, const std::string& check_path)
 {
-    CheckResult result = reader.VerifyPassword(reinterpret_cast<const NPT_UInt8*>(password.CString()),
-                                               static_cast<NPT_Size>(password.Size()));
-    if (result == CHECK_OK) return kExitSuccess;
-    if (result == CHECK_WRONG_PASSWORD) return Failure("wrong password");
-    if (result == CHECK_DAMAGED) {
+    NPT_Result result = reader.VerifyPassword(reinterpret_cast<const NPT_UInt8*>(password.CString()),
+                                              static_cast<NPT_Size>(password.Size()));
+    if (NPT_SUCCEEDED(result)) return kExitSuccess;
+    if (result == TVK_ERROR_WRONG_PASSWORD) return Failure("wrong password");
+    if (result == TVK_ERROR_CHECK_FILE_DAMAGED) {
         return Failure("the check file " + QuotedName(check_path) + " is damaged or was changed");
     }
-    return Failure(std::string("the check file ") + QuotedName(check_path) + ": " + CheckResultText(result));
+    return Failure(std::string("the check file ") + QuotedName(check_path) + ": " + NPT_ResultDescription(result));
 }
 
 /*----------------------------------------------------------------------

@@ -22,10 +22,10 @@
 #include "FileHandle.h"
 #include "NptTypes.h"
 #include "Progress.h"
+#include "TvkCheckFile.h"
 
 namespace tvkcrypt {
 
-class CheckFileReader;
 class SecretBuffer;
 struct Options;
 
@@ -78,9 +78,9 @@ int RefusePasswordFileOnInput(const Options& options, const JobInput& input);
 +---------------------------------------------------------------------*/
 // Reads the check file at path into reader. found is false (and 0
 // returned) when nothing is there and required is false.
-int LoadCheckInput(const std::string& path, bool required, CheckFileReader& reader, bool& found);
+int LoadCheckInput(const std::string& path, bool required, TVK_CheckFileReader& reader, bool& found);
 // Verifies the password against the check file in reader.
-int VerifyCheckPassword(CheckFileReader& reader, const SecretBuffer& password,
+int VerifyCheckPassword(TVK_CheckFileReader& reader, const SecretBuffer& password,
                         const std::string& check_path);
 
 /*----------------------------------------------------------------------

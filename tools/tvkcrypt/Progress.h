@@ -20,10 +20,11 @@
 #include <string>
 
 #include "NptTypes.h"
+#include "TvkTransform.h"
 
 namespace tvkcrypt {
 
-class Progress
+class Progress : public TransformProgress
 {
 public:
     struct Shown {
@@ -45,7 +46,7 @@ public:
     // Prints "tvkcrypt: warning: text" unless warnings are off.
     void Warning(const std::string& text);
     // Counts bytes done and redraws the bar now and then.
-    void Advance(NPT_UInt64 bytes);
+    void Advance(NPT_UInt64 bytes) override;
     // Erases the bar, if shown. Call before printing an error.
     void Finish();
 

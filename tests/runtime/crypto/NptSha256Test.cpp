@@ -4,6 +4,7 @@
 // PBKDF2's argument checks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 #include <memory>
@@ -187,10 +188,11 @@ TEST_P(HmacSha256Test, Matches)
 
 INSTANTIATE_TEST_SUITE_P(Cases, HmacSha256Test, ::testing::Range<size_t>(0, Rfc4231().size()));
 
-TEST(HmacSha256KeyTest, MatchesTheGeneralHmacOneAndTwoAtATime)
+TEST(HmacSha256KeyTest, MatchesTheGeneralHmacOneAndTwoAtATimeAndInPieces)
 {
     // keys on both sides of the block size; heads and data whose sizes
-    // put the block boundaries everywhere, and a few large data
+    // put the block boundaries everywhere, and a few large data; the
+    // message form fed in random pieces
     std::mt19937 random(2104);
     auto bytes = [&](size_t size) {
         Bytes b(size);
@@ -213,8 +215,19 @@ TEST(HmacSha256KeyTest, MatchesTheGeneralHmacOneAndTwoAtATime)
                      static_cast<NPT_Size>(data_size), one);
         prepared.MacPair(head_a.data(), data_a.data(), head_b.data(), data_b.data(),
                          static_cast<NPT_Size>(head_size), static_cast<NPT_Size>(data_size), a, b);
+        NPT_UInt8 pieces[32];
+        {
+            NPT_HmacSha256Key::Message message(prepared);
+            for (size_t at = 0; at < message_a.size();) {
+                size_t piece = std::min<size_t>(message_a.size() - at, random() % 200);
+                message.Update(message_a.data() + at, static_cast<NPT_Size>(piece));
+                at += piece;
+            }
+            message.Finish(pieces);
+        }
         const std::string expected_a = HmacSha256(key, message_a);
         ASSERT_EQ(expected_a, ToHex(one, 32)) << "round " << round;
+        ASSERT_EQ(expected_a, ToHex(pieces, 32)) << "pieces, round " << round;
         ASSERT_EQ(expected_a, ToHex(a, 32)) << "pair, round " << round;
         ASSERT_EQ(HmacSha256(key, message_b), ToHex(b, 32)) << "pair, round " << round;
     }

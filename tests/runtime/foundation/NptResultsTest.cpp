@@ -129,9 +129,11 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{-20200, "NPT_ERROR_NO_SUCH_FILE"},
         TextCase{-20209, "NPT_ERROR_DIRECTORY_NOT_EMPTY"},
         TextCase{-20302, "NPT_ERROR_END_OF_STREAM"},
+        TextCase{-20400, "TVK_ERROR_WRONG_PASSWORD"}, TextCase{-20405, "TVK_ERROR_NO_CHECK_FILE"},
         TextCase{-22000, "NPT_ERROR_ERRNO"}, TextCase{INT_MIN, "NPT_ERROR_ERRNO"},
         // unused numbers inside the families, and positive numbers
         TextCase{-20003, "NPT_ERROR_UNKNOWN"}, TextCase{-20300, "NPT_ERROR_UNKNOWN"},
+        TextCase{-20406, "NPT_ERROR_UNKNOWN"},
         TextCase{-21999, "NPT_ERROR_UNKNOWN"}, TextCase{1, "NPT_ERROR_UNKNOWN"}));
 
 TEST(ResultTextNames, EveryCodeHasItsOwnName)
@@ -144,14 +146,23 @@ TEST(ResultTextNames, EveryCodeHasItsOwnName)
         NPT_ERROR_FILE_NOT_OPEN, NPT_ERROR_FILE_BUSY, NPT_ERROR_FILE_ALREADY_OPEN,
         NPT_ERROR_FILE_NOT_READABLE, NPT_ERROR_FILE_NOT_WRITABLE, NPT_ERROR_FILE_NOT_DIRECTORY,
         NPT_ERROR_FILE_ALREADY_EXISTS, NPT_ERROR_FILE_NOT_ENOUGH_SPACE,
-        NPT_ERROR_DIRECTORY_NOT_EMPTY, NPT_ERROR_WRITE_FAILED, NPT_ERROR_END_OF_STREAM};
+        NPT_ERROR_DIRECTORY_NOT_EMPTY, NPT_ERROR_WRITE_FAILED, NPT_ERROR_END_OF_STREAM,
+        TVK_ERROR_WRONG_PASSWORD, TVK_ERROR_DATA_DAMAGED, TVK_ERROR_CHECK_FILE_DAMAGED,
+        TVK_ERROR_NOT_A_CHECK_FILE, TVK_ERROR_CHECK_FILE_UNSUPPORTED, TVK_ERROR_NO_CHECK_FILE};
     std::set<std::string> names;
     for (NPT_Result code : codes) {
         std::string name = NPT_ResultText(code);
-        EXPECT_EQ(0u, name.rfind("NPT_", 0)) << code;
+        EXPECT_TRUE(name.rfind("NPT_", 0) == 0 || name.rfind("TVK_ERROR_", 0) == 0) << code;
         EXPECT_NE("NPT_ERROR_UNKNOWN", name) << code;
         EXPECT_TRUE(names.insert(name).second) << "duplicate name " << name;
+        EXPECT_STRNE("unknown error", NPT_ResultDescription(code)) << name;
     }
+    EXPECT_STREQ("no such file", NPT_ResultDescription(NPT_ERROR_NO_SUCH_FILE));
+    EXPECT_STREQ("wrong password", NPT_ResultDescription(TVK_ERROR_WRONG_PASSWORD));
+    EXPECT_STREQ("is a directory", NPT_ResultDescription(NPT_ERROR_BASE_ERRNO - EISDIR));
+    EXPECT_STREQ("operating-system error", NPT_ResultDescription(NPT_ERROR_BASE_ERRNO - 4000));
+    EXPECT_STREQ("unknown error", NPT_ResultDescription(-20003));
+    EXPECT_STREQ("unknown error", NPT_ResultDescription(1));
 }
 
 } // namespace

@@ -11,17 +11,18 @@
 #include <thread>
 #include <vector>
 
-#include "CheckFile.h"
+#include "NptDataBuffer.h"
 #include "NptUtils.h"
 #include "TestSha256.h"
+#include "TvkCheckFile.h"
 
-using namespace tvkcrypt;
 using Bytes = std::vector<NPT_UInt8>;
 
 namespace {
 
-const NPT_UInt32 kIterations = 10; // the cost is not under test here
-const NPT_UInt32 kSmallBlock = kMinCheckBlockSize;
+// the least a reader accepts: the cost is not under test here
+const NPT_UInt32 kIterations = TVK_CheckFile::MIN_ITERATIONS;
+const NPT_UInt32 kSmallBlock = TVK_CheckFile::MIN_BLOCK_SIZE;
 
 Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
@@ -44,52 +45,61 @@ Bytes Data(size_t size)
 
 Bytes Salt()
 {
-    Bytes salt(kCheckSaltSize);
+    Bytes salt(TVK_CheckFile::SALT_SIZE);
     for (size_t i = 0; i < salt.size(); ++i) salt[i] = static_cast<NPT_UInt8>(i);
     return salt;
+}
+
+// The writer's check file as bytes; out untouched on failure.
+NPT_Result Serialize(const TVK_CheckFileWriter& writer, NPT_UInt64 data_size, Bytes& out)
+{
+    NPT_DataBuffer file;
+    NPT_Result result = writer.Serialize(data_size, file);
+    if (result == NPT_SUCCESS) out.assign(file.GetData(), file.GetData() + file.GetDataSize());
+    return result;
 }
 
 // The check file for data, its blocks added last to first.
 Bytes MakeCheckFile(const Bytes& password, const Bytes& data, NPT_UInt32 iterations = kIterations,
                     NPT_UInt32 block_size = kSmallBlock)
 {
-    CheckFileWriter writer;
+    TVK_CheckFileWriter writer;
     const Bytes salt = Salt();
     EXPECT_EQ(NPT_SUCCESS, writer.Start(password.data(), static_cast<NPT_Size>(password.size()), salt.data(),
-                                        kCheckSaltSize, iterations, block_size));
+                                        TVK_CheckFile::SALT_SIZE, iterations, block_size));
     const size_t blocks = (data.size() + block_size - 1) / block_size;
     for (size_t i = blocks; i-- > 0;) {
         size_t length = std::min<size_t>(block_size, data.size() - i * block_size);
         EXPECT_EQ(NPT_SUCCESS, writer.AddBlock(i, data.data() + i * block_size, static_cast<NPT_Size>(length)));
     }
     Bytes file;
-    EXPECT_EQ(NPT_SUCCESS, writer.Serialize(data.size(), file));
+    EXPECT_EQ(NPT_SUCCESS, Serialize(writer, data.size(), file));
     return file;
 }
 
-CheckResult Parse(CheckFileReader& reader, const Bytes& file)
+NPT_Result Parse(TVK_CheckFileReader& reader, const Bytes& file)
 {
-    return reader.Parse(file.data(), file.size());
+    return reader.Parse(file.data(), static_cast<NPT_Size>(file.size()));
 }
 
-CheckResult Open(CheckFileReader& reader, const Bytes& file, const Bytes& password)
+NPT_Result Open(TVK_CheckFileReader& reader, const Bytes& file, const Bytes& password)
 {
-    CheckResult result = Parse(reader, file);
-    if (result != CHECK_OK) return result;
+    NPT_Result result = Parse(reader, file);
+    if (result != NPT_SUCCESS) return result;
     return reader.VerifyPassword(password.data(), static_cast<NPT_Size>(password.size()));
 }
 
-// First failing block of data, or CHECK_OK with all blocks matching
+// First failing block of data, or NPT_SUCCESS with all blocks matching
 // and the size right.
-CheckResult VerifyAll(const CheckFileReader& reader, const Bytes& data)
+NPT_Result VerifyAll(const TVK_CheckFileReader& reader, const Bytes& data)
 {
-    if (data.size() != reader.ExpectedSize()) return CHECK_DATA_CHANGED;
+    if (data.size() != reader.ExpectedSize()) return TVK_ERROR_DATA_DAMAGED;
     for (NPT_UInt64 i = 0; i < reader.BlockCount(); ++i) {
         size_t at = static_cast<size_t>(i * reader.BlockSize());
-        CheckResult result = reader.VerifyBlock(i, data.data() + at, static_cast<NPT_Size>(reader.BlockLength(i)));
-        if (result != CHECK_OK) return result;
+        NPT_Result result = reader.VerifyBlock(i, data.data() + at, static_cast<NPT_Size>(reader.BlockLength(i)));
+        if (result != NPT_SUCCESS) return result;
     }
-    return CHECK_OK;
+    return NPT_SUCCESS;
 }
 
 // Recomputes the trailing unkeyed checksum, as someone who edits the
@@ -121,12 +131,12 @@ TEST(CheckFileTest, RoundTripForSizesAroundBlockEdges)
     const Bytes password = Text("pass word");
     for (size_t size : {0, 1, 1023, 1024, 1025, 3 * 1024, 5000}) {
         const Bytes data = Data(size);
-        CheckFileReader reader;
-        ASSERT_EQ(CHECK_OK, Open(reader, MakeCheckFile(password, data), password)) << size;
+        TVK_CheckFileReader reader;
+        ASSERT_EQ(NPT_SUCCESS, Open(reader, MakeCheckFile(password, data), password)) << size;
         EXPECT_EQ(size, reader.ExpectedSize());
         EXPECT_EQ((size + 1023) / 1024, reader.BlockCount());
         EXPECT_EQ(kIterations, reader.Iterations());
-        EXPECT_EQ(CHECK_OK, VerifyAll(reader, data)) << size;
+        EXPECT_EQ(NPT_SUCCESS, VerifyAll(reader, data)) << size;
     }
 }
 
@@ -134,8 +144,8 @@ TEST(CheckFileTest, BlocksAddedFromTwoThreadsGiveTheSameFile)
 {
     const Bytes password = Text("pw"), salt = Salt(), data = Data(40 * 1024 + 7);
     const NPT_UInt64 blocks = (data.size() + kSmallBlock - 1) / kSmallBlock;
-    CheckFileWriter writer;
-    ASSERT_EQ(NPT_SUCCESS, writer.Start(password.data(), 2, salt.data(), kCheckSaltSize, kIterations, kSmallBlock));
+    TVK_CheckFileWriter writer;
+    ASSERT_EQ(NPT_SUCCESS, writer.Start(password.data(), 2, salt.data(), TVK_CheckFile::SALT_SIZE, kIterations, kSmallBlock));
     auto add = [&](NPT_UInt64 parity) {
         for (NPT_UInt64 i = parity; i < blocks; i += 2) {
             size_t length = std::min<size_t>(kSmallBlock, data.size() - i * kSmallBlock);
@@ -146,7 +156,7 @@ TEST(CheckFileTest, BlocksAddedFromTwoThreadsGiveTheSameFile)
     add(0);
     odd.join();
     Bytes file;
-    ASSERT_EQ(NPT_SUCCESS, writer.Serialize(data.size(), file));
+    ASSERT_EQ(NPT_SUCCESS, Serialize(writer, data.size(), file));
     EXPECT_EQ(MakeCheckFile(password, data), file);
 }
 
@@ -155,8 +165,8 @@ TEST(CheckFileTest, ManyBlocksAtATimeMatchOneAtATime)
     // runs of 1, 2, 3 and 5 blocks (pairs, a pair and a single, ...),
     // the last run ending in the short last block
     const Bytes password = Text("pw"), salt = Salt(), data = Data(11 * 1024 + 300);
-    CheckFileWriter writer;
-    ASSERT_EQ(NPT_SUCCESS, writer.Start(password.data(), 2, salt.data(), kCheckSaltSize, kIterations, kSmallBlock));
+    TVK_CheckFileWriter writer;
+    ASSERT_EQ(NPT_SUCCESS, writer.Start(password.data(), 2, salt.data(), TVK_CheckFile::SALT_SIZE, kIterations, kSmallBlock));
     NPT_UInt64 index = 0;
     for (NPT_UInt64 run : {1, 2, 3, 5, 1}) {
         size_t at = static_cast<size_t>(index * kSmallBlock);
@@ -165,16 +175,16 @@ TEST(CheckFileTest, ManyBlocksAtATimeMatchOneAtATime)
         index += run;
     }
     Bytes file;
-    ASSERT_EQ(NPT_SUCCESS, writer.Serialize(data.size(), file));
+    ASSERT_EQ(NPT_SUCCESS, Serialize(writer, data.size(), file));
     EXPECT_EQ(MakeCheckFile(password, data), file);
 
-    CheckFileReader reader;
-    ASSERT_EQ(CHECK_OK, Open(reader, file, password));
+    TVK_CheckFileReader reader;
+    ASSERT_EQ(NPT_SUCCESS, Open(reader, file, password));
     for (NPT_UInt64 first = 0; first < reader.BlockCount(); ++first) {
         for (NPT_UInt64 count = 1; first + count <= reader.BlockCount(); ++count) {
             size_t at = static_cast<size_t>(first * kSmallBlock);
             size_t size = std::min<size_t>(count * kSmallBlock, data.size() - at);
-            ASSERT_EQ(CHECK_OK, reader.VerifyBlocks(first, data.data() + at, static_cast<NPT_Size>(size)))
+            ASSERT_EQ(NPT_SUCCESS, reader.VerifyBlocks(first, data.data() + at, static_cast<NPT_Size>(size)))
                 << first << "+" << count;
         }
     }
@@ -195,7 +205,7 @@ TEST(CheckFileTest, ManyBlocksAtATimeMatchOneAtATime)
     Bytes longer = data;
     longer.push_back(0);
     for (const auto& b : bad) {
-        EXPECT_EQ(CHECK_DATA_CHANGED, reader.VerifyBlocks(b.first, longer.data() + b.at, static_cast<NPT_Size>(b.size)))
+        EXPECT_EQ(TVK_ERROR_DATA_DAMAGED, reader.VerifyBlocks(b.first, longer.data() + b.at, static_cast<NPT_Size>(b.size)))
             << b.what;
     }
 }
@@ -205,10 +215,10 @@ TEST(CheckFileTest, WrongPasswordIsRefused)
     const Bytes data = Data(3000);
     const Bytes file = MakeCheckFile(Text("secret"), data);
     for (const char* guess : {"Secret", "secret ", "secre", "", "another password entirely"}) {
-        CheckFileReader reader;
-        EXPECT_EQ(CHECK_WRONG_PASSWORD, Open(reader, file, Text(guess))) << guess;
+        TVK_CheckFileReader reader;
+        EXPECT_EQ(TVK_ERROR_WRONG_PASSWORD, Open(reader, file, Text(guess))) << guess;
         // a refused password does not unlock the blocks
-        EXPECT_EQ(CHECK_INVALID_USE, reader.VerifyBlock(0, data.data(), kSmallBlock)) << guess;
+        EXPECT_EQ(NPT_ERROR_INVALID_STATE, reader.VerifyBlock(0, data.data(), kSmallBlock)) << guess;
     }
 }
 
@@ -216,16 +226,16 @@ TEST(CheckFileTest, EverySingleBitFlipOfTheDataIsFoundInItsBlock)
 {
     const Bytes password = Text("pw");
     Bytes data = Data(2 * 1024 + 300);
-    CheckFileReader reader;
-    ASSERT_EQ(CHECK_OK, Open(reader, MakeCheckFile(password, data), password));
+    TVK_CheckFileReader reader;
+    ASSERT_EQ(NPT_SUCCESS, Open(reader, MakeCheckFile(password, data), password));
     for (size_t bit = 0; bit < data.size() * 8; ++bit) {
         const size_t byte = bit / 8, block = byte / kSmallBlock;
         data[byte] ^= static_cast<NPT_UInt8>(1u << (bit % 8));
         for (size_t i = 0; i < reader.BlockCount(); ++i) {
-            CheckResult result = reader.VerifyBlock(i, data.data() + i * kSmallBlock,
+            NPT_Result result = reader.VerifyBlock(i, data.data() + i * kSmallBlock,
                                                     static_cast<NPT_Size>(reader.BlockLength(i)));
             // the changed block fails, the others still pass
-            ASSERT_EQ(i == block ? CHECK_DATA_CHANGED : CHECK_OK, result) << "bit " << bit << ", block " << i;
+            ASSERT_EQ(i == block ? TVK_ERROR_DATA_DAMAGED : NPT_SUCCESS, result) << "bit " << bit << ", block " << i;
         }
         data[byte] ^= static_cast<NPT_UInt8>(1u << (bit % 8));
     }
@@ -236,12 +246,12 @@ TEST(CheckFileTest, EverySingleBitFlipIsFoundWhenBlocksAreCheckedInPairs)
     // both lanes of a pair, and the single block after them
     const Bytes password = Text("pw");
     Bytes data = Data(2 * 1024 + 500);
-    CheckFileReader reader;
-    ASSERT_EQ(CHECK_OK, Open(reader, MakeCheckFile(password, data), password));
-    ASSERT_EQ(CHECK_OK, reader.VerifyBlocks(0, data.data(), static_cast<NPT_Size>(data.size())));
+    TVK_CheckFileReader reader;
+    ASSERT_EQ(NPT_SUCCESS, Open(reader, MakeCheckFile(password, data), password));
+    ASSERT_EQ(NPT_SUCCESS, reader.VerifyBlocks(0, data.data(), static_cast<NPT_Size>(data.size())));
     for (size_t bit = 0; bit < data.size() * 8; ++bit) {
         data[bit / 8] ^= static_cast<NPT_UInt8>(1u << (bit % 8));
-        ASSERT_EQ(CHECK_DATA_CHANGED, reader.VerifyBlocks(0, data.data(), static_cast<NPT_Size>(data.size())))
+        ASSERT_EQ(TVK_ERROR_DATA_DAMAGED, reader.VerifyBlocks(0, data.data(), static_cast<NPT_Size>(data.size())))
             << "bit " << bit;
         data[bit / 8] ^= static_cast<NPT_UInt8>(1u << (bit % 8));
     }
@@ -251,8 +261,8 @@ TEST(CheckFileTest, CutExtendedAndReorderedDataIsFound)
 {
     const Bytes password = Text("pw");
     const Bytes data = Data(3 * 1024 + 100);
-    CheckFileReader reader;
-    ASSERT_EQ(CHECK_OK, Open(reader, MakeCheckFile(password, data), password));
+    TVK_CheckFileReader reader;
+    ASSERT_EQ(NPT_SUCCESS, Open(reader, MakeCheckFile(password, data), password));
     const NPT_UInt8* block0 = data.data();
     const NPT_UInt8* block1 = data.data() + kSmallBlock;
     const NPT_UInt8* last = data.data() + 3 * kSmallBlock;
@@ -275,13 +285,13 @@ TEST(CheckFileTest, CutExtendedAndReorderedDataIsFound)
         {"a full block in place of the last", 3, block0, 100},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(CHECK_DATA_CHANGED, reader.VerifyBlock(c.index, c.bytes, c.size)) << c.what;
+        EXPECT_EQ(TVK_ERROR_DATA_DAMAGED, reader.VerifyBlock(c.index, c.bytes, c.size)) << c.what;
     }
     // the whole-file check catches any change of size
     for (size_t size : {data.size() - 1, data.size() + 1, size_t(3 * 1024), size_t(0)}) {
         Bytes resized = data;
         resized.resize(size, 0);
-        EXPECT_EQ(CHECK_DATA_CHANGED, VerifyAll(reader, resized)) << size;
+        EXPECT_EQ(TVK_ERROR_DATA_DAMAGED, VerifyAll(reader, resized)) << size;
     }
 }
 
@@ -292,19 +302,19 @@ TEST(CheckFileTest, EveryBitFlipCutAndExtensionOfTheCheckFileIsRefused)
     for (size_t bit = 0; bit < file.size() * 8; ++bit) {
         Bytes damaged = file;
         damaged[bit / 8] ^= static_cast<NPT_UInt8>(1u << (bit % 8));
-        CheckFileReader reader;
-        CheckResult expected = bit < 64 ? CHECK_NOT_A_CHECK_FILE : bit < 72 ? CHECK_UNSUPPORTED : CHECK_DAMAGED;
+        TVK_CheckFileReader reader;
+        NPT_Result expected = bit < 64 ? TVK_ERROR_NOT_A_CHECK_FILE : bit < 72 ? TVK_ERROR_CHECK_FILE_UNSUPPORTED : TVK_ERROR_CHECK_FILE_DAMAGED;
         ASSERT_EQ(expected, Parse(reader, damaged)) << "bit " << bit;
     }
     for (size_t size = 0; size < file.size(); ++size) {
-        CheckFileReader reader;
-        ASSERT_EQ(CHECK_DAMAGED, Parse(reader, Bytes(file.begin(), file.begin() + size))) << "cut to " << size;
+        TVK_CheckFileReader reader;
+        ASSERT_EQ(TVK_ERROR_CHECK_FILE_DAMAGED, Parse(reader, Bytes(file.begin(), file.begin() + size))) << "cut to " << size;
     }
     for (size_t extra : {1, 16, 32}) {
         Bytes longer = file;
         longer.resize(file.size() + extra, 0);
-        CheckFileReader reader;
-        EXPECT_EQ(CHECK_DAMAGED, Parse(reader, longer)) << extra;
+        TVK_CheckFileReader reader;
+        EXPECT_EQ(TVK_ERROR_CHECK_FILE_DAMAGED, Parse(reader, longer)) << extra;
     }
 }
 
@@ -320,39 +330,39 @@ TEST(CheckFileTest, DeliberateEditsAreCaughtByTheKeyedParts)
     struct Edit {
         const char*              what;
         std::function<void(Bytes&)> apply;
-        CheckResult              expected;
+        NPT_Result              expected;
     };
     const Edit edits[] = {
         {"two block tags swapped",
          [&](Bytes& f) { std::swap_ranges(f.begin() + tags, f.begin() + tags + 16, f.begin() + tags + 16); },
-         CHECK_DAMAGED},
-        {"a block tag changed", [&](Bytes& f) { f[tags + 20] ^= 1; }, CHECK_DAMAGED},
+         TVK_ERROR_CHECK_FILE_DAMAGED},
+        {"a block tag changed", [&](Bytes& f) { f[tags + 20] ^= 1; }, TVK_ERROR_CHECK_FILE_DAMAGED},
         {"data size lowered by a block and the last tag dropped",
          [&](Bytes& f) {
              NPT_BytesFromInt64Be(&f[52], 2 * 1024);
              f.erase(f.begin() + tags + 32, f.begin() + tags + 48);
          },
-         CHECK_DAMAGED},
+         TVK_ERROR_CHECK_FILE_DAMAGED},
         {"data size cut inside the last block", [&](Bytes& f) { NPT_BytesFromInt64Be(&f[52], 3 * 1024 - 1); },
-         CHECK_DAMAGED},
+         TVK_ERROR_CHECK_FILE_DAMAGED},
         {"block size doubled, half the tags dropped",
          [&](Bytes& f) {
              NPT_BytesFromInt32Be(&f[48], 2048);
              f.erase(f.begin() + tags + 32, f.begin() + tags + 48);
          },
-         CHECK_DAMAGED},
-        {"salt changed", [&](Bytes& f) { f[20] ^= 1; }, CHECK_WRONG_PASSWORD},
+         TVK_ERROR_CHECK_FILE_DAMAGED},
+        {"salt changed", [&](Bytes& f) { f[20] ^= 1; }, TVK_ERROR_WRONG_PASSWORD},
         {"iteration count changed", [&](Bytes& f) { NPT_BytesFromInt32Be(&f[12], kIterations + 1); },
-         CHECK_WRONG_PASSWORD},
-        {"verifier changed", [&](Bytes& f) { f[70] ^= 0x80; }, CHECK_WRONG_PASSWORD},
-        {"summary changed", [&](Bytes& f) { f[f.size() - 40] ^= 1; }, CHECK_DAMAGED},
+         TVK_ERROR_WRONG_PASSWORD},
+        {"verifier changed", [&](Bytes& f) { f[70] ^= 0x80; }, TVK_ERROR_WRONG_PASSWORD},
+        {"summary changed", [&](Bytes& f) { f[f.size() - 40] ^= 1; }, TVK_ERROR_CHECK_FILE_DAMAGED},
     };
     for (const Edit& edit : edits) {
         Bytes edited = file;
         edit.apply(edited);
         Reseal(edited);
-        CheckFileReader reader;
-        EXPECT_EQ(CHECK_OK, Parse(reader, edited)) << edit.what;
+        TVK_CheckFileReader reader;
+        EXPECT_EQ(NPT_SUCCESS, Parse(reader, edited)) << edit.what;
         EXPECT_EQ(edit.expected, reader.VerifyPassword(password.data(), 2)) << edit.what;
     }
 }
@@ -369,8 +379,11 @@ TEST(CheckFileTest, ForeignUnsupportedAndInconsistentFilesAreToldApart)
     Bytes zero_iterations = file;
     NPT_BytesFromInt32Be(&zero_iterations[12], 0);
     Reseal(zero_iterations);
+    Bytes too_few_iterations = file;
+    NPT_BytesFromInt32Be(&too_few_iterations[12], TVK_CheckFile::MIN_ITERATIONS - 1);
+    Reseal(too_few_iterations);
     Bytes too_many_iterations = file;
-    NPT_BytesFromInt32Be(&too_many_iterations[12], kMaxCheckIterations + 1);
+    NPT_BytesFromInt32Be(&too_many_iterations[12], TVK_CheckFile::MAX_ITERATIONS + 1);
     Reseal(too_many_iterations);
     Bytes odd_block_size = file;
     NPT_BytesFromInt32Be(&odd_block_size[48], 1500);
@@ -382,33 +395,34 @@ TEST(CheckFileTest, ForeignUnsupportedAndInconsistentFilesAreToldApart)
     struct {
         const char* what;
         Bytes       bytes;
-        CheckResult expected;
+        NPT_Result expected;
     } cases[] = {
-        {"text", Text("just some text that is long enough to be looked at as a whole file"), CHECK_NOT_A_CHECK_FILE},
-        {"a PNG header", Bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 0, 0}, CHECK_NOT_A_CHECK_FILE},
-        {"one foreign byte", Bytes{'x'}, CHECK_NOT_A_CHECK_FILE},
-        {"empty", Bytes(), CHECK_DAMAGED},
-        {"the magic alone", Text("TVKCHECK"), CHECK_DAMAGED},
-        {"version 2", edited(8, 2), CHECK_UNSUPPORTED},
-        {"version 0", edited(8, 0), CHECK_UNSUPPORTED},
-        {"unknown key derivation", edited(9, 2), CHECK_UNSUPPORTED},
-        {"unknown tag algorithm", edited(10, 7), CHECK_UNSUPPORTED},
-        {"reserved byte set", edited(11, 1), CHECK_UNSUPPORTED},
-        {"more iterations than allowed", too_many_iterations, CHECK_UNSUPPORTED},
-        {"no iterations", zero_iterations, CHECK_DAMAGED},
-        {"block size not a power of two", odd_block_size, CHECK_DAMAGED},
-        {"size needing more tags than present", huge_size, CHECK_DAMAGED},
+        {"text", Text("just some text that is long enough to be looked at as a whole file"), TVK_ERROR_NOT_A_CHECK_FILE},
+        {"a PNG header", Bytes{0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 0, 0}, TVK_ERROR_NOT_A_CHECK_FILE},
+        {"one foreign byte", Bytes{'x'}, TVK_ERROR_NOT_A_CHECK_FILE},
+        {"empty", Bytes(), TVK_ERROR_CHECK_FILE_DAMAGED},
+        {"the magic alone", Text("TVKCHECK"), TVK_ERROR_CHECK_FILE_DAMAGED},
+        {"version 2", edited(8, 2), TVK_ERROR_CHECK_FILE_UNSUPPORTED},
+        {"version 0", edited(8, 0), TVK_ERROR_CHECK_FILE_UNSUPPORTED},
+        {"unknown key derivation", edited(9, 2), TVK_ERROR_CHECK_FILE_UNSUPPORTED},
+        {"unknown tag algorithm", edited(10, 7), TVK_ERROR_CHECK_FILE_UNSUPPORTED},
+        {"reserved byte set", edited(11, 1), TVK_ERROR_CHECK_FILE_UNSUPPORTED},
+        {"more iterations than allowed", too_many_iterations, TVK_ERROR_CHECK_FILE_UNSUPPORTED},
+        {"fewer iterations than a writer of ours uses", too_few_iterations, TVK_ERROR_CHECK_FILE_UNSUPPORTED},
+        {"no iterations", zero_iterations, TVK_ERROR_CHECK_FILE_DAMAGED},
+        {"block size not a power of two", odd_block_size, TVK_ERROR_CHECK_FILE_DAMAGED},
+        {"size needing more tags than present", huge_size, TVK_ERROR_CHECK_FILE_DAMAGED},
     };
     for (const auto& c : cases) {
-        CheckFileReader reader;
+        TVK_CheckFileReader reader;
         EXPECT_EQ(c.expected, Parse(reader, c.bytes)) << c.what;
     }
     // a valid start but larger than any check file can be: refused
     // before the checksum is even computed
     Bytes oversized = file;
-    oversized.resize(kMaxCheckFileSize + 1);
-    CheckFileReader reader;
-    EXPECT_EQ(CHECK_DAMAGED, Parse(reader, oversized));
+    oversized.resize(TVK_CheckFile::MAX_FILE_SIZE + 1);
+    TVK_CheckFileReader reader;
+    EXPECT_EQ(TVK_ERROR_CHECK_FILE_DAMAGED, Parse(reader, oversized));
 }
 
 TEST(CheckFileTest, RandomBytesNeverParse)
@@ -422,16 +436,16 @@ TEST(CheckFileTest, RandomBytesNeverParse)
             // a valid start, so that the parser goes past the magic
             std::copy(good.begin(), good.begin() + 9, bytes.begin());
         }
-        CheckFileReader reader;
-        ASSERT_NE(CHECK_OK, Parse(reader, bytes)) << "round " << round;
+        TVK_CheckFileReader reader;
+        ASSERT_NE(NPT_SUCCESS, Parse(reader, bytes)) << "round " << round;
     }
 }
 
 TEST(CheckFileTest, RangesMapToTheBlocksTheyTouch)
 {
-    CheckFileReader reader;
+    TVK_CheckFileReader reader;
     const Bytes password = Text("pw");
-    ASSERT_EQ(CHECK_OK, Parse(reader, MakeCheckFile(password, Data(3 * 1024 + 10))));
+    ASSERT_EQ(NPT_SUCCESS, Parse(reader, MakeCheckFile(password, Data(3 * 1024 + 10))));
     struct {
         NPT_UInt64 offset, length, first, count;
     } cases[] = {
@@ -463,17 +477,17 @@ TEST(CheckFileTest, WriterRefusesMisuse)
     const Bytes password = Text("pw"), salt = Salt(), data = Data(2048);
     Bytes out = Text("untouched");
     {
-        CheckFileWriter writer;
+        TVK_CheckFileWriter writer;
         EXPECT_EQ(NPT_ERROR_INVALID_STATE, writer.AddBlock(0, data.data(), 10)) << "not started";
         EXPECT_EQ(NPT_ERROR_INVALID_STATE, writer.AddBlocks(0, data.data(), 10)) << "not started";
-        EXPECT_EQ(NPT_ERROR_INVALID_STATE, writer.Serialize(0, out)) << "not started";
+        EXPECT_EQ(NPT_ERROR_INVALID_STATE, Serialize(writer, 0, out)) << "not started";
         struct {
             const char* what;
             NPT_Size    salt_size;
             NPT_UInt32  iterations, block_size;
         } bad[] = {
             {"short salt", 16, 1, 1024},       {"no iterations", 32, 0, 1024},
-            {"too many iterations", 32, kMaxCheckIterations + 1, 1024},
+            {"too many iterations", 32, TVK_CheckFile::MAX_ITERATIONS + 1, 1024},
             {"block size below 1 KiB", 32, 1, 512}, {"block size not a power of two", 32, 1, 3000},
         };
         for (const auto& b : bad) {
@@ -482,52 +496,52 @@ TEST(CheckFileTest, WriterRefusesMisuse)
                 << b.what;
         }
     }
-    CheckFileWriter writer;
-    ASSERT_EQ(NPT_SUCCESS, writer.Start(password.data(), 2, salt.data(), kCheckSaltSize, 1, 1024));
-    EXPECT_EQ(NPT_ERROR_INVALID_STATE, writer.Start(password.data(), 2, salt.data(), kCheckSaltSize, 1, 1024));
+    TVK_CheckFileWriter writer;
+    ASSERT_EQ(NPT_SUCCESS, writer.Start(password.data(), 2, salt.data(), TVK_CheckFile::SALT_SIZE, 1, 1024));
+    EXPECT_EQ(NPT_ERROR_INVALID_STATE, writer.Start(password.data(), 2, salt.data(), TVK_CheckFile::SALT_SIZE, 1, 1024));
     EXPECT_EQ(NPT_ERROR_INVALID_PARAMETERS, writer.AddBlock(0, data.data(), 1025)) << "longer than a block";
     EXPECT_EQ(NPT_ERROR_INVALID_PARAMETERS, writer.AddBlock(0, data.data(), 0)) << "empty block";
-    EXPECT_EQ(NPT_ERROR_OUT_OF_RANGE, writer.AddBlock(kMaxCheckBlocks, data.data(), 1024));
-    EXPECT_EQ(NPT_ERROR_OUT_OF_RANGE, writer.AddBlocks(kMaxCheckBlocks - 1, data.data(), 2048));
+    EXPECT_EQ(NPT_ERROR_OUT_OF_RANGE, writer.AddBlock(TVK_CheckFile::MAX_BLOCKS, data.data(), 1024));
+    EXPECT_EQ(NPT_ERROR_OUT_OF_RANGE, writer.AddBlocks(TVK_CheckFile::MAX_BLOCKS - 1, data.data(), 2048));
     ASSERT_EQ(NPT_SUCCESS, writer.AddBlock(1, data.data() + 1024, 1000));
-    EXPECT_EQ(NPT_ERROR_INVALID_STATE, writer.Serialize(2024, out)) << "block 0 missing";
+    EXPECT_EQ(NPT_ERROR_INVALID_STATE, Serialize(writer, 2024, out)) << "block 0 missing";
     EXPECT_EQ(NPT_ERROR_INVALID_STATE, writer.AddBlock(1, data.data() + 1024, 1000)) << "added twice";
     ASSERT_EQ(NPT_SUCCESS, writer.AddBlock(0, data.data(), 1024));
     for (NPT_UInt64 size : {2023, 2025, 1024, 0}) {
-        EXPECT_EQ(NPT_ERROR_INVALID_STATE, writer.Serialize(size, out)) << "blocks do not fit " << size;
+        EXPECT_EQ(NPT_ERROR_INVALID_STATE, Serialize(writer, size, out)) << "blocks do not fit " << size;
     }
-    EXPECT_EQ(NPT_ERROR_OUT_OF_RANGE, writer.Serialize(kMaxCheckBlocks * 1024 + 1, out));
+    EXPECT_EQ(NPT_ERROR_OUT_OF_RANGE, Serialize(writer, TVK_CheckFile::MAX_BLOCKS * 1024 + 1, out));
     EXPECT_EQ(Text("untouched"), out);
-    EXPECT_EQ(NPT_SUCCESS, writer.Serialize(2024, out));
+    EXPECT_EQ(NPT_SUCCESS, Serialize(writer, 2024, out));
 }
 
 TEST(CheckFileTest, ReaderRefusesStepsOutOfOrder)
 {
     const Bytes file = MakeCheckFile(Text("pw"), Data(100));
-    CheckFileReader reader;
-    EXPECT_EQ(CHECK_INVALID_USE, reader.VerifyPassword(reinterpret_cast<const NPT_UInt8*>("pw"), 2));
-    ASSERT_EQ(CHECK_OK, Parse(reader, file));
-    EXPECT_EQ(CHECK_INVALID_USE, Parse(reader, file)) << "parsed twice";
-    EXPECT_EQ(CHECK_INVALID_USE, reader.VerifyBlock(0, Data(100).data(), 100)) << "no password yet";
-    EXPECT_EQ(CHECK_INVALID_USE, reader.VerifyBlocks(0, Data(100).data(), 100)) << "no password yet";
-    EXPECT_EQ(CHECK_INVALID_USE, reader.VerifyPassword(nullptr, 2));
+    TVK_CheckFileReader reader;
+    EXPECT_EQ(NPT_ERROR_INVALID_STATE, reader.VerifyPassword(reinterpret_cast<const NPT_UInt8*>("pw"), 2));
+    ASSERT_EQ(NPT_SUCCESS, Parse(reader, file));
+    EXPECT_EQ(NPT_ERROR_INVALID_STATE, Parse(reader, file)) << "parsed twice";
+    EXPECT_EQ(NPT_ERROR_INVALID_STATE, reader.VerifyBlock(0, Data(100).data(), 100)) << "no password yet";
+    EXPECT_EQ(NPT_ERROR_INVALID_STATE, reader.VerifyBlocks(0, Data(100).data(), 100)) << "no password yet";
+    EXPECT_EQ(NPT_ERROR_INVALID_PARAMETERS, reader.VerifyPassword(nullptr, 2));
 }
 
 TEST(CheckFileTest, BlockSizeGrowsOnlyForDataBeyondTheBlockLimit)
 {
-    const NPT_UInt64 limit = kMaxCheckBlocks * kDefaultCheckBlockSize;
-    EXPECT_EQ(kDefaultCheckBlockSize, CheckBlockSizeFor(0));
-    EXPECT_EQ(kDefaultCheckBlockSize, CheckBlockSizeFor(limit));
-    EXPECT_EQ(2 * kDefaultCheckBlockSize, CheckBlockSizeFor(limit + 1));
-    EXPECT_EQ(kMaxCheckBlockSize, CheckBlockSizeFor(~NPT_UInt64(0)));
+    const NPT_UInt64 limit = TVK_CheckFile::MAX_BLOCKS * TVK_CheckFile::DEFAULT_BLOCK_SIZE;
+    EXPECT_EQ(TVK_CheckFile::DEFAULT_BLOCK_SIZE, TVK_CheckFile::BlockSizeFor(0));
+    EXPECT_EQ(TVK_CheckFile::DEFAULT_BLOCK_SIZE, TVK_CheckFile::BlockSizeFor(limit));
+    EXPECT_EQ(2 * TVK_CheckFile::DEFAULT_BLOCK_SIZE, TVK_CheckFile::BlockSizeFor(limit + 1));
+    EXPECT_EQ(TVK_CheckFile::MAX_BLOCK_SIZE, TVK_CheckFile::BlockSizeFor(~NPT_UInt64(0)));
 }
 
 TEST(CheckFileTest, IterationChoiceScalesAndClamps)
 {
-    EXPECT_EQ(300000u, ChooseCheckIterations(1.5e6, 0.2));
-    EXPECT_EQ(100000u, ChooseCheckIterations(1000, 0.2)) << "a slow machine still gets the floor";
-    EXPECT_EQ(100000u, ChooseCheckIterations(0, 0.2)) << "a failed measurement";
-    EXPECT_EQ(kMaxCheckIterations / 4, ChooseCheckIterations(1e12, 0.2));
+    EXPECT_EQ(300000u, TVK_CheckFile::ChooseIterations(1.5e6, 0.2));
+    EXPECT_EQ(100000u, TVK_CheckFile::ChooseIterations(1000, 0.2)) << "a slow machine still gets the floor";
+    EXPECT_EQ(100000u, TVK_CheckFile::ChooseIterations(0, 0.2)) << "a failed measurement";
+    EXPECT_EQ(TVK_CheckFile::MAX_ITERATIONS / 4, TVK_CheckFile::ChooseIterations(1e12, 0.2));
 }
 
 } // namespace

@@ -1,13 +1,13 @@
 /*****************************************************************
-| Transform.h - the block pipeline that encrypts or decrypts a file
-| or a pipe with TVK_CtrStreamCipher.
+| TvkTransform.h - the block pipeline that encrypts or decrypts a file
+| or a pipe with TVK_CtrStreamCipher, for the tool and the library's
+| file form.
 |
 | The format is a key stream XORed onto the data at each byte's offset,
 | so any block can be transformed on its own once its cipher is placed
 | at the block's offset. RunTransform reads the input in large blocks,
 | transforms each in place, and writes it out. Each worker owns one
-| block buffer and one cipher, so memory stays at workers x kBlockSize
-| whatever the input size. A seekable input is read with positioned
+| block buffer and one cipher. A seekable input is read with positioned
 | reads (no shared file position); a pipe is read by one worker at a
 | time, in order. A fresh output file is written with positioned writes
 | too, so the workers never wait for each other; any other output (a
@@ -24,25 +24,50 @@
 | unverified byte is ever written out), or tags the ciphertext it made.
 | The part of the window that was asked for is given by output_skip and
 | output_length; the rest is read only to be verified.
+|
+| Memory: a worker's buffer holds one step (kBlockSize, or a check
+| block when larger), never more than the job reads and never more than
+| buffer_limit, whatever the check file says; only as many workers start
+| as there are steps. A check block larger than buffer_limit (a check
+| file may have blocks of 1 GiB) is handled by one worker in pieces of
+| buffer_limit bytes, its tag computed over the pieces as they pass
+| (TVK_CheckBlockPieces). Tagging needs the job bounded then. Verifying
+| before decrypting: into an output that is discarded on failure, the
+| pieces are decrypted as they pass and the block's tag is checked at
+| its end; into any other output each block is read twice, verified
+| first and then decrypted, and a block that changes between the two
+| readings fails at its end (a seekable input only; a pipe is refused,
+| NPT_ERROR_NOT_SUPPORTED).
+|
+| Private to the library (its signatures hold the platform's files). A
+| job is run by one thread at a time, which starts the workers.
 ****************************************************************/
-#ifndef TVKCRYPT_TRANSFORM_H
-#define TVKCRYPT_TRANSFORM_H
+#ifndef TVK_TRANSFORM_H
+#define TVK_TRANSFORM_H
 
 #include <cstddef>
 
+#include "FileHandle.h"
 #include "NptResults.h"
 #include "NptTypes.h"
-#include "FileHandle.h"
 #include "SysError.h"
+#include "TvkCheckFile.h"
 
 namespace tvkcrypt {
 
-class CheckFileReader;
-class CheckFileWriter;
-class Progress;
-
 // Bytes per block read, transformed and written in one step.
 const std::size_t kBlockSize = std::size_t(1) << 20;
+// The most a worker's buffer holds by default.
+const std::size_t kBufferLimit = std::size_t(16) << 20;
+
+// What a running job reports: the bytes handled so far, from the thread
+// that writes them (one at a time).
+class TransformProgress
+{
+public:
+    virtual ~TransformProgress() = default;
+    virtual void Advance(NPT_UInt64 bytes) = 0;
+};
 
 struct TransformJob {
     const FileHandle* input = nullptr;
@@ -60,6 +85,9 @@ struct TransformJob {
     // true: block at offset x goes to output position x (a new file that
     // nobody else writes); false: blocks are written in order
     bool        output_positioned = false;
+    // true: the output is a temporary that nobody sees unless the job
+    // succeeds (see the memory note above)
+    bool        output_discarded_on_failure = false;
     // of the bytes read, the first output_skip are not written out, and
     // (when output_bounded) at most output_length after them
     NPT_UInt64  output_skip = 0;
@@ -71,10 +99,11 @@ struct TransformJob {
     // at most one: blocks read are verified before they are transformed
     // (stream_offset is then a multiple of the block size), or blocks
     // made are tagged (stream_offset 0)
-    const CheckFileReader* verify = nullptr;
-    CheckFileWriter*       tag = nullptr;
+    const TVK_CheckFileReader* verify = nullptr;
+    TVK_CheckFileWriter*       tag = nullptr;
     unsigned    workers = 1;
-    Progress*   progress = nullptr;   // may be null
+    std::size_t buffer_limit = kBufferLimit;
+    TransformProgress* progress = nullptr;   // may be null
 };
 
 struct TransformOutcome {
@@ -86,15 +115,19 @@ struct TransformOutcome {
         CIPHER,        // result: the library's code
         DATA_CHANGED   // a block does not match its tag
     };
-    Failure    failure = NONE;
-    SysError   error = 0;
-    NPT_Result result = NPT_SUCCESS;
-    NPT_UInt64 bytes_done = 0;  // bytes written
-    NPT_UInt64 bytes_read = 0;  // bytes read and handled
+    Failure     failure = NONE;
+    SysError    error = 0;
+    NPT_Result  result = NPT_SUCCESS;
+    NPT_UInt64  bytes_done = 0;     // bytes written
+    NPT_UInt64  bytes_read = 0;     // bytes read and handled
+    // DATA_CHANGED: the data offset of the check block that failed
+    NPT_UInt64  damaged_offset = 0;
+    std::size_t buffer_size = 0;    // bytes of each worker's buffer
+    unsigned    workers = 0;        // workers that ran
 };
 
 TransformOutcome RunTransform(const TransformJob& job);
 
 }  // namespace tvkcrypt
 
-#endif  // TVKCRYPT_TRANSFORM_H
+#endif  // TVK_TRANSFORM_H
