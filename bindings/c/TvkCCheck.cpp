@@ -57,13 +57,14 @@ CreateCheckFile(const char* path, const char* check_path, const void* password, 
                 unsigned flags)
 {
     const std::string check_name = CheckPathFor(path, check_path);
-    // the check file must not take the encrypted file's place
-    if (check_name == path) return NPT_ERROR_INVALID_PARAMETERS;
     FileHandle file;
     FileInfo info;
     NPT_CHECK(ResultOfError(OpenRegularFile(path, file, info)));
     OutputPair output;
     NPT_CHECK(output.Open(check_name.c_str(), nullptr, (flags & TVK_OVERWRITE) != 0));
+    // the check file must not take the encrypted file's place, under
+    // whatever name
+    if (output.DataIsFile(info)) return NPT_ERROR_INVALID_PARAMETERS;
     TVK_CheckFileWriter writer;
     SysError error = 0;
     NPT_CHECK(StartCheckWriter(writer, static_cast<const NPT_UInt8*>(password), static_cast<NPT_Size>(password_size),

@@ -68,7 +68,7 @@ EncryptFile(const char* input, const char* output, const void* password, size_t 
     const bool checked = (flags & TVK_NO_CHECK_FILE) == 0;
     const std::string check = CheckPathFor(output, check_path);
     OutputPair out;
-    NPT_CHECK(out.Open(output, checked ? check.c_str() : nullptr, (flags & TVK_OVERWRITE) != 0));
+    NPT_CHECK(out.Open(output, checked ? check.c_str() : nullptr, (flags & TVK_OVERWRITE) != 0, &info, true));
     PipelineKey key;
     NPT_CHECK(key.Derive(password, password_size));
     TVK_CheckFileWriter writer;
@@ -100,7 +100,7 @@ DecryptFile(const char* input, const char* output, const void* password, size_t 
     // no output
     if (found && seekable && info.size != reader.ExpectedSize()) return VerifyFile(in, info.size, reader, damaged);
     OutputPair out;
-    NPT_CHECK(out.Open(output, nullptr, (flags & TVK_OVERWRITE) != 0));
+    NPT_CHECK(out.Open(output, nullptr, (flags & TVK_OVERWRITE) != 0, &info, true));
     PipelineKey key;
     NPT_CHECK(key.Derive(password, password_size));
     TransformJob job = FileFormJob(in, seekable, info, key, out);

@@ -28,9 +28,16 @@ public:
     OutputPair(const OutputPair&) = delete;
     OutputPair& operator=(const OutputPair&) = delete;
 
-    // check_path null: the data alone; the same name as path is refused
-    // (TVK_ERROR_INVALID_PARAMETERS).
-    NPT_Result Open(const char* path, const char* check_path, bool overwrite);
+    // check_path null: the data alone; a check file that is the data
+    // file, or the input (when given) under any name, is refused
+    // (TVK_ERROR_INVALID_PARAMETERS). With stale, the check file of
+    // path's old content (path + ".tvkcheck", unless that is the check
+    // file written, or the input) is set aside with the commit and
+    // removed once it is done: it would refuse the new content.
+    NPT_Result Open(const char* path, const char* check_path, bool overwrite, const FileInfo* input = nullptr,
+                    bool stale = false);
+    // Whether the data's name, as Open found it, is the file input.
+    bool DataIsFile(const FileInfo& input) const;
     const FileHandle& Data() const { return m_Data.File(); }
     const FileHandle& Check() const { return m_Check.File(); }
     bool HasCheck() const { return m_HasCheck; }
@@ -40,8 +47,11 @@ public:
 
 private:
     static NPT_Result Locate(const char* path, bool overwrite, OutputPlace& place, bool& replacing);
+    NPT_Result LocateStale(const char* path, const FileInfo* input);
+    NPT_Result CommitPair();
 
-    OutputPlace m_DataPlace, m_CheckPlace;
+    OutputPlace m_DataPlace, m_CheckPlace, m_StalePlace;
+    bool        m_Stale = false;
     TempOutput  m_Data, m_Check;
     bool        m_DataReplacing = false, m_CheckReplacing = false;
     bool        m_HasCheck = false;

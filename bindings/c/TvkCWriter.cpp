@@ -55,7 +55,8 @@ tvk_writer::Open(const char* path, const void* password, size_t password_size, u
 {
     checked = (flags & TVK_NO_CHECK_FILE) == 0;
     const std::string check_name = CheckPathFor(path, check_path);
-    NPT_CHECK(output.Open(path, checked ? check_name.c_str() : nullptr, (flags & TVK_OVERWRITE) != 0));
+    NPT_CHECK(output.Open(path, checked ? check_name.c_str() : nullptr, (flags & TVK_OVERWRITE) != 0, nullptr,
+                          true));
     NPT_CHECK(tvk_key::FromPassword(password, password_size, key));
     if (checked) {
         SysError error = 0;

@@ -200,6 +200,32 @@ file_form(void)
     CHECK(!capi_exists(capi_path("x")));
 }
 
+/* A check file that is the input or the data under another name is
+   refused, and the check file of a file's old content goes with the
+   commit of content that gets none. */
+static void
+collisions(void)
+{
+    capi_write_file(capi_path("c1"), clear, 100);
+    CHECK_RESULT(TVK_ERROR_INVALID_PARAMETERS, tvk_encrypt_file(capi_path("c1"), capi_path("e3"), "pw", 2,
+                                                                TVK_OVERWRITE, capi_path("./c1")));
+    CHECK(capi_read_file(capi_path("c1"), buffer, SIZE) == 100 && memcmp(buffer, clear, 100) == 0);
+    CHECK(!capi_exists(capi_path("e3")));
+    CHECK_RESULT(TVK_ERROR_INVALID_PARAMETERS, tvk_check_create(capi_path("enc"), capi_path("./enc"), "pw", 2,
+                                                                TVK_OVERWRITE));
+    CHECK(capi_read_file(capi_path("enc"), buffer, SIZE) == SIZE);
+
+    CHECK_RESULT(TVK_SUCCESS, tvk_encrypt_file(capi_path("c1"), capi_path("e3"), "pw", 2, 0, NULL));
+    CHECK_RESULT(TVK_SUCCESS, tvk_encrypt_file(capi_path("c1"), capi_path("e3"), "new", 3,
+                                               TVK_OVERWRITE | TVK_NO_CHECK_FILE, NULL));
+    CHECK(!capi_exists(capi_path("e3.tvkcheck")));
+    CHECK_RESULT(TVK_SUCCESS, tvk_encrypt_file(capi_path("c1"), capi_path("e3"), "pw", 2, TVK_OVERWRITE, NULL));
+    CHECK_RESULT(TVK_SUCCESS, tvk_decrypt_file(capi_path("e3"), capi_path("e3"), "pw", 2, TVK_OVERWRITE,
+                                               TVK_VERIFY_REQUIRED, NULL, NULL));
+    CHECK(capi_read_file(capi_path("e3"), buffer, SIZE) == 100 && memcmp(buffer, clear, 100) == 0);
+    CHECK(!capi_exists(capi_path("e3.tvkcheck")));
+}
+
 int
 main(void)
 {
@@ -207,6 +233,7 @@ main(void)
     writer();
     reader();
     file_form();
+    collisions();
     capi_end();
     return capi_report("FilesTest");
 }

@@ -211,7 +211,8 @@ TVK_C_API void tvk_check_destroy(tvk_check* check);
    existing check file is replaced only with TVK_OVERWRITE, and is left
    as it was on any failure. It cannot confirm the password: the check
    file records whichever password is given. flags: TVK_OVERWRITE. A
-   check_path naming path itself is refused (TVK_ERROR_INVALID_PARAMETERS).
+   check_path naming path's file, under any spelling, is refused
+   (TVK_ERROR_INVALID_PARAMETERS).
    Any thread. */
 TVK_C_API tvk_result tvk_check_create(const char* path, const char* check_path,
                                       const void* password, size_t password_size,
@@ -291,8 +292,12 @@ typedef struct tvk_writer tvk_writer;
    TVK_OVERWRITE an existing file or check file is refused
    (TVK_ERROR_FILE_ALREADY_EXISTS) here and again at the commit; a
    directory, device or FIFO at either name is refused too, and so is a
-   check_path equal to path (TVK_ERROR_INVALID_PARAMETERS). The check
-   file's key derivation takes about 0.2 s here. *writer is null on
+   check_path that names path's file under any spelling
+   (TVK_ERROR_INVALID_PARAMETERS). Where path gets no check file at
+   path + ".tvkcheck" (TVK_NO_CHECK_FILE, or one elsewhere), a check
+   file there describes the old content and would refuse the new one:
+   the commit removes it (and puts it back if the commit fails). The
+   check file's key derivation takes about 0.2 s here. *writer is null on
    failure. Any thread. */
 TVK_C_API tvk_result tvk_writer_open(const char* path, const void* password, size_t password_size,
                                      unsigned flags, const char* check_path, tvk_writer** writer);
@@ -319,8 +324,10 @@ TVK_C_API void tvk_writer_destroy(tvk_writer* writer);
    does; flags TVK_OVERWRITE and TVK_NO_CHECK_FILE). output is replaced
    only with TVK_OVERWRITE and is left as it was on any failure. input
    and output may be the same file (with TVK_OVERWRITE: it exists).
-   input may also be a FIFO or a device, read to its end. Two threads on
-   two cores share the work of a large file. Any thread. */
+   input may also be a FIFO or a device, read to its end. A check_path
+   that names input's file is refused (TVK_ERROR_INVALID_PARAMETERS),
+   and output's old check file goes as the writer's does. Two threads
+   on two cores share the work of a large file. Any thread. */
 TVK_C_API tvk_result tvk_encrypt_file(const char* input, const char* output,
                                       const void* password, size_t password_size,
                                       unsigned flags, const char* check_path);
@@ -328,7 +335,9 @@ TVK_C_API tvk_result tvk_encrypt_file(const char* input, const char* output,
    verify says (check_path null: input + ".tvkcheck"): a wrong password
    or damaged data leaves output as it was (TVK_ERROR_DATA_DAMAGED with
    the first damaged range in *damaged, which may be null). flags:
-   TVK_OVERWRITE. Any thread. */
+   TVK_OVERWRITE. A check file at output + ".tvkcheck" describes
+   output's old content and goes with the commit (decrypting a file
+   into itself: its own check file). Any thread. */
 TVK_C_API tvk_result tvk_decrypt_file(const char* input, const char* output,
                                       const void* password, size_t password_size,
                                       unsigned flags, int verify, const char* check_path,
