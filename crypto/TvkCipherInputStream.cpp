@@ -115,6 +115,143 @@ TVK_CipherInputStream::~TVK_CipherInputStream()
 }
 
 /*----------------------------------------------------------------------
+|   TVK_CipherInputStream::ReadPass
+|
+|   One Read as it goes: where the next byte goes in the caller's
+|   buffer, how many are still wanted, how many were delivered, and the
+|   run of slices read straight into the caller's buffer that waits
+|   there for a single cipher call. The positions pass a run only once
+|   it is transformed.
++---------------------------------------------------------------------*/
+struct TVK_CipherInputStream::ReadPass
+{
+    NPT_UInt8* out;
+    NPT_Size   wanted;
+    NPT_Size   total;
+    NPT_UInt8* run;
+    NPT_Size   run_size;
+};
+
+// Counts size bytes just transformed into the caller's buffer as
+// delivered.
+inline void
+TVK_CipherInputStream::Deliver(ReadPass& pass, NPT_Size size)
+{
+    m_SourcePosition += size;
+    m_Position       += size;
+    pass.total       += size;
+    pass.out         += size;
+    pass.run          = pass.out;
+    pass.wanted      -= size;
+}
+
+// Bytes transformed earlier and not yet delivered.
+inline void
+TVK_CipherInputStream::TakeBuffered(ReadPass& pass)
+{
+    NPT_Size n = pass.wanted < m_BufferFullness ? pass.wanted : m_BufferFullness;
+    std::memcpy(pass.out, m_Buffer + m_BufferOffset, n);
+    pass.out         += n;
+    pass.wanted      -= n;
+    pass.total       += n;
+    m_Position       += n;
+    m_BufferOffset   += n;
+    m_BufferFullness -= n;
+}
+
+// Transforms the pending run in place. A run that cannot be transformed
+// is wiped from the caller's buffer and not counted, so that no byte
+// leaves this stream untransformed, and the next Read reads it again.
+inline NPT_Result
+TVK_CipherInputStream::ProcessRun(ReadPass& pass)
+{
+    if (pass.run_size == 0) return NPT_SUCCESS;
+    const bool last = m_SourcePosition + pass.run_size >= m_Size;
+    NPT_Result processed = m_StreamCipher->ProcessBuffer(pass.run, pass.run_size, pass.run, nullptr, last);
+    if (processed == NPT_SUCCESS) {
+        m_SourcePosition += pass.run_size;
+        m_Position       += pass.run_size;
+        pass.total       += pass.run_size;
+    } else {
+        std::memset(pass.run, 0, pass.run_size);
+        m_StreamCipher->SetStreamOffset(m_SourcePosition);
+    }
+    pass.run_size = 0;
+    return processed;
+}
+
+// Up to want bytes transformed straight from the memory stream's block
+// into the caller's buffer: no copy in between. On a cipher failure, as
+// for a run: nothing untransformed left behind, nothing counted, read
+// again next time.
+inline NPT_Result
+TVK_CipherInputStream::ReadInPlace(ReadPass& pass, NPT_MemoryStream& source, NPT_Size want)
+{
+    const NPT_Byte* data = nullptr;
+    NPT_Size got = source.ReadInPlace(data, want);
+    if (got == 0) return NPT_ERROR_END_OF_STREAM;
+    const bool last = m_SourcePosition + got >= m_Size;
+    NPT_Result result = m_StreamCipher->ProcessBuffer(data, got, pass.out, nullptr, last);
+    if (result != NPT_SUCCESS) {
+        std::memset(pass.out, 0, got);
+        m_StreamCipher->SetStreamOffset(m_SourcePosition);
+        return result;
+    }
+    Deliver(pass, got);
+    return NPT_SUCCESS;
+}
+
+// Every whole slice the caller has room for: one slice at a time from a
+// source of unknown kind; from the library's own streams all of them in
+// one span, which ends where the slices would have ended and leaves the
+// source where they would have left it. Read into the caller's buffer,
+// the bytes join the pending run.
+inline NPT_Result
+TVK_CipherInputStream::ReadWholeSlices(ReadPass& pass, NPT_InputStream& source, SourceKind kind)
+{
+    NPT_Size want = TVK_CIPHER_INPUT_STREAM_SLICE_SIZE;
+    if (kind != SOURCE_SLICED) want = pass.wanted - pass.wanted % TVK_CIPHER_INPUT_STREAM_SLICE_SIZE;
+    if (kind == SOURCE_MEMORY) return ReadInPlace(pass, static_cast<NPT_MemoryStream&>(source), want);
+    NPT_Size got = 0;
+    NPT_CHECK(source.Read(pass.out, want, &got));
+    // A source that breaks its contract: more than asked would run past
+    // the caller's buffer, and success with nothing would never end the
+    // reading.
+    if (got == 0 || got > want) return NPT_ERROR_INTERNAL;
+    pass.out      += got;
+    pass.run_size += got;
+    pass.wanted   -= got;
+    return NPT_SUCCESS;
+}
+
+// The caller wants less than a slice: the rest goes through the block
+// buffer, after the pending run so the cipher stays in step.
+inline NPT_Result
+TVK_CipherInputStream::ReadPartSlice(ReadPass& pass, NPT_InputStream& source)
+{
+    NPT_CHECK(ProcessRun(pass));
+    NPT_UInt8 block[TVK_CIPHER_INPUT_STREAM_SLICE_SIZE];
+    NPT_Size got = 0;
+    NPT_CHECK(source.Read(block, TVK_CIPHER_INPUT_STREAM_SLICE_SIZE, &got));
+    if (got == 0 || got > TVK_CIPHER_INPUT_STREAM_SLICE_SIZE) return NPT_ERROR_INTERNAL;
+    m_SourcePosition += got;
+
+    NPT_Size out_size = sizeof(m_Buffer);
+    NPT_Result result = m_StreamCipher->ProcessBuffer(block, got, m_Buffer, &out_size, m_SourcePosition >= m_Size);
+    if (result != NPT_SUCCESS) {
+        // the slice is read again next time
+        m_SourcePosition -= got;
+        m_StreamCipher->SetStreamOffset(m_SourcePosition);
+        return result;
+    }
+    m_BufferOffset   = 0;
+    m_BufferFullness = out_size;
+    TakeBuffered(pass);
+    pass.run = pass.out;
+    return NPT_SUCCESS;
+}
+
+/*----------------------------------------------------------------------
 |   TVK_CipherInputStream::Read
 |
 |   Slices that fit the caller's buffer whole are read straight into it
@@ -136,151 +273,32 @@ TVK_CipherInputStream::Read(void* buffer, NPT_Size bytes_to_read, NPT_Size* byte
     }
     if (buffer == nullptr && bytes_to_read > 0) return NPT_ERROR_INVALID_PARAMETERS;
 
-    NPT_UInt8* out   = static_cast<NPT_UInt8*>(buffer);
-    NPT_Size   total = 0;
-
-    // bytes transformed earlier and not yet delivered
+    ReadPass pass = {static_cast<NPT_UInt8*>(buffer), bytes_to_read, 0, nullptr, 0};
     if (m_BufferFullness > 0) {
-        NPT_Size n = bytes_to_read < m_BufferFullness ? bytes_to_read : m_BufferFullness;
-        std::memcpy(out, m_Buffer + m_BufferOffset, n);
-        out              += n;
-        m_Position       += n;
-        m_BufferOffset   += n;
-        m_BufferFullness -= n;
-        bytes_to_read    -= n;
-        total             = n;
-        if (bytes_read) *bytes_read = n;
+        TakeBuffered(pass);
+        if (bytes_read) *bytes_read = pass.total;
     }
-
-    NPT_InputStream*  source = m_Source.AsPointer();
-    TVK_StreamCipher* cipher = m_StreamCipher;
+    NPT_InputStream* source = m_Source.AsPointer();
     NPT_CHECK(source->Seek(m_SourcePosition));
-
-    // Slices read straight into the caller's buffer wait there as one
-    // run for a single cipher call; the positions pass the run only once
-    // it is transformed. A run that cannot be transformed is wiped from
-    // the caller's buffer and not counted, so that no byte leaves this
-    // stream untransformed, and the next Read reads it again.
-    NPT_UInt8* run      = out;
-    NPT_Size   run_size = 0;
-    auto process_run = [&]() -> NPT_Result {
-        if (run_size == 0) return NPT_SUCCESS;
-        bool       last      = m_SourcePosition + run_size >= m_Size;
-        NPT_Result processed = cipher->ProcessBuffer(run, run_size, run, nullptr, last);
-        if (processed == NPT_SUCCESS) {
-            m_SourcePosition += run_size;
-            m_Position       += run_size;
-            total            += run_size;
-        } else {
-            std::memset(run, 0, run_size);
-            cipher->SetStreamOffset(m_SourcePosition);
-        }
-        run_size = 0;
-        return processed;
-    };
+    pass.run = pass.out;
 
     // read once: the source's Read could, as far as the compiler knows,
     // change any member
     const SourceKind kind   = m_SourceKind;
     NPT_Result       result = NPT_SUCCESS;
-    while (bytes_to_read > 0) {
-        NPT_Size got = 0;
-        if (bytes_to_read >= TVK_CIPHER_INPUT_STREAM_SLICE_SIZE) {
-            // Every whole slice the caller has room for: one slice at a
-            // time from a source of unknown kind; from the library's own
-            // streams all of them in one span, which ends where the
-            // slices would have ended and leaves the source where they
-            // would have left it.
-            NPT_Size want = TVK_CIPHER_INPUT_STREAM_SLICE_SIZE;
-            if (kind != SOURCE_SLICED) {
-                want = bytes_to_read - bytes_to_read % TVK_CIPHER_INPUT_STREAM_SLICE_SIZE;
-            }
-            if (kind == SOURCE_MEMORY) {
-                // transformed straight from the memory stream's block into
-                // the caller's buffer: no copy in between
-                const NPT_Byte* data = nullptr;
-                got = static_cast<NPT_MemoryStream*>(source)->ReadInPlace(data, want);
-                if (got == 0) {
-                    result = NPT_ERROR_END_OF_STREAM;
-                    break;
-                }
-                bool last = m_SourcePosition + got >= m_Size;
-                result = cipher->ProcessBuffer(data, got, out, nullptr, last);
-                if (result != NPT_SUCCESS) {
-                    // as for a run: nothing untransformed left behind, nothing
-                    // counted, read again next time
-                    std::memset(out, 0, got);
-                    cipher->SetStreamOffset(m_SourcePosition);
-                    break;
-                }
-                m_SourcePosition += got;
-                m_Position       += got;
-                total            += got;
-                out              += got;
-                run               = out;
-                bytes_to_read    -= got;
-                continue;
-            }
-            result = source->Read(out, want, &got);
-            if (result != NPT_SUCCESS) break;
-            // A source that breaks its contract: more than asked would run
-            // past the caller's buffer, and success with nothing would
-            // never end this loop.
-            if (got == 0 || got > want) {
-                result = NPT_ERROR_INTERNAL;
-                break;
-            }
-            out           += got;
-            run_size      += got;
-            bytes_to_read -= got;
-            continue;
-        }
-
-        // The caller wants less than a slice: the rest goes through the
-        // block buffer, after the pending run so the cipher stays in step.
-        result = process_run();
-        if (result != NPT_SUCCESS) break;
-
-        NPT_UInt8 block[TVK_CIPHER_INPUT_STREAM_SLICE_SIZE];
-        result = source->Read(block, TVK_CIPHER_INPUT_STREAM_SLICE_SIZE, &got);
-        if (result != NPT_SUCCESS) break;
-        if (got == 0 || got > TVK_CIPHER_INPUT_STREAM_SLICE_SIZE) {
-            result = NPT_ERROR_INTERNAL;
-            break;
-        }
-        m_SourcePosition += got;
-
-        NPT_Size out_size = sizeof(m_Buffer);
-        result = cipher->ProcessBuffer(block, got, m_Buffer, &out_size,
-                                       m_SourcePosition >= m_Size);
-        if (result != NPT_SUCCESS) {
-            // the slice is read again next time
-            m_SourcePosition -= got;
-            cipher->SetStreamOffset(m_SourcePosition);
-            break;
-        }
-        m_BufferOffset   = 0;
-        m_BufferFullness = out_size;
-
-        NPT_Size n = bytes_to_read < out_size ? bytes_to_read : out_size;
-        std::memcpy(out, m_Buffer, n);
-        out              += n;
-        run               = out;
-        m_Position       += n;
-        m_BufferOffset   += n;
-        m_BufferFullness -= n;
-        bytes_to_read    -= n;
-        total            += n;
+    while (pass.wanted > 0 && result == NPT_SUCCESS) {
+        result = pass.wanted >= TVK_CIPHER_INPUT_STREAM_SLICE_SIZE ? ReadWholeSlices(pass, *source, kind)
+                                                                   : ReadPartSlice(pass, *source);
     }
 
-    NPT_Result processed = process_run();
+    NPT_Result processed = ProcessRun(pass);
     if (processed != NPT_SUCCESS &&
         (result == NPT_SUCCESS || result == NPT_ERROR_END_OF_STREAM)) {
         result = processed;
     }
-    if (bytes_read) *bytes_read = total;
+    if (bytes_read) *bytes_read = pass.total;
 
-    if (result == NPT_ERROR_END_OF_STREAM && total > 0) return NPT_SUCCESS;
+    if (result == NPT_ERROR_END_OF_STREAM && pass.total > 0) return NPT_SUCCESS;
     return result;
 }
 

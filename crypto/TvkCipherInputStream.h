@@ -39,6 +39,7 @@
 #include "NptReferences.h"
 #include "NptStreams.h"
 
+class NPT_MemoryStream;
 class TVK_StreamCipher;
 class TVK_BlockCipherFactory;
 
@@ -112,6 +113,15 @@ protected:
     // How the source is read: slice by slice, in spans, or in place.
     enum SourceKind { SOURCE_SLICED, SOURCE_SPANS, SOURCE_MEMORY };
     static SourceKind KindOf(NPT_InputStream* source);
+
+    // The steps of Read (TvkCipherInputStream.cpp).
+    struct ReadPass;
+    void       Deliver(ReadPass& pass, NPT_Size size);
+    void       TakeBuffered(ReadPass& pass);
+    NPT_Result ProcessRun(ReadPass& pass);
+    NPT_Result ReadInPlace(ReadPass& pass, NPT_MemoryStream& source, NPT_Size want);
+    NPT_Result ReadWholeSlices(ReadPass& pass, NPT_InputStream& source, SourceKind kind);
+    NPT_Result ReadPartSlice(ReadPass& pass, NPT_InputStream& source);
 
     // The size of both the source data and the transformed data: the
     // transformation keeps every byte in place.
