@@ -29,13 +29,14 @@ BUNDLE = os.environ.get("TVKCRYPTO_BUNDLE_LIBRARY")
 
 class BuildWithLibrary(build_py):
     """Copies the library named by TVKCRYPTO_BUNDLE_LIBRARY into the
-    package, and removes a copy that an earlier build left otherwise."""
+    package."""
 
     def run(self):
+        # a fresh copy: nothing an earlier build left (a library, a module
+        # since removed) goes into this one
+        shutil.rmtree(os.path.join(self.build_lib, "tvkcrypto"), ignore_errors=True)
         super().run()
         target = os.path.join(self.build_lib, "tvkcrypto", BUNDLED_NAME)
-        if os.path.lexists(target):
-            os.remove(target)
         if BUNDLE:
             if not os.path.isfile(BUNDLE):
                 raise SystemExit("TVKCRYPTO_BUNDLE_LIBRARY: no such file: %s" % BUNDLE)
