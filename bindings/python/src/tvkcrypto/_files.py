@@ -19,6 +19,13 @@ from ._reader import BufferedEncryptedReader, EncryptedReader, verify_mode
 from ._writer import EncryptedWriter
 
 
+# The buffer of open(path, "rb"): a page, as Python's own open() takes for
+# files on most Linux file systems. A read of at least this much goes
+# straight into the caller's buffer, so random reads of 4 KiB decrypt
+# 4 KiB, not a buffer's worth more.
+READ_BUFFER_SIZE = 4096
+
+
 def open(path: Any, mode: str = "rb", *, password: Password, verify: Any = True,
          check_path: Any = None, encoding: Optional[str] = None, buffering: int = -1,
          overwrite: bool = False, check_file: bool = True
@@ -27,7 +34,8 @@ def open(path: Any, mode: str = "rb", *, password: Password, verify: Any = True,
 
     "rb": a seekable reader (read, readinto, seek, tell, read_at, size,
     verified; a context manager), an io.BufferedReader over an
-    EncryptedReader, or the EncryptedReader itself with buffering=0.
+    EncryptedReader (with a buffer of buffering bytes, 4096 by default),
+    or the EncryptedReader itself with buffering=0.
     verify: True verifies against the check file when there is one
     (path + ".tvkcheck", or check_path), "required" raises
     NoCheckFileError without one, False never looks.
@@ -42,7 +50,7 @@ def open(path: Any, mode: str = "rb", *, password: Password, verify: Any = True,
         raw = EncryptedReader(path, password, verify, check_path, encoding)
         if buffering == 0:
             return raw
-        return BufferedEncryptedReader(raw, buffering if buffering > 1 else io.DEFAULT_BUFFER_SIZE)
+        return BufferedEncryptedReader(raw, buffering if buffering > 1 else READ_BUFFER_SIZE)
     if mode in ("wb", "bw"):
         return EncryptedWriter(path, password, overwrite, check_file, check_path, encoding)
     raise ValueError("mode must be 'rb' or 'wb', not %r (wrap the file in io.TextIOWrapper for text)"

@@ -102,13 +102,13 @@ class Key:
     Key wherever they take a password. (Files need the password itself:
     their check files derive keys of their own from it.)
     Several threads may transform with one Key at once; close() waits
-    for none of them and frees the key once the last has returned."""
+    for none of them, and the key is freed once the last has returned."""
 
     def __init__(self, password: Password, encoding: Optional[str] = None) -> None:
         argument, size, hold = _library.readable_address(password_bytes(password, encoding), "password")
         pointer = ctypes.c_void_p()
         _errors.check(_library.lib.tvk_key_create(argument, size, ctypes.byref(pointer)))
-        self._handle = _library.Handle(pointer.value or 0, _destroy_key, "the key is closed")
+        self._owned: Optional[_library.Owned] = _library.Owned(pointer.value or 0, _destroy_key)
 
     @classmethod
     def from_raw(cls, raw: Union[bytes, bytearray, memoryview]) -> "Key":
@@ -119,7 +119,7 @@ class Key:
         pointer = ctypes.c_void_p()
         _errors.check(_library.lib.tvk_key_create_raw(argument, ctypes.byref(pointer)))
         key = cls.__new__(cls)
-        key._handle = _library.Handle(pointer.value or 0, _destroy_key, "the key is closed")
+        key._owned = _library.Owned(pointer.value or 0, _destroy_key)
         return key
 
     def transform_into(self, buffer: Any, offset: int = 0) -> None:
@@ -129,32 +129,25 @@ class Key:
         check_offset(offset)
         if size == 0:
             return
-        pointer = self._handle.enter()
-        try:
-            code = _library.lib.tvk_transform(pointer, address, size, offset)
-        finally:
-            self._handle.leave()
-        _errors.check(code)
+        owned = self._owned  # held for the call, whatever close() does meanwhile
+        if owned is None:
+            raise ValueError("the key is closed")
+        _errors.check(_library.lib.tvk_transform(owned.pointer, address, size, offset))
 
     def close(self) -> None:
         """Wipes and frees the key (at once, or when the last transform in
         flight returns). Later uses raise ValueError."""
-        self._handle.close()
+        self._owned = None
 
     @property
     def closed(self) -> bool:
-        return self._handle.closed
+        return getattr(self, "_owned", None) is None
 
     def __enter__(self) -> "Key":
         return self
 
     def __exit__(self, *exc_info: Any) -> None:
         self.close()
-
-    def __del__(self) -> None:
-        handle = getattr(self, "_handle", None)
-        if handle is not None:
-            handle.close()
 
     def __repr__(self) -> str:
         return "<tvkcrypto.Key%s>" % (" closed" if self.closed else "")

@@ -13,7 +13,6 @@ import ctypes
 import ctypes.util
 import os
 import sys
-import threading
 from typing import Any, Callable, List, Mapping, Optional, Tuple
 
 # the major version this package speaks to (SONAME libtvkcrypto.so.1)
@@ -178,52 +177,20 @@ def readable_address(data: object, what: str = "data") -> Tuple[object, int, obj
     return writable_address(view, what)
 
 
-class Handle:
-    """A library handle that several threads may use and one closes:
-    close() frees it at once when no call is in flight, else the last
-    call to return frees it, so no call ever runs on freed memory.
+class Owned:
+    """A library handle, freed when the last reference to it goes: its
+    object drops its reference at close(), and a call in flight on another
+    thread holds one of its own until it returns, so a close never frees
+    memory that a call still uses, and costs the calls no lock."""
 
-    enter() returns the pointer for one call (ValueError once closed),
-    leave() ends that call."""
+    __slots__ = ("pointer", "_free")
 
-    __slots__ = ("_pointer", "_free", "_users", "_closed", "_lock", "_closed_message")
-
-    def __init__(self, pointer: int, free: Callable[[int], None], closed_message: str) -> None:
-        self._pointer = pointer
+    def __init__(self, pointer: int, free: Callable[[int], None]) -> None:
+        self.pointer = pointer
         self._free = free
-        self._users = 0
-        self._closed = False
-        self._lock = threading.Lock()
-        self._closed_message = closed_message
 
-    @property
-    def closed(self) -> bool:
-        return self._closed
-
-    def enter(self) -> int:
-        with self._lock:
-            if self._closed:
-                raise ValueError(self._closed_message)
-            self._users += 1
-            return self._pointer
-
-    def leave(self) -> None:
-        with self._lock:
-            self._users -= 1
-            if not self._closed or self._users:
-                return
-            pointer, self._pointer = self._pointer, None
-        if pointer:
-            self._free(pointer)
-
-    def close(self) -> None:
-        with self._lock:
-            if self._closed:
-                return
-            self._closed = True
-            if self._users:
-                return
-            pointer, self._pointer = self._pointer, None
+    def __del__(self) -> None:
+        pointer, self.pointer = self.pointer, 0
         if pointer:
             self._free(pointer)
 

@@ -17,6 +17,11 @@ from ._keys import Password, password_bytes
 
 _MAX_POSITION = (1 << 63) - 1
 _CLOSED = "I/O operation on closed file"
+_read = _library.lib.tvk_reader_read
+_size_t = ctypes.c_size_t
+_c_char = ctypes.c_char
+_addressof = ctypes.addressof
+_byref = ctypes.byref
 
 
 def verify_mode(verify: Any) -> int:
@@ -52,7 +57,7 @@ class EncryptedReader(io.RawIOBase):
     def __init__(self, path: Any, password: Password, verify: Any = True, check_path: Any = None,
                  encoding: Optional[str] = None) -> None:
         super().__init__()
-        self._handle: Optional[_library.Handle] = None
+        self._owned: Optional[_library.Owned] = None
         self.name = path
         mode = verify_mode(verify)
         raw_path = _library.encode_path(path)
@@ -61,7 +66,7 @@ class EncryptedReader(io.RawIOBase):
         pointer = ctypes.c_void_p()
         _errors.check(_library.lib.tvk_reader_open(raw_path, argument, size, mode, raw_check,
                                                    ctypes.byref(pointer)), path, check_path=check_path)
-        self._handle = _library.Handle(pointer.value or 0, _library.lib.tvk_reader_close, _CLOSED)
+        self._owned = _library.Owned(pointer.value or 0, _library.lib.tvk_reader_close)
         data_size = ctypes.c_uint64()
         _library.lib.tvk_reader_size(pointer, ctypes.byref(data_size))
         self._size = data_size.value
@@ -98,19 +103,22 @@ class EncryptedReader(io.RawIOBase):
     def readinto_at(self, buffer: Any, offset: int) -> int:
         """Reads up to len(buffer) bytes at offset into buffer; the
         position is neither used nor moved."""
-        address, size, hold = _library.writable_address(buffer)
+        # the hot path of every read: kept to the few steps it needs
+        owned = self._owned  # held for the call, whatever close() does meanwhile
+        if owned is None:
+            raise ValueError(_CLOSED)
+        view = memoryview(buffer)
+        size = view.nbytes
+        if view.readonly or not view.c_contiguous or not size:
+            return _library.writable_address(view)[1]  # the error, or 0 for no room
         if type(offset) is not int:
             offset = operator.index(offset)
         if not 0 <= offset <= _MAX_POSITION:
             raise ValueError("offset %d is out of range" % offset)
-        got = ctypes.c_size_t()
+        got = _size_t()
         damaged = _library.Range()
-        pointer = self._enter()
-        try:
-            code = _library.lib.tvk_reader_read(pointer, offset, address, size, ctypes.byref(got),
-                                                ctypes.byref(damaged))
-        finally:
-            self._handle.leave()  # type: ignore[union-attr]
+        code = _read(owned.pointer, offset, _addressof(_c_char.from_buffer(view)), size, _byref(got),
+                     _byref(damaged))
         if code:
             raise _errors.error_for(code, self.name, damaged=damaged)
         return got.value
@@ -134,6 +142,10 @@ class EncryptedReader(io.RawIOBase):
         return bytes(buffer)
 
     def seek(self, offset: int, whence: int = io.SEEK_SET) -> int:
+        if whence == io.SEEK_SET and type(offset) is int and 0 <= offset <= _MAX_POSITION:
+            self._check_open()  # the common case, first
+            self._position = offset
+            return offset
         self._check_open()
         offset = operator.index(offset)
         if whence == io.SEEK_SET:
@@ -156,17 +168,11 @@ class EncryptedReader(io.RawIOBase):
     def close(self) -> None:
         """Closes the file and wipes the key (once reads in flight on
         other threads have returned)."""
-        if self._handle is not None:
-            self._handle.close()
+        self._owned = None
         super().close()
 
-    def _enter(self) -> int:
-        if self._handle is None:
-            raise ValueError(_CLOSED)
-        return self._handle.enter()
-
     def _check_open(self) -> None:
-        if self._handle is None or self._handle.closed:
+        if self._owned is None:
             raise ValueError(_CLOSED)
 
     def __repr__(self) -> str:
