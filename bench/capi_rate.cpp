@@ -7,6 +7,8 @@
 //   capi_rate seek FILE PASSWORD READ [verify]
 //       tvk_reader_read of READ bytes at pseudo-random offsets (the same
 //       sequence as python_speed.py's)
+//   capi_rate transform SIZE
+//       tvk_transform of one SIZE-byte buffer in place
 // "verify" requires the check file (FILE.tvkcheck); without it reads are
 // not verified. Prints the bytes per second of the best of 5 rounds of
 // at least 0.2 s each (a round that something else interrupted says
@@ -62,16 +64,36 @@ double BestRate(Work work)
     return best;
 }
 
+// capi_rate transform SIZE: prints the rate, returns the exit status.
+int TransformRate(long long size)
+{
+    tvk_key* key = nullptr;
+    if (size <= 0 || size > (1LL << 30)) {
+        std::fprintf(stderr, "usage: capi_rate transform SIZE (1 to 2^30)\n");
+        return 2;
+    }
+    if (tvk_key_create("benchmark password", 18, &key) != TVK_SUCCESS) return 1;
+    std::vector<unsigned char> buffer(static_cast<size_t>(size));
+    const double rate = BestRate([&]() -> uint64_t {
+        return tvk_transform(key, buffer.data(), buffer.size(), 0) == TVK_SUCCESS ? buffer.size() : 0;
+    });
+    tvk_key_destroy(key);
+    if (rate <= 0) return 1;
+    std::printf("%.0f\n", rate);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 3 && std::strcmp(argv[1], "transform") == 0) return TransformRate(std::atoll(argv[2]));
     const bool read_mode = argc >= 5 && std::strcmp(argv[1], "read") == 0;
     const bool seek_mode = argc >= 5 && std::strcmp(argv[1], "seek") == 0;
     const long long size = argc >= 5 ? std::atoll(argv[4]) : 0;
     const bool verify = argc == 6 && std::strcmp(argv[5], "verify") == 0;
     if ((!read_mode && !seek_mode) || size <= 0 || size > (1LL << 30) || (argc == 6 && !verify) || argc > 6) {
-        std::fprintf(stderr, "usage: capi_rate read|seek FILE PASSWORD SIZE [verify]\n");
+        std::fprintf(stderr, "usage: capi_rate read|seek FILE PASSWORD SIZE [verify] | transform SIZE\n");
         return 2;
     }
     tvk_reader* reader = nullptr;

@@ -12,8 +12,9 @@
 # root) is configured as a Release build of the shared library; the
 # package is used from the source tree over that library
 # (TVKCRYPTO_LIBRARY), and the C++ sides are keystream_rate (the key
-# stream's ProcessBuffer) and capi_rate (the C interface's reader), linked
-# to the same library. The 256 MiB file is random bytes (any bytes are an
+# stream's ProcessBuffer, from one buffer into another) and capi_rate (the
+# C interface's in-place transform and reader), linked to the same
+# library. The 256 MiB file is random bytes (any bytes are an
 # encrypted file) in /dev/shm where there is one, with a check file for
 # the verified rows. PYTHON picks the interpreter (default python3).
 set -euo pipefail
@@ -48,6 +49,7 @@ bench_header "tvkcrypto Python package ($("$PYTHON" --version 2>&1)) vs the C++ 
 echo "throughput ratios (above 1: Python is faster)"
 echo
 rate_row "transform_into 64 MiB / C++ ProcessBuffer 64 MiB"    ">=0.95" "$py transform 67108864"       "$ks process-buffer 67108864"
+rate_row "  transform_into 64 MiB / C tvk_transform 64 MiB"        "-"      "$py transform 67108864"       "$c transform 67108864"
 rate_row "open() read(1 MiB), 256 MiB in order / C reader"    ">=0.8"  "$py read $f 1048576"          "$c read $f 1048576"
 rate_row "  readinto(1 MiB) into one buffer / C reader"       "-"      "$py readinto $f 1048576"      "$c read $f 1048576"
 rate_row "seek + read(4 KiB) at random offsets / C reader"    ">=0.3"  "$py seek $f 4096"             "$c seek $f 4096"

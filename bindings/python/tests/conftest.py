@@ -13,7 +13,7 @@ import tvkcrypto
 
 ROOT = pathlib.Path(__file__).resolve().parents[3]
 DATA = pathlib.Path(os.environ.get("TVKCRYPTO_TEST_DATA", str(ROOT / "tests" / "data")))
-PASSWORD = "sample password"
+PASSWORD = "secret"  # as in README's example, which reads the sample
 BLOCK = 512 << 10  # the check file's block size for data this small
 
 
@@ -51,8 +51,8 @@ def tool():
 
 @pytest.fixture(scope="session")
 def sample_master(tmp_path_factory):
-    """Three check blocks and a bit of data, written once with a check file."""
-    data = random.Random(1).randbytes(2 * BLOCK + 1000)
+    """Three check blocks (the last one short), written once with a check file."""
+    data = random.Random(1).randbytes(2 * BLOCK + 5000)
     path = tmp_path_factory.mktemp("master") / "sample.tvk"
     with tvkcrypto.open(path, "wb", password=PASSWORD) as f:
         f.write(data)

@@ -1,13 +1,14 @@
 """The package and the tvkcrypt tool read each other's files; the
 command line of python3 -m tvkcrypto."""
 import os
+import re
 import subprocess
 import sys
 
 import pytest
 
 import tvkcrypto
-from conftest import BLOCK, DATA, PASSWORD
+from conftest import BLOCK, DATA, PASSWORD, ROOT
 
 
 def run(command, password, **kwargs):
@@ -53,3 +54,21 @@ def test_command_line(tmp_path):
     assert wrong.returncode == 1 and b"wrong password" in wrong.stderr
     usage = run(module + ["decrypt", "--offset", "x1", example], "example password")
     assert usage.returncode == 2
+
+
+def test_readme_example(sample, monkeypatch, capsys):
+    readme = (ROOT / "README.md").read_text(encoding="utf-8")
+    code = re.search(r"\n## Python\n.*?```python\n(.*?)```", readme, re.S).group(1)
+    assert len(code.strip().splitlines()) < 15
+    path, data = sample
+    monkeypatch.chdir(path.parent)
+    os.rename(path, "big.bin.tvk")
+    os.rename(str(path) + ".tvkcheck", "big.bin.tvk.tvkcheck")
+    exec(code, {})
+    assert capsys.readouterr().out == "%d True 4096\n" % len(data)
+    with open("big.bin.tvk", "r+b") as f:  # the first block damaged
+        first = f.read(1)[0]
+        f.seek(0)
+        f.write(bytes([first ^ 1]))
+    exec(code, {})
+    assert capsys.readouterr().out.endswith("damaged: bytes 0 to %d\n" % (BLOCK - 1))
