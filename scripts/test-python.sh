@@ -6,13 +6,14 @@
 # virtual environment over Debian's Python, pip, setuptools and wheel
 # (no package registry is asked: PIP_NO_INDEX), and pytest runs the
 # package's tests against it, with that build's tvkcrypt for the
-# interoperability tests.
+# interoperability tests. mypy first checks the package's type hints
+# for the oldest Python it supports.
 #
 # Usage: scripts/test-python.sh [SHARED_BUILD_DIR]   (default build/python)
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 tvk_require_packages cmake g++ python3 python3-venv python3-pip python3-setuptools python3-wheel \
-    python3-pytest python3-numpy
+    python3-pytest python3-numpy mypy
 
 shared=${1:-$TVK_ROOT/build/python}
 if [ ! -f "$shared/CMakeCache.txt" ]; then
@@ -37,6 +38,9 @@ echo "== pip install ./bindings/python, bundling $library"
 env -u PIP_FIND_LINKS -u PIP_INDEX_URL -u PIP_EXTRA_INDEX_URL PIP_NO_INDEX=1 PIP_NO_CACHE_DIR=1 PIP_DISABLE_PIP_VERSION_CHECK=1 \
     TVKCRYPTO_BUNDLE_LIBRARY="$library" \
     "$work/venv/bin/python" -m pip install --no-deps "$TVK_ROOT/bindings/python"
+
+echo "== mypy --strict"
+"$python" -m mypy --strict --python-version 3.9 --cache-dir "$work/mypy-cache" "$TVK_ROOT/bindings/python/src/tvkcrypto"
 
 echo "== pytest"
 cd "$work"   # not the source folder: the tests import the installed package

@@ -93,8 +93,9 @@ def test_whole_files_and_check_files(sample, tmp_path):
     assert isinstance(raised.value, FileNotFoundError) and raised.value.filename == str(again) + ".tvkcheck"
     tvkcrypto.create_check_file(again, PASSWORD, check_path=tmp_path / "elsewhere")
     tvkcrypto.check(again, PASSWORD, check_path=tmp_path / "elsewhere")
-    with pytest.raises(FileExistsError):
+    with pytest.raises(FileExistsError) as raised:
         tvkcrypto.decrypt_file(path, clear, PASSWORD)
+    assert raised.value.filename == str(clear)
     with pytest.raises(FileNotFoundError) as raised:
         tvkcrypto.encrypt_file(tmp_path / "missing", tmp_path / "x", PASSWORD)
     assert raised.value.filename == str(tmp_path / "missing")

@@ -43,7 +43,7 @@ library_path: str = _library.library_path
 
 def library_version() -> str:
     """The version of the shared library in use, "MAJOR.MINOR.PATCH"."""
-    return _library.lib.tvk_version().decode("ascii")
+    return str(_library.lib.tvk_version().decode("ascii"))
 
 
 __all__ = [

@@ -91,7 +91,7 @@ def _password(args: argparse.Namespace, twice: bool) -> bytes:
         text = typed.encode("utf-8")
     if args.password_encoding is None:
         return text
-    return tvkcrypto._keys.password_bytes(text.decode("utf-8"), args.password_encoding)
+    return bytes(tvkcrypto._keys.password_bytes(text.decode("utf-8"), args.password_encoding))
 
 
 def _decrypt(args: argparse.Namespace, password: bytes) -> None:

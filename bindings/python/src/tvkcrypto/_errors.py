@@ -103,6 +103,8 @@ def error_for(code: int, path: Any = None, other: Any = None, damaged: Optional[
         number = _FILE_ERRNO.get(code, BASE_ERRNO - code)
         if code not in _FILE_ERRNO:
             text = os.strerror(number)
+        if number == errno.EEXIST and name2:
+            name, name2 = name2, None  # only an output can be in the way
         return OSError(number, text, name, None, name2) if name2 else OSError(number, text, name)
     where = " (%s)" % name if name else ""
     if code == WRONG_PASSWORD:

@@ -9,9 +9,8 @@ failure the target is left as it was.
 from __future__ import annotations
 
 import ctypes
-import io
 import os
-from typing import Any, Optional, Union
+from typing import Any, Literal, Optional, Union, overload
 
 from . import _errors, _library
 from ._keys import Password, password_bytes
@@ -24,6 +23,20 @@ from ._writer import EncryptedWriter
 # straight into the caller's buffer, so random reads of 4 KiB decrypt
 # 4 KiB, not a buffer's worth more.
 READ_BUFFER_SIZE = 4096
+
+
+@overload
+def open(path: Any, mode: Literal["rb", "br"] = "rb", *, password: Password, verify: Any = True,
+         check_path: Any = None, encoding: Optional[str] = None, buffering: int = -1,
+         overwrite: bool = False, check_file: bool = True) -> Union[BufferedEncryptedReader, EncryptedReader]:
+    ...
+
+
+@overload
+def open(path: Any, mode: Literal["wb", "bw"], *, password: Password, verify: Any = True,
+         check_path: Any = None, encoding: Optional[str] = None, buffering: int = -1,
+         overwrite: bool = False, check_file: bool = True) -> EncryptedWriter:
+    ...
 
 
 def open(path: Any, mode: str = "rb", *, password: Password, verify: Any = True,

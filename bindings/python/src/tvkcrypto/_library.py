@@ -124,7 +124,7 @@ def _declare(library: ctypes.CDLL) -> int:
         function = getattr(library, name)
         function.restype = restype
         function.argtypes = argtypes
-    return library.tvk_version_number() >> 16
+    return int(library.tvk_version_number()) >> 16
 
 
 lib, library_path = load()
@@ -132,12 +132,12 @@ lib, library_path = load()
 
 def result_text(code: int) -> str:
     """The library's words for a result code."""
-    return lib.tvk_result_text(code).decode("utf-8", "replace")
+    return str(lib.tvk_result_text(code).decode("utf-8", "replace"))
 
 
 def result_name(code: int) -> str:
     """The symbolic name of a result code, such as TVK_ERROR_WRONG_PASSWORD."""
-    return lib.tvk_result_name(code).decode("ascii", "replace")
+    return str(lib.tvk_result_name(code).decode("ascii", "replace"))
 
 
 def writable_address(buffer: object, what: str = "buffer") -> Tuple[int, int, object]:
