@@ -114,7 +114,10 @@ def _decrypt(args: argparse.Namespace, password: bytes) -> None:
 def run(argv: Optional[List[str]] = None) -> int:
     args = _parser().parse_args(argv)
     try:
-        password = _password(args, twice=args.command == "encrypt")
+        # asked twice where a typing error would go unnoticed: a new file,
+        # or a file replaced with what a wrong password decrypts to
+        replacing = args.command == "decrypt" and args.force and args.output and os.path.exists(args.output)
+        password = _password(args, twice=args.command == "encrypt" or bool(replacing))
         if args.command == "encrypt":
             tvkcrypto.encrypt_file(args.file, args.output, password, overwrite=args.force,
                                    check_file=not args.no_check_file, check_path=args.check_file)
