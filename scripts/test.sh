@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test in each configuration: the normal optimised
-# build, and AddressSanitizer + UndefinedBehaviorSanitizer. Per
+# build, and AddressSanitizer + UndefinedBehaviorSanitizer, and the
+# Python package's tests against a shared build. Per
 # configuration it prints a short summary (tests run, passed, failed,
 # skipped with the reasons) and keeps the full logs under build/; when a
 # test fails, the end of its output is printed. The last line is the
@@ -135,6 +136,13 @@ tvk_run_step() {
 
 tvk_native_part() {
 tvk_run_preset default
+
+# The Python package, installed with pip into a throwaway virtual
+# environment with the shared library that the install test just built
+# bundled in, and its pytest suite run against it.
+tvk_run_step python "$TVK_ROOT/scripts/test-python.sh" \
+    "$TVK_ROOT/build/default/tests/install_shared_package/build"
+
 tvk_run_preset sanitize
 
 # ThreadSanitizer: the library, the tool (with its two workers) and their
