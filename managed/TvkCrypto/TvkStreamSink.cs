@@ -21,6 +21,7 @@ namespace TvkCrypto
         private readonly byte[] slice = new byte[SliceSize];
         private long offset;
         private bool failed;
+        private bool writing;  // an asynchronous write is under way
 
         private TvkStreamSink(Stream output, bool leaveOpen, TvkKeyHandle key)
         {
@@ -42,6 +43,7 @@ namespace TvkCrypto
         // later write is refused.
         internal override unsafe void Write(byte* data, int count)
         {
+            RefuseOverlap();
             for (int done = 0; done < count;) {
                 int n = Encrypt(data + done, count - done);
                 failed = true;
@@ -53,13 +55,26 @@ namespace TvkCrypto
 
         internal override async Task WriteAsync(byte[] data, int index, int count, CancellationToken cancel)
         {
-            for (int done = 0; done < count;) {
-                int n = EncryptFromArray(data, index + done, count - done);
-                failed = true;
-                await output.WriteAsync(slice, 0, n, cancel).ConfigureAwait(false);
-                failed = false;
-                done += n;
+            RefuseOverlap();
+            writing = true;
+            try {
+                for (int done = 0; done < count;) {
+                    int n = EncryptFromArray(data, index + done, count - done);
+                    failed = true;
+                    await output.WriteAsync(slice, 0, n, cancel).ConfigureAwait(false);
+                    failed = false;
+                    done += n;
+                }
+            } finally {
+                writing = false;
             }
+        }
+
+        // One write at a time: slice and the offset belong to the write
+        // under way until it ends.
+        private void RefuseOverlap()
+        {
+            if (writing) throw new InvalidOperationException("An asynchronous write is still under way.");
         }
 
         private unsafe int EncryptFromArray(byte[] data, int index, int count)
