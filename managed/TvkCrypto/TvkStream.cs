@@ -63,7 +63,7 @@ namespace TvkCrypto
         /// <summary>Opens encrypted data in a stream for reading.</summary>
         /// <param name="ciphertext">The encrypted data: a readable, seekable stream, read at the offsets asked for.</param>
         /// <param name="password">The password it was encrypted with.</param>
-        /// <param name="checkFile">Its check file, read to its end here; null for none.</param>
+        /// <param name="checkFile">Its check file, read to its end here and left open; null for none.</param>
         /// <param name="leaveOpen">Whether <paramref name="ciphertext"/> stays open when this stream is disposed.</param>
         /// <returns>A readable, seekable stream of the cleartext, as long as <paramref name="ciphertext"/>.</returns>
         /// <exception cref="ArgumentNullException">A null stream or password.</exception>
@@ -192,8 +192,8 @@ namespace TvkCrypto
         /// <param name="buffer">The cleartext; left as it is.</param>
         /// <param name="offset">Where in <paramref name="buffer"/> it starts.</param>
         /// <param name="count">How many bytes.</param>
-        /// <exception cref="NotSupportedException">The stream reads.</exception>
-        /// <exception cref="InvalidOperationException">An earlier write failed, or the file was committed.</exception>
+        /// <exception cref="NotSupportedException">The stream reads, or its file was committed.</exception>
+        /// <exception cref="InvalidOperationException">An earlier write failed.</exception>
         /// <exception cref="ObjectDisposedException">The stream was disposed.</exception>
         public override void Write(byte[] buffer, int offset, int count)
         {
