@@ -15,6 +15,10 @@
 // The methods keep no state; calls on different streams may run on
 // different threads at once.
 
+// Helper's members have no XML documentation comments of their own;
+// the comments above each member describe them.
+#pragma warning disable 1591
+
 using System;
 using System.IO;
 using System.Runtime.CompilerServices;

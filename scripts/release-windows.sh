@@ -137,7 +137,7 @@ check_tree() {
         failures=$((failures + 1))
     fi
 
-    # The DLL as the packed, stripped file: still its four exports, and
+    # The DLL as the packed, stripped file: still its exports, and
     # imports from system DLLs only.
     local objdump machine=x86-64
     objdump=$(cache_value "$build" CMAKE_OBJDUMP)

@@ -19,7 +19,7 @@ set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 tvk_require_packages cmake g++ make pkg-config libgtest-dev libgmock-dev libssl-dev \
-    mono-devel nunit-console libnunit-cil-dev dpkg-dev groff-base zsh || exit 1
+    mono-devel nunit-console libnunit-cil-dev nuget dpkg-dev groff-base zsh || exit 1
 
 # valgrind: the constant-time check of the portable AES (found at configure time)
 tvk_require_packages valgrind

@@ -2,8 +2,9 @@
 # included from managed/CMakeLists.txt once the DLL target exists.
 #
 # managed_native_dll_tables: the cross toolchain's objdump reads the
-# DLL's headers: the machine type, exactly the four entry points under
-# their plain names, and imports from system DLLs only.
+# DLL's headers: the machine type, exactly the entry points (Helper's
+# four and the C interface) under their plain names, and imports from
+# system DLLs only.
 #
 # tests_managed_native: a program beside the DLL loads it by its bare
 # name, as the assembly's runtime does, and drives the four entry points

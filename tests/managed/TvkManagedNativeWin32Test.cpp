@@ -1,6 +1,7 @@
 // The managed binding's native DLL as the managed runtime meets it on
 // Windows: loaded by its bare name from the directory it shares with
-// this program, its four entry points found by their plain names, and
+// this program, Helper's four entry points and the C interface (which
+// the TvkCrypto namespace calls) found by their plain names, and
 // driven with password bytes the way the assembly passes them (the
 // system's ANSI code page), against the shared password-format vectors.
 // The program links no part of the library: every byte comes through
@@ -20,6 +21,7 @@
 #include "TestJson.h"
 #include "TestSha256.h"
 #include "TestWin32Resources.h"
+#include "TvkCrypto/c.h"
 #include "TvkManagedNative.h"
 
 namespace {
@@ -435,4 +437,46 @@ TEST(ManagedNativeDll, RunsWhenCalledWithTheStackAlignedToFourBytesOnly)
             native.release(run);
         }
     }
+}
+
+// The TvkCrypto namespace's calls into the same DLL: the C interface's
+// key and transform give what Helper's entry point gives, and its reader
+// decrypts the stored README example through its check file.
+TEST(ManagedNativeDll, ServesTheCInterfaceToTheTvkCryptoNamespace)
+{
+    ASSERT_DLL_LOADED();
+    LoadedDll c_api = Dll();
+    decltype(&tvk_key_create) key_create = nullptr;
+    decltype(&tvk_transform) transform = nullptr;
+    decltype(&tvk_key_destroy) key_destroy = nullptr;
+    decltype(&tvk_reader_open) reader_open = nullptr;
+    decltype(&tvk_reader_read) reader_read = nullptr;
+    decltype(&tvk_reader_close) reader_close = nullptr;
+    Resolve(c_api, "tvk_key_create", key_create);
+    Resolve(c_api, "tvk_transform", transform);
+    Resolve(c_api, "tvk_key_destroy", key_destroy);
+    Resolve(c_api, "tvk_reader_open", reader_open);
+    Resolve(c_api, "tvk_reader_read", reader_read);
+    Resolve(c_api, "tvk_reader_close", reader_close);
+    ASSERT_TRUE(c_api.error.empty()) << c_api.error;
+
+    const std::string password = "c interface";
+    const Bytes cleartext = Pattern(5000, 3);
+    const Outcome expected = RunThroughDll(password, 0, cleartext);
+    tvk_key* key = nullptr;
+    ASSERT_EQ(key_create(password.data(), password.size(), &key), TVK_SUCCESS);
+    Bytes data(cleartext.begin() + 1000, cleartext.end());
+    ASSERT_EQ(transform(key, data.data(), data.size(), 1000), TVK_SUCCESS);
+    key_destroy(key);
+    EXPECT_TRUE(data == Bytes(expected.bytes.begin() + 1000, expected.bytes.end()));
+
+    tvk_reader* reader = nullptr;
+    const std::string path = std::string(TVK_TEST_DATA_DIR) + "/readme-example.tvk";
+    ASSERT_EQ(reader_open(path.c_str(), "example password", 16, TVK_VERIFY_REQUIRED, nullptr, &reader),
+              TVK_SUCCESS);
+    char text[64];
+    size_t got = 0;
+    EXPECT_EQ(reader_read(reader, 4, text, sizeof text, &got, nullptr), TVK_SUCCESS);
+    reader_close(reader);
+    EXPECT_EQ(std::string(text, got), "README's C example reads these 64 bytes from the middle of files");
 }

@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# Checks the managed binding's native DLL from its PE headers, as printed
-# by the cross toolchain's objdump:
+# Checks the managed binding's native library from its headers:
 #   check_native_dll.sh OBJDUMP DLL MACHINE [program]
 # (MACHINE: i386 or x86-64; "program" checks an .exe: machine type and
-# imports only)
+# imports only), as printed by the cross toolchain's objdump, and
+#   check_native_dll.sh NM LIBRARY elf
+# for the Linux shared library, from nm -D.
 # - the file is a DLL of the expected machine type;
-# - the export table names exactly the four entry points, undecorated
-#   (the assembly imports them by plain name with the cdecl convention,
-#   so a 32-bit "_name" or "name@N" would not be found);
+# - the export table names exactly the entry points, undecorated: the
+#   four of TVKCryptoWrapper.Helper and every function of the C
+#   interface (taken from TvkCrypto/c.h), which the TvkCrypto namespace
+#   imports (the assembly imports them by plain name with the cdecl
+#   convention, so a 32-bit "_name" or "name@N" would not be found);
 # - every imported DLL is part of Windows itself: a libstdc++-6.dll,
 #   libgcc_s_*.dll or libwinpthread-1.dll import would make the DLL fail
 #   to load on a machine without the compiler.
@@ -17,15 +20,28 @@ dll=$2
 machine=$3
 kind=${4:-dll}
 
-expected_exports="tvk_managed_release
-tvk_managed_result_bytes
-tvk_managed_result_text
-tvk_managed_run"
+c_header=$(dirname "${BASH_SOURCE[0]}")/../../bindings/c/TvkCrypto/c.h
+expected_exports=$({ printf '%s\n' tvk_managed_release tvk_managed_result_bytes \
+                        tvk_managed_result_text tvk_managed_run
+                    grep -oE '^TVK_C_API [^(]*[ *]tvk_[a-z0-9_]+\(' "$c_header" |
+                        grep -oE 'tvk_[a-z0-9_]+\($' | tr -d '(' ; } | sort)
+[ "$(wc -l <<<"$expected_exports")" -gt 20 ] || { echo "FAIL: no C interface in $c_header"; exit 1; }
 # Case-insensitive patterns of the DLLs every Windows has.
 system_dlls='^(kernel32|msvcrt|ucrtbase|advapi32|bcrypt|ntdll|user32|shell32|api-ms-win-.*)\.dll$'
 
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+if [ "$machine" = elf ]; then
+    exports=$("$objdump" -D --defined-only "$dll" | awk '$2 ~ /^[TW]$/ { print $3 }' | sort) ||
+        { echo "FAIL: $objdump -D $dll"; exit 1; }
+    echo "exports:"; sed 's/^/  /' <<<"$exports"
+    [ "$exports" = "$expected_exports" ] ||
+        { echo "FAIL: exports differ from the entry points:"
+          diff <(echo "$expected_exports") <(echo "$exports"); exit 1; }
+    echo "ok: $dll"
+    exit 0
+fi
 
 headers=$("$objdump" -p "$dll") || { echo "FAIL: $objdump -p $dll"; exit 1; }
 
@@ -46,7 +62,7 @@ if [ "$kind" = dll ]; then
               sed -n 's/^[[:space:]]*\[ *[0-9]*\] \(.*\)$/\1/p' | sort)
     echo "exports:"; sed 's/^/  /' <<<"$exports"
     [ "$exports" = "$expected_exports" ] ||
-        fail "export table differs from the four entry points:
+        fail "export table differs from the entry points:
 $(diff <(echo "$expected_exports") <(echo "$exports"))"
 fi
 
