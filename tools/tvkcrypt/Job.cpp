@@ -4,6 +4,7 @@
 ****************************************************************/
 #include "Job.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -17,22 +18,94 @@
 #include "Password.h"
 #include "QuotedName.h"
 #include "SystemInfo.h"
+#include "TreeDirectory.h"
 #include "TvkTransform.h"
 #include "TvkCryptoHelper.h"
 
 namespace tvkcrypt {
 
+static thread_local FileReport* t_Report = nullptr;
+
+void
+ReportTo(FileReport* report)
+{
+    t_Report = report;
+}
+
+FileReport*
+CurrentReport()
+{
+    return t_Report;
+}
+
+static Progress*   g_StatusLine = nullptr;
+static std::mutex* g_StatusLock = nullptr;
+
+void
+SetJobStatusLine(Progress* line, std::mutex* lock)
+{
+    g_StatusLine = line;
+    g_StatusLock = lock;
+}
+
+void
+WriteMessage(const std::string& text)
+{
+    if (g_StatusLine == nullptr) {
+        WriteToStandardError(text);
+        return;
+    }
+    std::lock_guard<std::mutex> lock(*g_StatusLock);
+    g_StatusLine->Interject(text);
+}
+
 int
 Failure(const std::string& message)
 {
-    WriteToStandardError("tvkcrypt: " + message + "\n");
+    WriteMessage("tvkcrypt: " + message + "\n");
+    if (t_Report != nullptr) {
+        if (t_Report->result == FileReport::OK) t_Report->result = FileReport::FAILED;
+        t_Report->message = message;
+    }
     return kExitFailure;
 }
 
 int
-Damaged(const std::string& input_label)
+Damaged(const std::string& input_label, const std::string& where)
 {
-    return Failure(input_label + " is damaged or was changed");
+    if (t_Report != nullptr) t_Report->result = FileReport::DAMAGED;
+    return Failure(input_label + " is damaged or was changed" + (where.empty() ? "" : ": " + where));
+}
+
+// "bytes 512-1023 (block 1)", "bytes 0-2047 (blocks 0-3)"
+static std::string
+RangeText(NPT_UInt64 first, NPT_UInt64 end, NPT_UInt64 first_block, NPT_UInt64 last_block)
+{
+    std::string text = "bytes " + std::to_string(first) + "-" + std::to_string(end - 1);
+    if (first_block == last_block) return text + " (block " + std::to_string(first_block) + ")";
+    return text + " (blocks " + std::to_string(first_block) + "-" + std::to_string(last_block) + ")";
+}
+
+std::string
+DamagedRanges(std::vector<NPT_UInt64> damaged, NPT_UInt64 block_size, NPT_UInt64 data_size,
+              std::vector<std::pair<NPT_UInt64, NPT_UInt64>>& ranges)
+{
+    std::sort(damaged.begin(), damaged.end());
+    damaged.erase(std::unique(damaged.begin(), damaged.end()), damaged.end());
+    ranges.clear();
+    std::string text;
+    for (std::size_t i = 0; i < damaged.size();) {
+        std::size_t j = i;
+        while (j + 1 < damaged.size() && damaged[j + 1] == damaged[j] + 1) ++j;
+        const NPT_UInt64 first = damaged[i] * block_size;
+        NPT_UInt64 end = (damaged[j] + 1) * block_size;
+        if (end > data_size) end = data_size;
+        if (end <= first) end = first + 1;  // a block past the end: the data was cut
+        ranges.emplace_back(first, end);
+        text += (text.empty() ? "" : ", ") + RangeText(first, end, damaged[i], damaged[j]);
+        i = j + 1;
+    }
+    return text;
 }
 
 /*----------------------------------------------------------------------
@@ -54,6 +127,18 @@ OpenInput(const std::string& path, JobInput& input)
     }
     input.regular = input.info.kind == FileInfo::REGULAR;
     if (input.regular) AdviseSequentialReading(input.file);
+    return 0;
+}
+
+int
+OpenInputIn(const TreeDirectory& directory, const std::string& name, JobInput& input)
+{
+    input.label = QuotedName(directory.PathOf(name));
+    SysError error = directory.OpenFile(name, input.file, input.info);
+    if (error == kNotRegular) return Failure(input.label + " is not a regular file (links are not followed)");
+    if (error) return Failure("cannot open " + input.label + ": " + ErrorText(error));
+    input.regular = true;
+    AdviseSequentialReading(input.file);
     return 0;
 }
 
@@ -87,23 +172,27 @@ RefusePasswordFileOnInput(const Options& options, const JobInput& input)
 |   the check file read
 +---------------------------------------------------------------------*/
 int
-LoadCheckInput(const std::string& path, bool required, TVK_CheckFileReader& reader, bool& found)
+LoadCheckInput(const std::string& path, bool required, TVK_CheckFileReader& reader, bool& found,
+               const TreeDirectory* directory, const std::string& name)
 {
     bool absent = false;
     std::string error;
-    found = LoadCheckFile(path, reader, absent, error);
+    found = LoadCheckFile(path, reader, absent, error, directory, name);
     if (found || (absent && !required)) return 0;
     return Failure(absent ? "cannot open the check file " + QuotedName(path) + ": " + ErrorText(ENOENT)
                           : error);
 }
 
 int
-VerifyCheckPassword(TVK_CheckFileReader& reader, const SecretBuffer& password, const std::string& check_path)
+CheckPasswordStatus(NPT_Result result, const std::string& check_path)
 {
-    NPT_Result result = reader.VerifyPassword(reinterpret_cast<const NPT_UInt8*>(password.CString()),
-                                              static_cast<NPT_Size>(password.Size()));
     if (NPT_SUCCEEDED(result)) return kExitSuccess;
-    if (result == TVK_ERROR_WRONG_PASSWORD) return Failure("wrong password");
+    if (result == TVK_ERROR_WRONG_PASSWORD) {
+        const int status = Failure(t_Report != nullptr ? "wrong password for " + QuotedName(t_Report->path)
+                                                       : std::string("wrong password"));
+        if (t_Report != nullptr) t_Report->result = FileReport::WRONG_PASSWORD;
+        return status;
+    }
     if (result == TVK_ERROR_CHECK_FILE_DAMAGED) {
         return Failure("the check file " + QuotedName(check_path) + " is damaged or was changed");
     }

@@ -17,7 +17,10 @@
 #ifndef TVKCRYPT_JOB_H
 #define TVKCRYPT_JOB_H
 
+#include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "FileHandle.h"
 #include "NptTypes.h"
@@ -26,23 +29,80 @@
 
 namespace tvkcrypt {
 
+class JobKeys;
 class SecretBuffer;
+class TreeDirectory;
 struct Options;
 
-// Exit statuses.
+// Exit statuses. A job of several files (-r, rekey of several) ends
+// with 0 when every file went well, else kExitPartial plus a bit for
+// each kind of trouble among its files; kExitFailure when it could not
+// run at all.
 const int kExitSuccess = 0;
 const int kExitFailure = 1;
 const int kExitUsage = 2;
+const int kExitSalvaged = 3;          // decrypt --salvage: written, with zeros for damaged blocks
+const int kExitBrokenPipe = 128 + 13;  // standard output's reader went away, as SIGPIPE ends cat
+const int kExitPartial = 16;
+const int kPartialDamaged = 1;        // some files damaged (or salvaged)
+const int kPartialWrongPassword = 2;  // some files refused the password
+const int kPartialFailed = 4;         // some files failed otherwise
+const int kPartialSkipped = 8;        // some entries skipped (links, special files)
+
+/*----------------------------------------------------------------------
+|   FileReport: what became of one file, for a job's summary and its
+|   --json lines. Failure, Damaged and CheckPasswordStatus fill the
+|   report of their thread, when one is set (ReportTo).
++---------------------------------------------------------------------*/
+struct FileReport {
+    enum Result { OK, DAMAGED, WRONG_PASSWORD, FAILED, SKIPPED, SALVAGED, RESUMED };
+    Result      result = OK;
+    std::string path;      // as the user would name it
+    std::string message;   // the last message about it, without "tvkcrypt: "
+    NPT_UInt64  bytes = 0; // bytes of the input handled
+    // damaged byte ranges of the encrypted data, [first, end), in order
+    std::vector<std::pair<NPT_UInt64, NPT_UInt64>> damaged;
+};
+// The report that this thread's messages go to (null: none).
+void ReportTo(FileReport* report);
+FileReport* CurrentReport();
+// "bytes 0-1023 (block 0), bytes 4096-8191 (blocks 4-7)": damaged, a
+// sorted list of check-block indices of block_size bytes, in ranges,
+// clipped to data_size. ranges gets the byte ranges too.
+std::string DamagedRanges(std::vector<NPT_UInt64> damaged, NPT_UInt64 block_size, NPT_UInt64 data_size,
+                          std::vector<std::pair<NPT_UInt64, NPT_UInt64>>& ranges);
+
+/*----------------------------------------------------------------------
+|   FileContext: what a job of many files gives each file's run: the
+|   password and keys, taken once; the job's progress; and where the
+|   file is read and written (names in open directories of the trees).
++---------------------------------------------------------------------*/
+struct FileContext {
+    JobKeys*             keys = nullptr;
+    JobKeys*             new_keys = nullptr;  // rekey
+    TransformProgress*   progress = nullptr;
+    const TreeDirectory* input_directory = nullptr;
+    std::string          input_name;
+    const TreeDirectory* output_directory = nullptr;
+    std::string          output_name;
+};
 
 // Jobs of this size or more (or of unknown size) show a progress bar on
 // a terminal.
 const NPT_UInt64 kLargeJob = NPT_UInt64(64) << 20;
 
+// Where messages go while a job of many files shows one progress line
+// for all its workers: through Interject (Progress.h), under the job's
+// lock; null: straight to standard error.
+void SetJobStatusLine(Progress* line, std::mutex* lock);
+// Writes a message line on standard error, clear of the job's status line.
+void WriteMessage(const std::string& text);
+
 // Prints "tvkcrypt: message" on standard error; returns kExitFailure.
 int Failure(const std::string& message);
 // "INPUT is damaged or was changed": the data does not match its check
-// file. Returns kExitFailure.
-int Damaged(const std::string& input_label);
+// file (where: the ranges that fail, when known). Returns kExitFailure.
+int Damaged(const std::string& input_label, const std::string& where = std::string());
 
 /*----------------------------------------------------------------------
 |   the input
@@ -63,6 +123,9 @@ struct JobInput {
 // file is announced to the system as read from start to end. Sets file,
 // label, info and regular.
 int OpenInput(const std::string& path, JobInput& input);
+// The same for name in an open directory of a tree (never through a
+// link; path names it in messages).
+int OpenInputIn(const TreeDirectory& directory, const std::string& name, JobInput& input);
 // Sets seekable, start and size (a standard input redirected from a
 // file may stand anywhere in it).
 void MeasureInput(JobInput& input);
@@ -76,12 +139,15 @@ int RefusePasswordFileOnInput(const Options& options, const JobInput& input);
 /*----------------------------------------------------------------------
 |   the check file read
 +---------------------------------------------------------------------*/
-// Reads the check file at path into reader. found is false (and 0
-// returned) when nothing is there and required is false.
-int LoadCheckInput(const std::string& path, bool required, TVK_CheckFileReader& reader, bool& found);
-// Verifies the password against the check file in reader.
-int VerifyCheckPassword(TVK_CheckFileReader& reader, const SecretBuffer& password,
-                        const std::string& check_path);
+// Reads the check file at path (or, with directory, name in it) into
+// reader. found is false (and 0 returned) when nothing is there and
+// required is false.
+int LoadCheckInput(const std::string& path, bool required, TVK_CheckFileReader& reader, bool& found,
+                   const TreeDirectory* directory = nullptr, const std::string& name = std::string());
+// The status of a password verified against the check file at
+// check_path (TVK_CheckFileReader::VerifyPassword's result), with its
+// message: 0, or "wrong password", a damaged check file, ...
+int CheckPasswordStatus(NPT_Result result, const std::string& check_path);
 
 /*----------------------------------------------------------------------
 |   Key: the 16-byte key, in memory kept out of core dumps and swap,
