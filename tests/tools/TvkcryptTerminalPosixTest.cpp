@@ -71,18 +71,26 @@ INSTANTIATE_TEST_SUITE_P(
     Dialogues, PromptTest,
     ::testing::Values(
         PromptCase{"EncryptMatching", "encrypt",
-                   {{"Password: ", "s3cret word\n"}, {"Repeat password: ", "s3cret word\n"}}, 0, ""},
-        PromptCase{"EncryptMismatching", "encrypt",
-                   {{"Password: ", "s3cret word\n"}, {"Repeat password: ", "wrong word\n"}}, 1,
-                   "tvkcrypt: the passwords do not match"},
-        PromptCase{"DecryptAsksOnce", "decrypt", {{"Password: ", "s3cret word\n"}}, 0, ""},
-        PromptCase{"EncryptEmpty", "encrypt", {{"Password: ", "\n"}}, 1, "is empty"},
+                   {{"Password for ", "s3cret word\n"}, {"Repeat password for ", "s3cret word\n"}}, 0, ""},
+        // a mismatch asks again, three times in all
+        PromptCase{"EncryptMismatchingThrice", "encrypt",
+                   {{"Password for ", "s3cret word\n"}, {"Repeat password for ", "wrong word\n"},
+                    {"try again", ""}, {"Password for ", "s3cret word\n"}, {"Repeat password for ", "wrong\n"},
+                    {"try again", ""}, {"Password for ", "s3cret word\n"}, {"Repeat password for ", "wrong\n"}},
+                   1, "tvkcrypt: the passwords do not match\r\n"},
+        PromptCase{"EncryptMismatchingOnce", "encrypt",
+                   {{"Password for ", "s3cret word\n"}, {"Repeat password for ", "wrong word\n"},
+                    {"try again", ""}, {"Password for ", "s3cret word\n"},
+                    {"Repeat password for ", "s3cret word\n"}},
+                   0, ""},
+        PromptCase{"DecryptAsksOnce", "decrypt", {{"Password for ", "s3cret word\n"}}, 0, ""},
+        PromptCase{"EncryptEmpty", "encrypt", {{"Password for ", "\n"}}, 1, "is empty"},
         // end of input (Ctrl-D) gives up, even where an empty password
         // would be accepted
-        PromptCase{"DecryptCtrlD", "decrypt", {{"Password: ", "\x04"}}, 1,
+        PromptCase{"DecryptCtrlD", "decrypt", {{"Password for ", "\x04"}}, 1,
                    "tvkcrypt: no password entered"},
         PromptCase{"EncryptCtrlDOnRepeat", "encrypt",
-                   {{"Password: ", "s3cret word\n"}, {"Repeat password: ", "\x04"}}, 1,
+                   {{"Password for ", "s3cret word\n"}, {"Repeat password for ", "\x04"}}, 1,
                    "tvkcrypt: no password entered"}),
     [](const ::testing::TestParamInfo<PromptCase>& info) { return info.param.name; });
 
@@ -92,7 +100,7 @@ TEST(PromptEmptyTest, EnterGivesAnEmptyPasswordForDecrypting)
     TempDir dir;
     WriteFile(dir / "enc", "some data");
     TerminalResult result =
-        RunOnTerminal({"decrypt", dir / "enc", "-o", dir / "out"}, {}, {{"Password: ", "\n"}});
+        RunOnTerminal({"decrypt", dir / "enc", "-o", dir / "out"}, {}, {{"Password for ", "\n"}});
     EXPECT_TRUE(result.all_steps_seen);
     EXPECT_EQ(result.run.exit_code, 0) << result.screen;
     EXPECT_EQ(ReadFile(dir / "out"), Library("some data", "", NPT_BlockCipher::DECRYPT));
@@ -105,7 +113,7 @@ TEST(PromptInterruptTest, CtrlCRestoresEcho)
     TempDir dir;
     WriteFile(dir / "clear", "text");
     TerminalResult result = RunOnTerminal({"encrypt", dir / "clear", "-o", dir / "out"}, {},
-                                          {{"Password: ", "abc"}, {"", "\x03", 200}});
+                                          {{"Password for ", "abc"}, {"", "\x03", 200}});
     EXPECT_TRUE(result.all_steps_seen);
     EXPECT_EQ(result.run.signal, SIGINT) << result.screen;
     EXPECT_TRUE(result.echo_at_end);
@@ -128,9 +136,9 @@ TEST(PromptInterruptTest, CtrlZThenGoingOnSilencesTheTerminalAgain)
     };
     bool echo_when_going_on = true;
     std::vector<TerminalStep> steps(4);
-    steps[0].wait_for = "Password: ";
+    steps[0].wait_for = "Password for ";
     steps[0].send = "half typed\x1a";
-    steps[1].wait_for = "Password: ";
+    steps[1].wait_for = "Password for ";
     steps[1].pause_ms = 100;
     steps[1].act = [&](pid_t pid, int master) {
         // what the shell does around a stop
@@ -140,11 +148,11 @@ TEST(PromptInterruptTest, CtrlZThenGoingOnSilencesTheTerminalAgain)
         tcsetattr(master, TCSANOW, &settings);
         kill(pid, SIGCONT);
     };
-    steps[2].wait_for = "Password: ";
+    steps[2].wait_for = "Password for ";
     steps[2].pause_ms = 100;
     steps[2].act = [&](pid_t, int master) { echo_when_going_on = echoing(master); };
     steps[2].send = "s3cret word\n";
-    steps[3].wait_for = "Repeat password: ";
+    steps[3].wait_for = "Repeat password for ";
     steps[3].send = "s3cret word\n";
     TerminalResult result = RunOnTerminal({"encrypt", dir / "clear", "-o", dir / "out"}, {}, steps);
     EXPECT_TRUE(result.all_steps_seen) << result.screen;
@@ -209,10 +217,12 @@ TEST(PromptTwiceTest, DecryptingOverAnExistingFileConfirmsThePassword)
     };
     const std::vector<Case> cases = {
         {"existing, matching", true,
-         {{"Password: ", "s3cret word\n"}, {"Repeat password: ", "s3cret word\n"}}, 0},
+         {{"Password for ", "s3cret word\n"}, {"Repeat password for ", "s3cret word\n"}}, 0},
         {"existing, mismatching", true,
-         {{"Password: ", "s3cret word\n"}, {"Repeat password: ", "wrong word\n"}}, 1},
-        {"new file", false, {{"Password: ", "s3cret word\n"}}, 0},
+         {{"Password for ", "s3cret word\n"}, {"Repeat password for ", "wrong word\n"},
+          {"Password for ", "s3cret word\n"}, {"Repeat password for ", "wrong word\n"},
+          {"Password for ", "s3cret word\n"}, {"Repeat password for ", "wrong word\n"}}, 1},
+        {"new file", false, {{"Password for ", "s3cret word\n"}}, 0},
     };
     const std::string clear = PatternData(3000);
     const std::string original = "the file before";
@@ -281,7 +291,7 @@ TEST(PipedOutputTest, ThePromptStillReachesTheTerminal)
     const std::string clear = PatternData(4000);
     WriteFile(dir / "enc", Library(clear, "s3cret word"));
     PipeReader out(0);
-    TerminalResult result = RunOnTerminal({"decrypt", dir / "enc"}, {}, {{"Password: ", "s3cret word\n"}},
+    TerminalResult result = RunOnTerminal({"decrypt", dir / "enc"}, {}, {{"Password for ", "s3cret word\n"}},
                                           -1, nullptr, 30, out.WriteEnd());
     EXPECT_TRUE(result.all_steps_seen) << result.screen;
     EXPECT_EQ(result.run.exit_code, 0) << result.screen;

@@ -24,7 +24,7 @@
 #include "Password.h"
 #include "Progress.h"
 #include "QuotedName.h"
-#include "TreeJob.h"
+#include "JobReport.h"
 #include "TvkTransform.h"
 
 namespace tvkcrypt {

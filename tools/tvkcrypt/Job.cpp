@@ -24,20 +24,6 @@
 
 namespace tvkcrypt {
 
-static thread_local FileReport* t_Report = nullptr;
-
-void
-ReportTo(FileReport* report)
-{
-    t_Report = report;
-}
-
-FileReport*
-CurrentReport()
-{
-    return t_Report;
-}
-
 static Progress*   g_StatusLine = nullptr;
 static std::mutex* g_StatusLock = nullptr;
 
@@ -63,9 +49,9 @@ int
 Failure(const std::string& message)
 {
     WriteMessage("tvkcrypt: " + message + "\n");
-    if (t_Report != nullptr) {
-        if (t_Report->result == FileReport::OK) t_Report->result = FileReport::FAILED;
-        t_Report->message = message;
+    if (FileReport* report = CurrentReport()) {
+        if (report->result == FileReport::OK) report->result = FileReport::FAILED;
+        report->message = message;
     }
     return kExitFailure;
 }
@@ -73,39 +59,8 @@ Failure(const std::string& message)
 int
 Damaged(const std::string& input_label, const std::string& where)
 {
-    if (t_Report != nullptr) t_Report->result = FileReport::DAMAGED;
+    if (FileReport* report = CurrentReport()) report->result = FileReport::DAMAGED;
     return Failure(input_label + " is damaged or was changed" + (where.empty() ? "" : ": " + where));
-}
-
-// "bytes 512-1023 (block 1)", "bytes 0-2047 (blocks 0-3)"
-static std::string
-RangeText(NPT_UInt64 first, NPT_UInt64 end, NPT_UInt64 first_block, NPT_UInt64 last_block)
-{
-    std::string text = "bytes " + std::to_string(first) + "-" + std::to_string(end - 1);
-    if (first_block == last_block) return text + " (block " + std::to_string(first_block) + ")";
-    return text + " (blocks " + std::to_string(first_block) + "-" + std::to_string(last_block) + ")";
-}
-
-std::string
-DamagedRanges(std::vector<NPT_UInt64> damaged, NPT_UInt64 block_size, NPT_UInt64 data_size,
-              std::vector<std::pair<NPT_UInt64, NPT_UInt64>>& ranges)
-{
-    std::sort(damaged.begin(), damaged.end());
-    damaged.erase(std::unique(damaged.begin(), damaged.end()), damaged.end());
-    ranges.clear();
-    std::string text;
-    for (std::size_t i = 0; i < damaged.size();) {
-        std::size_t j = i;
-        while (j + 1 < damaged.size() && damaged[j + 1] == damaged[j] + 1) ++j;
-        const NPT_UInt64 first = damaged[i] * block_size;
-        NPT_UInt64 end = (damaged[j] + 1) * block_size;
-        if (end > data_size) end = data_size;
-        if (end <= first) end = first + 1;  // a block past the end: the data was cut
-        ranges.emplace_back(first, end);
-        text += (text.empty() ? "" : ", ") + RangeText(first, end, damaged[i], damaged[j]);
-        i = j + 1;
-    }
-    return text;
 }
 
 /*----------------------------------------------------------------------
@@ -188,9 +143,10 @@ CheckPasswordStatus(NPT_Result result, const std::string& check_path)
 {
     if (NPT_SUCCEEDED(result)) return kExitSuccess;
     if (result == TVK_ERROR_WRONG_PASSWORD) {
-        const int status = Failure(t_Report != nullptr ? "wrong password for " + QuotedName(t_Report->path)
-                                                       : std::string("wrong password"));
-        if (t_Report != nullptr) t_Report->result = FileReport::WRONG_PASSWORD;
+        FileReport* report = CurrentReport();
+        const int status = Failure(report != nullptr ? "wrong password for " + QuotedName(report->path)
+                                                     : std::string("wrong password"));
+        if (report != nullptr) report->result = FileReport::WRONG_PASSWORD;
         return status;
     }
     if (result == TVK_ERROR_CHECK_FILE_DAMAGED) {

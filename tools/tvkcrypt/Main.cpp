@@ -21,7 +21,7 @@
 #include "Password.h"
 #include "Signals.h"
 #include "SystemInfo.h"
-#include "TreeJob.h"
+#include "JobReport.h"
 
 #ifndef TVKCRYPT_VERSION
 #define TVKCRYPT_VERSION "unknown"

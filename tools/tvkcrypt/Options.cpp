@@ -19,6 +19,9 @@ static const char kHelpText[] =
     "Usage: tvkcrypt encrypt [OPTIONS] [INPUT]\n"
     "       tvkcrypt decrypt [OPTIONS] [INPUT]\n"
     "       tvkcrypt check [--create] [OPTIONS] FILE\n"
+    "       tvkcrypt rekey [OPTIONS] FILE...\n"
+    "       tvkcrypt encrypt|decrypt -r [OPTIONS] DIR -o DEST\n"
+    "       tvkcrypt check|rekey -r [OPTIONS] DIR\n"
     "\n"
     "Encrypts or decrypts INPUT (standard input when absent or '-') with a\n"
     "password, writing to standard output or to the file given with -o.\n"
@@ -34,6 +37,9 @@ static const char kHelpText[] =
     "                          when there is one\n"
     "  check                   verify the password and the data of FILE against\n"
     "                          FILE.tvkcheck, writing nothing (exit 0 or 1)\n"
+    "  rekey                   move each FILE to a new password in one pass, with\n"
+    "                          a new check file (the old password is verified\n"
+    "                          against the old one)\n"
     "\n"
     "Options:\n"
     "  -o, --output FILE       write to FILE instead of standard output\n"
@@ -55,12 +61,21 @@ static const char kHelpText[] =
     "                          encrypted FILE (the password cannot be confirmed)\n"
     "      --offset N          decrypt only: start at cleartext byte N\n"
     "      --length M          decrypt only: produce at most M bytes\n"
+    "      --salvage           decrypt only: write every block that verifies and\n"
+    "                          zeros for each damaged one (exit status 3)\n"
+    "      --new-password-file F  rekey only: the new password's file\n"
+    "  -r, --recursive         INPUT is a directory: every file in it and below,\n"
+    "                          mirrored into DEST (names gain or lose .tvk);\n"
+    "                          links and special files are skipped\n"
+    "  -j, --jobs N            with -r: N files at once (default: processors)\n"
+    "      --resume            with -r: keep outputs that are complete and verify\n"
+    "      --json              a line of JSON per file on standard output\n"
     "  -q, --quiet             no progress bar and no notices\n"
     "  -qq, --quiet --quiet    no warnings about the data's safety either\n"
     "  -h, --help              show this help and exit\n"
     "  -V, --version           show the version and exit\n"
-    "N and M are byte counts; a suffix K, M, G or T multiplies by 1024,\n"
-    "1024^2, 1024^3 or 1024^4. With --offset the input is read from byte N\n"
+    "N and M are byte counts; a suffix K, M, G or T (or KiB, MiB, GiB, TiB)\n"
+    "multiplies by 1024, 1024^2, 1024^3 or 1024^4. With --offset the input is read from byte N\n"
     "on (a file is seeked, a pipe is read and discarded up to N).\n"
     "\n"
     "Password, taken from the first of:\n"
@@ -174,11 +189,68 @@ static const char kHelpText[] =
     "that weakens the encryption, and tvkcrypt warns (even with -q; -qq\n"
     "hides the warning).\n"
     "\n"
-    "Exit status: 0 success, 1 failure, 2 usage error.\n";
+    "Exit status: 0 success, 1 failure, 2 usage error, 3 salvaged (written\n"
+    "with zeros for damaged blocks), 141 standard output closed early. A job\n"
+    "of several files (-r, rekey FILE...) with trouble: 16 plus 1 if some were\n"
+    "damaged, 2 if some refused the password, 4 if some failed otherwise, 8\n"
+    "if entries were skipped (links, special files); 1 if it could not run.\n";
+
+// Each command's own help: its usage and options; the rest is in --help.
+struct CommandHelp {
+    Options::Command command;
+    const char*      text;
+};
+
+static const CommandHelp kCommandHelp[] = {
+    {Options::ENCRYPT,
+     "Usage: tvkcrypt encrypt [OPTIONS] [INPUT] [-o FILE]\n"
+     "       tvkcrypt encrypt -r [OPTIONS] DIR -o DEST\n"
+     "Encrypts INPUT (standard input when absent or '-') with a password; with\n"
+     "-o FILE, FILE.tvkcheck is written as well. With -r, every file of DIR is\n"
+     "encrypted into DEST as NAME.tvk with its check file.\n"
+     "Options: -o FILE, -f/--force, --follow-symlinks, --in-place,\n"
+     "  --password-file F, --password-encoding ENC, --check-file PATH,\n"
+     "  --no-check-file, -r, -j N, --resume, --json, -q.\n"},
+    {Options::DECRYPT,
+     "Usage: tvkcrypt decrypt [OPTIONS] [INPUT] [-o FILE]\n"
+     "       tvkcrypt decrypt -r [OPTIONS] DIR -o DEST\n"
+     "Decrypts INPUT, verified against INPUT.tvkcheck when there is one (a\n"
+     "wrong password is refused, damaged ranges are named). With -r, every\n"
+     "NAME.tvk of DIR is decrypted into DEST as NAME.\n"
+     "Options: -o FILE, -f/--force, --follow-symlinks, --in-place, --offset N,\n"
+     "  --length M, --salvage, --password-file F, --password-encoding ENC,\n"
+     "  --check-file PATH, --no-check-file, -r, -j N, --resume, --json, -q.\n"},
+    {Options::CHECK,
+     "Usage: tvkcrypt check [OPTIONS] FILE\n"
+     "       tvkcrypt check --create [OPTIONS] FILE\n"
+     "       tvkcrypt check -r [OPTIONS] DIR\n"
+     "Verifies the password and every block of FILE against FILE.tvkcheck,\n"
+     "writing nothing, and names the damaged ranges; --create makes the check\n"
+     "file of an existing encrypted FILE. With -r, every file of DIR that has a\n"
+     "check file.\n"
+     "Options: --create, -f/--force, --check-file PATH, --password-file F,\n"
+     "  --password-encoding ENC, -r, -j N, --json, -q.\n"},
+    {Options::REKEY,
+     "Usage: tvkcrypt rekey [OPTIONS] FILE...\n"
+     "       tvkcrypt rekey -r [OPTIONS] DIR\n"
+     "Moves each FILE to a new password in one pass, with a new check file,\n"
+     "both replaced together. The old password comes from --password-file,\n"
+     "TVK_PASSWORD or the prompt, and is verified against FILE.tvkcheck when\n"
+     "there is one; the new one from --new-password-file or the prompt\n"
+     "(asked twice).\n"
+     "Options: --password-file F, --new-password-file F, --password-encoding\n"
+     "  ENC, -r, -j N, --json, -q.\n"},
+};
 
 std::string
-HelpText(Options::Command)
+HelpText(Options::Command command)
 {
+    for (const CommandHelp& help : kCommandHelp) {
+        if (help.command == command) {
+            return std::string(help.text) + "Passwords, check files, output files and exit statuses: "
+                                            "tvkcrypt --help\n";
+        }
+    }
     return kHelpText;
 }
 

@@ -31,20 +31,6 @@
 
 namespace tvkcrypt {
 
-// The summary of a job's reports, and its exit status.
-struct JobTally {
-    unsigned ok = 0, resumed = 0, damaged = 0, salvaged = 0, wrong_password = 0, failed = 0, skipped = 0;
-    void Add(const FileReport& report);
-    int  ExitStatus() const;
-    // "120 ok, 3 damaged, 1 skipped"
-    std::string Text() const;
-};
-
-// The --json line of a report, with its newline; WriteJsonLine puts it
-// on standard output.
-std::string JsonLine(const FileReport& report);
-void WriteJsonLine(const FileReport& report);
-
 // What one tree job does to each file.
 enum class TreeAction { ENCRYPT, DECRYPT, CHECK, REKEY };
 
