@@ -162,14 +162,60 @@ TEST(PromptInterruptTest, CtrlZThenGoingOnSilencesTheTerminalAgain)
     EXPECT_EQ(ReadFile(dir / "out"), Library("text", "s3cret word"));
 }
 
-TEST(TerminalOutputTest, EncryptedDataIsNotWrittenToATerminal)
+// What reaches a terminal as standard output: never encrypted data;
+// decrypted data without a check file only when asked for with -o -
+// (a wrong password would pour binary garbage); encrypting to a pipe
+// says that no check file is written.
+TEST(TerminalOutputTest, BinaryDataAndMissingCheckFiles)
 {
     TempDir dir;
     WriteFile(dir / "clear", "hello");
-    TerminalResult result = RunOnTerminal({"encrypt", dir / "clear"}, {{"TVK_PASSWORD", "pw"}}, {});
-    EXPECT_EQ(result.run.exit_code, 1);
-    EXPECT_NE(result.screen.find("refusing to write encrypted data to a terminal"), std::string::npos)
-        << result.screen;
+    WriteFile(dir / "enc", Library("hello", "pw"));
+    struct Case {
+        std::vector<std::string> args;
+        bool to_pipe;
+        int exit_code;
+        const char* shown;
+    };
+    const std::vector<Case> cases = {
+        {{"encrypt", dir / "clear"}, false, 1, "refusing to write encrypted data to a terminal"},
+        {{"decrypt", dir / "enc"}, false, 1, "use -o - to show it anyway"},
+        {{"decrypt", "-o", "-", dir / "enc"}, false, 0, "hello"},
+        {{"encrypt", dir / "clear"}, true, 0, "no check file is written for standard output"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0] + (c.to_pipe ? " to a pipe" : ""));
+        int out[2];
+        ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);  // a few bytes: the pipe holds them
+        TerminalResult result = RunOnTerminal(c.args, {{"TVK_PASSWORD", "pw"}}, {}, -1, nullptr, 30,
+                                              c.to_pipe ? out[1] : -1);
+        close(out[0]);
+        close(out[1]);
+        EXPECT_EQ(result.run.exit_code, c.exit_code) << result.screen;
+        EXPECT_NE(result.screen.find(c.shown), std::string::npos) << result.screen;
+    }
+}
+
+// Ctrl-C while the bar shows: the bar goes with the process.
+TEST(ProgressTest, ClearedOnInterrupt)
+{
+    TempDir dir;
+    int feed[2];
+    ASSERT_EQ(pipe2(feed, O_CLOEXEC), 0);
+    signal(SIGPIPE, SIG_IGN);  // the feed outlives its reader
+    const std::string chunk = PatternData(1 << 20);
+    std::thread feeder([&] {
+        for (int i = 0; i < 20 && write(feed[1], chunk.data(), chunk.size()) > 0; ++i) usleep(300 * 1000);
+        close(feed[1]);
+    });
+    TerminalResult result =
+        RunOnTerminal({"encrypt", "-o", dir / "out"}, {{"TVK_PASSWORD", "pw"}}, {{"encrypting ", "\x03"}}, feed[0]);
+    close(feed[0]);
+    feeder.join();
+    EXPECT_EQ(result.run.signal, SIGINT) << result.screen;
+    const std::string::size_type bar = result.screen.rfind("encrypting ");
+    ASSERT_NE(bar, std::string::npos) << result.screen;
+    EXPECT_NE(result.screen.find("\r\033[K", bar), std::string::npos) << result.screen;
 }
 
 // Data arriving through a pipe (size unknown) for longer than the bar's
@@ -327,7 +373,7 @@ TEST(ProgressTest, FitsTheTerminalAndFollowsAResize)
     close(fd);
     PipeReader out(40);
     TerminalResult result = RunOnTerminal(
-        {"encrypt", dir / "big"}, {{"TVK_PASSWORD", "pw"}},
+        {"encrypt", "--no-check-file", dir / "big"}, {{"TVK_PASSWORD", "pw"}},
         {{"encrypting", ""}, {"\033[K", "", 0, 200}}, -1, nullptr, 120, out.WriteEnd(), 40);
     EXPECT_TRUE(result.all_steps_seen) << result.screen;
     EXPECT_EQ(result.run.exit_code, 0) << result.screen;
