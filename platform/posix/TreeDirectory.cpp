@@ -147,12 +147,7 @@ TreeDirectory::OpenFile(const std::string& name, FileHandle& file, FileInfo& inf
         return openat(m_Handle.Fd(), name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
     });
     if (fd < 0) return errno == ELOOP ? kNotRegular : errno;
-    FileHandle opened(fd, true);
-    if (SysError error = StatHandle(opened, info)) return error;
-    if (info.kind != FileInfo::REGULAR) return kNotRegular;
-    if (NPT_PlatformCall("tool.fcntl", [&] { return fcntl(fd, F_SETFL, O_RDONLY); }) != 0) return errno;
-    file = std::move(opened);
-    return 0;
+    return AdoptRegularFile(fd, file, info);
 }
 
 }  // namespace tvkcrypt
