@@ -121,6 +121,13 @@ TEST(UsageTest, ExitsTwoWithoutTouchingAnything)
         {{"encrypt", "--passphrase", "secret", "@/in"}, refusal},
         {{"encrypt", "--password-file", "-"}, "--password-file - reads standard input"},
         {{"decrypt", "--password-file=-", "-"}, "--password-file - reads standard input"},
+        {{"decrypt", "-r", "-j", "0", "@/in"}, "invalid number '0' for '-j': give 1 to 32"},
+        {{"decrypt", "-r", "--jobs=33", "@/in"}, "give 1 to 32"},
+        {{"check", "-j", "2", "@/in"}, "-j and --resume work with -r"},
+        {{"decrypt", "-r", "--offset", "1", "@/in"}, "-r does not work with --offset"},
+        {{"encrypt", "--salvage", "@/in"}, "--salvage works with decrypt only"},
+        {{"rekey", "@/in"}, "-o, --offset, --length, --in-place and the check-file options do not apply"},
+        {{"encrypt", "--new-password-file", "@/in", "@/in"}, "works with rekey only"},
     };
     for (const UsageCase& c : cases) {
         TempDir dir;

@@ -99,7 +99,7 @@ private:
     void Descend(const std::shared_ptr<TreeDirectory>& in, const std::shared_ptr<TreeDirectory>& out,
                  const std::string& name);
     void Push(Task task);
-    void Skip(const std::string& path, const std::string& why, bool quietly = false);
+    void Skip(const std::string& path, const std::string& why);
     void Work();
     void RunTask(const Task& task, FileReport& report);
     // Counts report (count false: only the progress line's words).
@@ -210,13 +210,13 @@ TreeRun::ObtainPassword()
 }
 
 void
-TreeRun::Skip(const std::string& path, const std::string& why, bool quietly)
+TreeRun::Skip(const std::string& path, const std::string& why)
 {
     FileReport report;
     report.result = FileReport::SKIPPED;
     report.path = path;
     report.message = why;
-    if (!quietly && !m_Options.quiet) WriteMessage("tvkcrypt: note: skipped " + QuotedName(path) + ": " + why + "\n");
+    if (!m_Options.quiet) WriteMessage("tvkcrypt: note: skipped " + QuotedName(path) + ": " + why + "\n");
     Record(report);
 }
 
@@ -260,16 +260,13 @@ TreeRun::Take(const std::shared_ptr<TreeDirectory>& in, const std::shared_ptr<Tr
         if (!why.empty()) Skip(path, why);
         return;
     }
-    if (m_Action == TreeAction::CHECK || m_Action == TreeAction::REKEY) {
-        TreeEntry check;
-        bool found = false;
-        if (m_Action == TreeAction::CHECK &&
-            (in->Look(CheckFileNameFor(entry.name), check, found) != 0 || !found)) {
-            // only what has a check file can be checked; other files
-            // are not taken for encrypted ones unless named so
-            if (EndsWith(entry.name, kSuffix)) Skip(path, "no check file ('tvkcrypt check --create' makes one)");
-            return;
-        }
+    TreeEntry check;
+    bool found = false;
+    if (m_Action == TreeAction::CHECK && (in->Look(CheckFileNameFor(entry.name), check, found) != 0 || !found)) {
+        // only what has a check file can be checked; other files are
+        // not taken for encrypted ones unless named so
+        if (EndsWith(entry.name, kSuffix)) Skip(path, "no check file ('tvkcrypt check --create' makes one)");
+        return;
     }
     Push(Task{in, m_Action == TreeAction::REKEY ? in : out, entry.name, out_name});
 }
@@ -409,8 +406,10 @@ TreeRun::Run()
                                                  "the files in " + QuotedName(m_Options.input))) {
         return status;
     }
-    m_Progress.reset(new Progress("", ShownFor(m_Options, BarWanted(true, m_TotalBytes) || m_TotalFiles > 100),
-                                  true, m_TotalBytes, false));
+    // a bar for much data, or for many files, on a terminal
+    const bool many = m_TotalFiles > 100 && NoticesOnTerminal(m_Options);
+    m_Progress.reset(new Progress("", ShownFor(m_Options, many || BarWanted(true, m_TotalBytes)), true,
+                                  m_TotalBytes, false));
     m_Line = m_Progress.get();
     Record(FileReport(), false);
     SetJobStatusLine(m_Line, &m_ReportLock);
