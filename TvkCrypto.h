@@ -52,5 +52,6 @@
 #include "TvkDecryptingStream.h"
 #include "TvkCryptoHelper.h"
 #include "TvkCheckFile.h"
+#include "TvkCheckFileKeys.h"
 
 #endif // TVK_CRYPTO_H

@@ -9,6 +9,9 @@
 #       in $BENCH_BUILD_DIR/bench or a path.
 #   time_row LABEL TARGET COMMAND_A COMMAND_B
 #       wall time of shell command A over that of B (below 1: A is faster).
+#   span_row LABEL TARGET COMMAND_A COMMAND_B
+#       wall seconds of shell command A beyond those of B (A - B: what A
+#       adds to work that B does alone).
 #   rate_row LABEL TARGET COMMAND_A COMMAND_B
 #       the number shell command A prints (a rate, such as bytes per
 #       second) over the one B prints (above 1: A is faster).
@@ -132,10 +135,12 @@ bench_row() {
     _bench_report "$label" "$target" "$before" "$after" "${ratios[@]}"
 }
 
-time_row() {
-    local label=$1 target=$2 command_a=$3 command_b=$4
+# _bench_pairs LABEL TARGET HOW COMMAND_A COMMAND_B: the rows of two
+# timed commands; HOW is "ratio" (A / B) or "span" (A - B)
+_bench_pairs() {
+    local label=$1 target=$2 how=$3 command_a=$4 command_b=$5
     _bench_should_run "$label" || return 0
-    local before after ratios=() i a b
+    local before after values=() i a b
     before=$(bench_load)
     for ((i = 0; i < BENCH_PAIRS; i++)); do
         a=$(_bench_seconds "$command_a")
@@ -145,11 +150,15 @@ time_row() {
             BENCH_NO_FIGURE=$((BENCH_NO_FIGURE + 1))
             return 0
         fi
-        ratios+=("$(awk -v a="$a" -v b="$b" 'BEGIN { printf "%.6f", a / b }')")
+        values+=("$(awk -v a="$a" -v b="$b" -v how="$how" \
+            'BEGIN { printf "%.6f", how == "span" ? a - b : a / b }')")
     done
     after=$(bench_load)
-    _bench_report "$label" "$target" "$before" "$after" "${ratios[@]}"
+    _bench_report "$label" "$target" "$before" "$after" "${values[@]}"
 }
+
+time_row() { _bench_pairs "$1" "$2" ratio "$3" "$4"; }
+span_row() { _bench_pairs "$1" "$2" span "$3" "$4"; }
 
 # _bench_printed COMMAND: the last number a shell command prints (a
 # Windows program's line end taken off), or "failed"

@@ -24,12 +24,34 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_SOURCE_GENERATOR TGZ)
 set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build/" "/build-bench/")
 
-set(TVK_PACKAGE_MAINTAINER "tvkcrypto developers <tvkcrypto@localhost>"
+set(TVK_PACKAGE_MAINTAINER "tvkcrypto developers <developers@tvkcrypto.org>"
   CACHE STRING "Maintainer named in the Debian package")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TVK_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+# Debian's rules (lintian): stripped binaries (the debug information
+# stays in the build tree), the licence as the package's copyright file
+# and a changelog beside it, compressed, and the dynamic linker's cache
+# refreshed when the shared library comes or goes
+set(CPACK_STRIP_FILES ON)
+find_program(TVK_GZIP gzip)
+if(TVK_GZIP)
+  set(tvk_doc_dir ${PROJECT_BINARY_DIR}/package-doc)
+  file(MAKE_DIRECTORY ${tvk_doc_dir})
+  string(TIMESTAMP tvk_changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
+  file(WRITE ${tvk_doc_dir}/changelog
+    "tvkcrypt (${PROJECT_VERSION}) unstable; urgency=medium\n\n"
+    "  * Release ${PROJECT_VERSION} of tvkcrypto: see README.md.\n\n"
+    " -- ${TVK_PACKAGE_MAINTAINER}  ${tvk_changelog_date}\n")
+  execute_process(COMMAND ${TVK_GZIP} -9nf ${tvk_doc_dir}/changelog)
+  install(FILES ${tvk_doc_dir}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endif()
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
+if(BUILD_SHARED_LIBS)
+  file(WRITE ${PROJECT_BINARY_DIR}/package-control/triggers "activate-noawait ldconfig\n")
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/package-control/triggers)
+endif()
 find_program(TVK_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(TVK_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -3,6 +3,8 @@
 ****************************************************************/
 #include "TvkCheckFile.h"
 
+#include "TvkCheckFileKeys.h"
+
 #include <chrono>
 #include <cstring>
 
@@ -34,41 +36,11 @@ const std::size_t kVerifierAt = 60;
 const std::size_t kTagsAt = 92;
 const std::size_t kVerifiedPrefix = kBlockSizeAt; // magic .. salt
 
-const char kVerifierLabel[] = "tvkcheck verifier";
-const char kBlockLabel[] = "tvkcheck block";
-const char kSummaryLabel[] = "tvkcheck summary";
-
 // HMAC-SHA-256 under a 32-byte key of size bytes (a check file's
 // parts are far below 4 GiB) into out.
 void Mac(const NPT_UInt8* key, const NPT_UInt8* data, std::size_t size, NPT_UInt8* out)
 {
     NPT_HmacSha256Key(key, kKeySize).Mac(nullptr, 0, data, static_cast<NPT_Size>(size), out);
-}
-
-void MacOfLabel(const NPT_UInt8* key, const char* label, NPT_UInt8* out)
-{
-    Mac(key, reinterpret_cast<const NPT_UInt8*>(label), std::strlen(label), out);
-}
-
-// master = PBKDF2(password, salt); each key = HMAC(master, its label).
-NPT_Result DeriveKeys(const NPT_UInt8* password,
-                      NPT_Size         password_size,
-                      const NPT_UInt8* salt,
-                      NPT_UInt32       iterations,
-                      NPT_UInt8*       verifier_key,
-                      NPT_UInt8*       block_key,
-                      NPT_UInt8*       summary_key)
-{
-    NPT_UInt8 master[kKeySize];
-    NPT_Result result = NPT_DeriveKeyPbkdf2Sha256(password, password_size, salt, TVK_CheckFile::SALT_SIZE, iterations,
-                                                  master, kKeySize);
-    if (NPT_SUCCEEDED(result)) {
-        MacOfLabel(master, kVerifierLabel, verifier_key);
-        MacOfLabel(master, kBlockLabel, block_key);
-        MacOfLabel(master, kSummaryLabel, summary_key);
-    }
-    NPT_WipeMemory(master, sizeof(master));
-    return result;
 }
 
 // What a block's tag covers before its bytes: index and length.
@@ -189,18 +161,22 @@ TVK_CheckFileWriter::Start(const NPT_UInt8* password,
                            NPT_UInt32       block_size)
 {
     if (m_Started) return NPT_ERROR_INVALID_STATE;
-    if ((password == nullptr && password_size != 0) || salt == nullptr || salt_size != TVK_CheckFile::SALT_SIZE ||
-        iterations == 0 || iterations > TVK_CheckFile::MAX_ITERATIONS || !ValidBlockSize(block_size)) {
-        return NPT_ERROR_INVALID_PARAMETERS;
-    }
-    NPT_UInt8 block_key[kKeySize];
-    NPT_Result result =
-        DeriveKeys(password, password_size, salt, iterations, m_VerifierKey, block_key, m_SummaryKey);
-    if (NPT_SUCCEEDED(result)) m_BlockKey.reset(new NPT_HmacSha256Key(block_key, kKeySize));
-    NPT_WipeMemory(block_key, sizeof(block_key));
-    NPT_CHECK(result);
-    std::memcpy(m_Salt, salt, TVK_CheckFile::SALT_SIZE);
-    m_Iterations = iterations;
+    if (!ValidBlockSize(block_size)) return NPT_ERROR_INVALID_PARAMETERS;
+    TVK_CheckFileKeys keys;
+    NPT_CHECK(keys.Derive(password, password_size, salt, salt_size, iterations));
+    return Start(keys, block_size);
+}
+
+NPT_Result
+TVK_CheckFileWriter::Start(const TVK_CheckFileKeys& keys, NPT_UInt32 block_size)
+{
+    if (m_Started) return NPT_ERROR_INVALID_STATE;
+    if (!keys.IsDerived() || !ValidBlockSize(block_size)) return NPT_ERROR_INVALID_PARAMETERS;
+    m_BlockKey.reset(new NPT_HmacSha256Key(keys.BlockKey(), kKeySize));
+    std::memcpy(m_VerifierKey, keys.VerifierKey(), kKeySize);
+    std::memcpy(m_SummaryKey, keys.SummaryKey(), kKeySize);
+    std::memcpy(m_Salt, keys.Salt(), TVK_CheckFile::SALT_SIZE);
+    m_Iterations = keys.Iterations();
     m_BlockSize = block_size;
     m_Started = true;
     return NPT_SUCCESS;
@@ -343,30 +319,33 @@ TVK_CheckFileReader::VerifyPassword(const NPT_UInt8* password, NPT_Size password
 {
     if (!m_Parsed) return NPT_ERROR_INVALID_STATE;
     if (password == nullptr && password_size != 0) return NPT_ERROR_INVALID_PARAMETERS;
+    TVK_CheckFileKeys keys;
+    NPT_CHECK(keys.Derive(password, password_size, Salt(), TVK_CheckFile::SALT_SIZE, m_Iterations));
+    return VerifyPassword(keys);
+}
 
-    NPT_UInt8 verifier_key[kKeySize], block_key[kKeySize], summary_key[kKeySize];
+NPT_Result
+TVK_CheckFileReader::VerifyPassword(const TVK_CheckFileKeys& keys)
+{
+    if (!m_Parsed) return NPT_ERROR_INVALID_STATE;
+    if (!keys.Fit(Salt(), m_Iterations)) return NPT_ERROR_INVALID_PARAMETERS;
+
     NPT_UInt8 verifier[kMacSize], summary[kMacSize];
     const NPT_UInt8* file = m_Bytes.data();
     const std::size_t summary_at = kTagsAt + static_cast<std::size_t>(m_BlockCount) * TVK_CheckFile::TAG_SIZE;
+    Mac(keys.VerifierKey(), file, kVerifiedPrefix, verifier);
+    if (!SameBytes(verifier, file + kVerifierAt, kMacSize)) return TVK_ERROR_WRONG_PASSWORD;
+    Mac(keys.SummaryKey(), file, summary_at, summary);
+    if (!SameBytes(summary, file + summary_at, kMacSize)) return TVK_ERROR_CHECK_FILE_DAMAGED;
+    m_BlockKey.reset(new NPT_HmacSha256Key(keys.BlockKey(), kKeySize));
+    m_Verified = true;
+    return NPT_SUCCESS;
+}
 
-    NPT_Result outcome = DeriveKeys(password, password_size, file + kSaltAt, m_Iterations, verifier_key,
-                                    block_key, summary_key);
-    if (NPT_SUCCEEDED(outcome)) {
-        Mac(verifier_key, file, kVerifiedPrefix, verifier);
-        Mac(summary_key, file, summary_at, summary);
-        if (!SameBytes(verifier, file + kVerifierAt, kMacSize)) {
-            outcome = TVK_ERROR_WRONG_PASSWORD;
-        } else if (!SameBytes(summary, file + summary_at, kMacSize)) {
-            outcome = TVK_ERROR_CHECK_FILE_DAMAGED;
-        } else {
-            m_BlockKey.reset(new NPT_HmacSha256Key(block_key, kKeySize));
-            m_Verified = true;
-        }
-    }
-    NPT_WipeMemory(verifier_key, sizeof(verifier_key));
-    NPT_WipeMemory(block_key, sizeof(block_key));
-    NPT_WipeMemory(summary_key, sizeof(summary_key));
-    return outcome;
+const NPT_UInt8*
+TVK_CheckFileReader::Salt() const
+{
+    return m_Parsed ? m_Bytes.data() + kSaltAt : nullptr;
 }
 
 NPT_Result

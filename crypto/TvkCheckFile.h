@@ -107,6 +107,8 @@
 #include "NptResults.h"
 #include "NptTypes.h"
 
+class TVK_CheckFileKeys;
+
 /*----------------------------------------------------------------------
 |   TVK_CheckFile: the format's constants, and the choice of its costs
 +---------------------------------------------------------------------*/
@@ -173,6 +175,14 @@ public:
                      NPT_Size         salt_size,
                      NPT_UInt32       iterations,
                      NPT_UInt32       block_size = TVK_CheckFile::DEFAULT_BLOCK_SIZE);
+
+    // Starts from keys derived before (TvkCheckFileKeys.h): no key
+    // derivation here, so that many check files written for one password
+    // cost one derivation; they share the keys' salt.
+    // NPT_ERROR_INVALID_PARAMETERS: keys not derived, block size not a
+    // power of two within its bounds. NPT_ERROR_INVALID_STATE: already
+    // started.
+    NPT_Result Start(const TVK_CheckFileKeys& keys, NPT_UInt32 block_size = TVK_CheckFile::DEFAULT_BLOCK_SIZE);
 
     // Tags block index: size bytes of ciphertext starting at data offset
     // index * block size. Every block is block size bytes except the
@@ -249,7 +259,13 @@ public:
     // not parsed. NPT_ERROR_INVALID_PARAMETERS: a null password with a
     // size. On success VerifyBlock becomes usable.
     NPT_Result VerifyPassword(const NPT_UInt8* password, NPT_Size password_size);
+    // The same with keys derived before, from a TVK_CheckFileKeyCache:
+    // no key derivation here. NPT_ERROR_INVALID_PARAMETERS: the keys are
+    // not those of this file's salt and iteration count.
+    NPT_Result VerifyPassword(const TVK_CheckFileKeys& keys);
     bool IsPasswordVerified() const { return m_Verified; }
+    // The salt (SALT_SIZE bytes) after a successful Parse, else null.
+    const NPT_UInt8* Salt() const;
 
     // Checks block index against its tag: size must be BlockLength(index)
     // and the bytes must be the ciphertext the tag was made for.

@@ -26,6 +26,12 @@ LoadCheckFile(const char* path, TVK_CheckFileReader& reader, SysError& file_erro
     opened = file.IsOpen();
     if (file_error == kNotRegular) return TVK_ERROR_NOT_A_CHECK_FILE;
     if (file_error) return ResultOfError(file_error);
+    return ReadCheckFile(file, info, reader, file_error);
+}
+
+NPT_Result
+ReadCheckFile(const FileHandle& file, const FileInfo& info, TVK_CheckFileReader& reader, SysError& file_error)
+{
     // one byte more than the largest check file: enough to tell it is too big
     const std::size_t largest = TVK_CheckFile::MAX_FILE_SIZE;
     std::vector<NPT_UInt8> bytes(info.size < largest ? static_cast<std::size_t>(info.size) + 1 : largest + 1);
@@ -36,17 +42,25 @@ LoadCheckFile(const char* path, TVK_CheckFileReader& reader, SysError& file_erro
 }
 
 NPT_Result
-StartCheckWriter(TVK_CheckFileWriter& writer, const NPT_UInt8* password, NPT_Size password_size,
-                 NPT_UInt64 data_size, NPT_UInt32 iterations, SysError& random_error)
+DeriveCheckKeys(TVK_CheckFileKeys& keys, const NPT_UInt8* password, NPT_Size password_size,
+                NPT_UInt32 iterations, SysError& random_error)
 {
     NPT_UInt8 salt[TVK_CheckFile::SALT_SIZE];
     random_error = RandomBytes(salt, sizeof(salt));
     if (random_error) return ResultOfError(random_error);
     if (iterations == 0) iterations = TVK_CheckFile::CalibrateIterations();
-    NPT_Result result = writer.Start(password, password_size, salt, sizeof(salt), iterations,
-                                     TVK_CheckFile::BlockSizeFor(data_size));
+    NPT_Result result = keys.Derive(password, password_size, salt, sizeof(salt), iterations);
     NPT_WipeMemory(salt, sizeof(salt));
     return result;
+}
+
+NPT_Result
+StartCheckWriter(TVK_CheckFileWriter& writer, const NPT_UInt8* password, NPT_Size password_size,
+                 NPT_UInt64 data_size, NPT_UInt32 iterations, SysError& random_error)
+{
+    TVK_CheckFileKeys keys;
+    NPT_CHECK(DeriveCheckKeys(keys, password, password_size, iterations, random_error));
+    return writer.Start(keys, TVK_CheckFile::BlockSizeFor(data_size));
 }
 
 NPT_Result

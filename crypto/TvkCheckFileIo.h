@@ -19,6 +19,7 @@
 #include "NptTypes.h"
 #include "SysError.h"
 #include "TvkCheckFile.h"
+#include "TvkCheckFileKeys.h"
 
 namespace tvkcrypt {
 
@@ -33,6 +34,18 @@ std::string CheckFileNameFor(const std::string& encrypted);
 // opened tells whether the file was open when it failed. Otherwise
 // file_error is 0 and the result is the parse's.
 NPT_Result LoadCheckFile(const char* path, TVK_CheckFileReader& reader, SysError& file_error, bool& opened);
+
+// The same for a check file already open (file_error: a failure to
+// read it).
+NPT_Result ReadCheckFile(const FileHandle& file, const FileInfo& info, TVK_CheckFileReader& reader,
+                         SysError& file_error);
+
+// Derives keys for new check files from password, with a salt from the
+// system's random source and iterations, or the calibrated count when
+// iterations is 0. A failure of the random source comes back in
+// random_error, with its ResultOfError.
+NPT_Result DeriveCheckKeys(TVK_CheckFileKeys& keys, const NPT_UInt8* password, NPT_Size password_size,
+                           NPT_UInt32 iterations, SysError& random_error);
 
 // Starts writer for data of about data_size bytes (0: unknown), with a
 // salt from the system's random source and iterations, or the

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -27,6 +28,8 @@ namespace {
 struct Worker {
     std::unique_ptr<NPT_UInt8[]>         buffer;
     std::unique_ptr<TVK_CtrStreamCipher> cipher;
+    std::unique_ptr<TVK_CtrStreamCipher> next_cipher;  // a rekey's second key stream
+    std::vector<NPT_UInt64>              damaged;  // check blocks of the step that failed
 };
 
 // One block handed to a worker: its place in the output order, its
@@ -95,7 +98,8 @@ private:
     std::size_t NextSize() const;
     void Fail(TransformOutcome::Failure failure, SysError error, NPT_Result result,
               NPT_UInt64 damaged_offset = 0);
-    bool Check(const NPT_UInt8* buffer, const Block& block);
+    bool Check(Worker& worker, const Block& block);
+    void ZeroDamaged(const Worker& worker, NPT_UInt8* part, std::size_t size, NPT_UInt64 begin) const;
     bool Produce(Worker& worker, const Block& block);
     bool TransformPart(Worker& worker, const Block& block, NPT_UInt8*& part, std::size_t& size,
                        NPT_UInt64& begin);
@@ -239,11 +243,14 @@ Pipeline::Claim(NPT_UInt8* buffer, Block& block)
 }
 
 // Verifies the ciphertext just read against its tags; on a mismatch,
-// finds the first block that fails.
+// finds the first block that fails, or (job.damaged_blocks) every one,
+// and goes on.
 bool
-Pipeline::Check(const NPT_UInt8* buffer, const Block& block)
+Pipeline::Check(Worker& worker, const Block& block)
 {
+    worker.damaged.clear();
     if (m_Job.verify == nullptr) return true;
+    const NPT_UInt8* buffer = worker.buffer.get();
     const TVK_CheckFileReader& reader = *m_Job.verify;
     const NPT_UInt64 block_size = reader.BlockSize();
     const NPT_UInt64 first = (m_Job.stream_offset + block.offset) / block_size;
@@ -252,10 +259,34 @@ Pipeline::Check(const NPT_UInt8* buffer, const Block& block)
     for (NPT_UInt64 at = 0; at < block.size; at += block_size, ++index) {
         const NPT_UInt64 left = block.size - at;
         const NPT_Size length = static_cast<NPT_Size>(left < block_size ? left : block_size);
-        if (NPT_FAILED(reader.VerifyBlock(index, buffer + at, length))) break;
+        if (NPT_FAILED(reader.VerifyBlock(index, buffer + at, length))) {
+            worker.damaged.push_back(index);
+            if (m_Job.damaged_blocks == nullptr) break;
+        }
     }
-    Fail(TransformOutcome::DATA_CHANGED, 0, NPT_SUCCESS, index * block_size);
+    if (m_Job.damaged_blocks != nullptr) {
+        std::lock_guard<std::mutex> lock(m_Lock);
+        m_Job.damaged_blocks->insert(m_Job.damaged_blocks->end(), worker.damaged.begin(), worker.damaged.end());
+        return true;
+    }
+    Fail(TransformOutcome::DATA_CHANGED, 0, NPT_SUCCESS, worker.damaged.front() * block_size);
     return false;
+}
+
+// Zeros in the output for the damaged check blocks of the step: part
+// holds the range's bytes from begin, size long.
+void
+Pipeline::ZeroDamaged(const Worker& worker, NPT_UInt8* part, std::size_t size, NPT_UInt64 begin) const
+{
+    const NPT_UInt64 block_size = m_Job.verify->BlockSize();
+    for (NPT_UInt64 index : worker.damaged) {
+        // the block's bytes, from the start of the range
+        NPT_UInt64 from = index * block_size - m_Job.stream_offset;
+        NPT_UInt64 to = from + block_size;
+        if (from < begin) from = begin;
+        if (to > begin + size) to = begin + size;
+        if (to > from) std::memset(part + (from - begin), 0, static_cast<std::size_t>(to - from));
+    }
 }
 
 // The part of a block that lies in the output window, transformed
@@ -278,6 +309,10 @@ Pipeline::TransformPart(Worker& worker, const Block& block, NPT_UInt8*& part, st
     worker.cipher->SetStreamOffset(m_Job.stream_offset + begin);
     NPT_Size out_size = static_cast<NPT_Size>(size);
     NPT_Result result = worker.cipher->ProcessBuffer(part, static_cast<NPT_Size>(size), part, &out_size, false);
+    if (NPT_SUCCEEDED(result) && worker.next_cipher) {
+        worker.next_cipher->SetStreamOffset(m_Job.stream_offset + begin);
+        result = worker.next_cipher->ProcessBuffer(part, static_cast<NPT_Size>(size), part, &out_size, false);
+    }
     if (NPT_SUCCEEDED(result) && m_Job.tag != nullptr && !m_Plan.pieces) {
         result = m_Job.tag->AddBlocks((m_Job.stream_offset + begin) / m_Job.tag->BlockSize(), part,
                                       static_cast<NPT_Size>(size));
@@ -333,7 +368,9 @@ Pipeline::Produce(Worker& worker, const Block& block)
     NPT_UInt8* part = nullptr;
     std::size_t size = 0;
     NPT_UInt64 begin = 0;
-    return TransformPart(worker, block, part, size, begin) && Write(block, part, size, begin);
+    if (!TransformPart(worker, block, part, size, begin)) return false;
+    if (!worker.damaged.empty()) ZeroDamaged(worker, part, size, begin);
+    return Write(block, part, size, begin);
 }
 
 void
@@ -341,7 +378,7 @@ Pipeline::Work(Worker& worker)
 {
     Block block;
     while (Claim(worker.buffer.get(), block)) {
-        if (!Check(worker.buffer.get(), block) || !Produce(worker, block)) return;
+        if (!Check(worker, block) || !Produce(worker, block)) return;
     }
 }
 
@@ -459,24 +496,33 @@ Pipeline::WorkInPieces(Worker& worker)
 /*----------------------------------------------------------------------
 |   the run
 +---------------------------------------------------------------------*/
+// A worker's counter-mode cipher under the 16-byte key.
+static NPT_Result
+MakeCipher(const NPT_UInt8* key, std::unique_ptr<TVK_CtrStreamCipher>& cipher)
+{
+    NPT_BlockCipher* block_cipher = nullptr;
+    NPT_Result result = TVK_DefaultBlockCipherFactory::Instance.Create(
+        NPT_BlockCipher::AES_128, NPT_BlockCipher::ENCRYPT, key, TVK_CryptoHelper::KEY_SIZE, block_cipher);
+    if (NPT_FAILED(result)) return result;
+    // its schedule starts with the key itself: out of swap, like the key
+    if (const NPT_AesBlockEncrypter* aes = dynamic_cast<const NPT_AesBlockEncrypter*>(block_cipher)) {
+        LockSecretRange(aes, sizeof(*aes));
+    }
+    cipher.reset(new TVK_CtrStreamCipher(block_cipher, TVK_CryptoHelper::EXPANSION_FACTOR));
+    return NPT_SUCCESS;
+}
+
 bool
 Pipeline::MakeWorkers(std::vector<Worker>& workers)
 {
     for (Worker& worker : workers) {
         worker.buffer.reset(new (std::nothrow) NPT_UInt8[m_Plan.buffer]);
         NPT_Result result = worker.buffer ? NPT_SUCCESS : NPT_ERROR_OUT_OF_MEMORY;
-        if (NPT_SUCCEEDED(result) && m_Job.key != nullptr) {
-            NPT_BlockCipher* block_cipher = nullptr;
-            result = TVK_DefaultBlockCipherFactory::Instance.Create(
-                NPT_BlockCipher::AES_128, NPT_BlockCipher::ENCRYPT, m_Job.key, TVK_CryptoHelper::KEY_SIZE,
-                block_cipher);
-            if (NPT_SUCCEEDED(result)) {
-                // its schedule starts with the key itself: out of swap, like the key
-                if (const NPT_AesBlockEncrypter* aes = dynamic_cast<const NPT_AesBlockEncrypter*>(block_cipher)) {
-                    LockSecretRange(aes, sizeof(*aes));
-                }
-                worker.cipher.reset(new TVK_CtrStreamCipher(block_cipher, TVK_CryptoHelper::EXPANSION_FACTOR));
-            }
+        if (NPT_SUCCEEDED(result) && m_Job.key != nullptr) result = MakeCipher(m_Job.key, worker.cipher);
+        if (NPT_SUCCEEDED(result) && m_Job.next_key != nullptr) result = MakeCipher(m_Job.next_key, worker.next_cipher);
+        // one reader of a block both verifies and tags it: not in pieces
+        if (NPT_SUCCEEDED(result) && m_Plan.pieces && m_Job.verify != nullptr && m_Job.tag != nullptr) {
+            result = NPT_ERROR_NOT_SUPPORTED;
         }
         if (NPT_FAILED(result)) {
             m_Outcome.failure = TransformOutcome::CIPHER;
@@ -494,6 +540,7 @@ Pipeline::Run()
     const bool made = MakeWorkers(workers);
     // the ciphers hold the key now: no other copy is needed
     if (m_Job.key != nullptr) NPT_WipeMemory(m_Job.key, TVK_CryptoHelper::KEY_SIZE);
+    if (m_Job.next_key != nullptr) NPT_WipeMemory(m_Job.next_key, TVK_CryptoHelper::KEY_SIZE);
     m_Outcome.buffer_size = m_Plan.buffer;
     if (!made) return m_Outcome;
 

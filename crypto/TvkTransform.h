@@ -46,6 +46,7 @@
 #define TVK_TRANSFORM_H
 
 #include <cstddef>
+#include <vector>
 
 #include "FileHandle.h"
 #include "NptResults.h"
@@ -96,11 +97,21 @@ struct TransformJob {
     // 16 bytes, wiped by RunTransform as soon as the ciphers hold it;
     // null: nothing is transformed or written (verification only)
     NPT_UInt8*  key = nullptr;
-    // at most one: blocks read are verified before they are transformed
-    // (stream_offset is then a multiple of the block size), or blocks
-    // made are tagged (stream_offset 0)
+    // 16 bytes, wiped as key is: the data goes through key's stream and
+    // then this one's, in one pass (a rekey: new = old XOR old stream
+    // XOR new stream)
+    NPT_UInt8*  next_key = nullptr;
+    // blocks read are verified before they are transformed (stream_offset
+    // is then a multiple of the block size), and blocks made are tagged
+    // (stream_offset 0); both only for a rekey, and not in pieces
+    // (NPT_ERROR_NOT_SUPPORTED)
     const TVK_CheckFileReader* verify = nullptr;
     TVK_CheckFileWriter*       tag = nullptr;
+    // with verify: a block that does not match its tag does not stop the
+    // job; its index is added here (in no order), and its bytes in the
+    // output are zeros (salvage; to report every damaged block). Check
+    // blocks larger than buffer_limit still stop at the first.
+    std::vector<NPT_UInt64>*   damaged_blocks = nullptr;
     unsigned    workers = 1;
     std::size_t buffer_limit = kBufferLimit;
     TransformProgress* progress = nullptr;   // may be null

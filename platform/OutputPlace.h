@@ -44,6 +44,7 @@ namespace tvkcrypt {
 +---------------------------------------------------------------------*/
 class OutputPlace;
 class TempOutput;
+class TreeDirectory;
 class AsideFile;
 struct PairCommit;
 // Commits two temporaries as a pair (TempOutput.h).
@@ -68,6 +69,9 @@ public:
     // Errors: those of opening the directory or inspecting the name,
     // kNotOwned (with follow_symlinks).
     SysError Locate(const std::string& path, bool follow_symlinks);
+    // The same for name in an open directory of a tree job, never
+    // following a link at the name (TreeDirectory.h).
+    SysError LocateIn(const TreeDirectory& directory, const std::string& name);
     Kind     GetKind() const { return m_Kind; }
     // For FILE and STREAM: the object found.
     const FileInfo& Found() const { return m_Found; }
@@ -89,6 +93,7 @@ private:
     friend class TempOutput;
     friend class AsideFile;
     SysError LocateLinkTarget(const std::string& target_path);
+    SysError LookAtName(const std::string& path, bool follow_symlinks);
     FileHandle  m_Directory;
     // Windows: the full path of m_Directory, under which every name is
     // reached (the system has no calls relative to an open directory)

@@ -19,6 +19,10 @@
 
 namespace tvkcrypt {
 
+// The most files a job works on at once: the handlers keep room for the
+// named temporaries of each (an output and its check file).
+const int kMaxWorkerThreads = 32;
+
 // Holds the terminating signals back while the target changes (a
 // commit), so that it changes whole or not at all; one thread at a
 // time. EndSignalHold(false): the target is as it was, and a signal
@@ -31,6 +35,25 @@ namespace tvkcrypt {
 // the process; whether an event came is not known there (false).
 void HoldTerminatingSignals();
 bool EndSignalHold(bool target_changed);
+
+// Jobs of many files on several threads. WatchTerminatingSignals, on
+// the main thread before the workers start, blocks the terminating
+// signals there (the workers inherit it), so that they reach the
+// process only through WaitForTerminatingSignal; a commit's hold
+// (above) becomes a shared lock, and EndSignalHold no longer takes a
+// signal for itself. EndBySignal waits for the commits under way, then
+// does what the handlers do (removes the named temporaries, restores
+// the terminal, erases the status line) and dies of the signal.
+// Windows: the control handler already waits for the commits (the hold
+// is its lock); watching only keeps a finished file from making Ctrl-C
+// a no-op, and WaitForTerminatingSignal just sleeps.
+void WatchTerminatingSignals();
+// The signal that came (0: none within milliseconds).
+int  WaitForTerminatingSignal(unsigned milliseconds);
+[[noreturn]] void EndBySignal(int signal_number);
+// Whether a status line (a progress bar) stands on standard error, to be
+// erased by a handler that ends the process.
+void SetStatusLineShown(bool shown);
 
 // Ignores SIGPIPE and SIGXFSZ (so that a closed pipe or a file size
 // limit shows up as a write error), and makes SIGINT, SIGTERM, SIGHUP and

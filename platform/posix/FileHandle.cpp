@@ -60,14 +60,7 @@ OpenRegularFile(const char* path, FileHandle& file, FileInfo& info)
         return open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     });
     if (fd < 0) return errno;
-    FileHandle opened(fd, true);
-    if (SysError error = StatHandle(opened, info)) return error;
-    if (info.kind != FileInfo::REGULAR) return kNotRegular;
-    // a regular file is read as any other (some file systems pass the
-    // flag on to their own reads)
-    if (NPT_PlatformCall("tool.fcntl", [&] { return fcntl(fd, F_SETFL, O_RDONLY); }) != 0) return errno;
-    file = std::move(opened);
-    return 0;
+    return AdoptRegularFile(fd, file, info);
 }
 
 SysError

@@ -8,6 +8,7 @@
 #define TVKCRYPT_POSIX_FILE_STAT_H
 
 #include <cerrno>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -43,6 +44,23 @@ StatAt(int directory, const char* name, int flags, struct stat& st)
     if (NPT_PlatformCall("tool.fstatat", [&] { return fstatat(directory, name, &st, flags); }) != 0) {
         return errno;
     }
+    return 0;
+}
+
+// Takes fd, opened for reading with O_NONBLOCK (so that a FIFO is not
+// waited on): anything but a regular file is refused (kNotRegular), and
+// a regular one is read without the flag from then on (some file
+// systems pass it on to their own reads).
+inline SysError
+AdoptRegularFile(int fd, FileHandle& file, FileInfo& info)
+{
+    FileHandle opened(fd, true);
+    struct stat st;
+    if (NPT_PlatformCall("tool.fstat", [&] { return fstat(fd, &st); }) != 0) return errno;
+    FillInfo(st, info);
+    if (info.kind != FileInfo::REGULAR) return kNotRegular;
+    if (NPT_PlatformCall("tool.fcntl", [&] { return fcntl(fd, F_SETFL, O_RDONLY); }) != 0) return errno;
+    file = std::move(opened);
     return 0;
 }
 

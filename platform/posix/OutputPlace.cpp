@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include "FileStat.h"
+#include "TreeDirectory.h"
 #include "NptPlatformFault.h"
 
 namespace tvkcrypt {
@@ -116,7 +117,28 @@ OutputPlace::Locate(const std::string& path, bool follow_symlinks)
     }
     if (fd < 0) return errno;
     m_Directory = FileHandle(fd, true);
+    return LookAtName(path, follow_symlinks);
+}
 
+SysError
+OutputPlace::LocateIn(const TreeDirectory& directory, const std::string& name)
+{
+    m_Kind = MISSING;
+    m_Found = FileInfo();
+    m_Name = name;
+    int fd = NPT_PlatformCall("tool.dup", [&] { return fcntl(directory.Handle().Fd(), F_DUPFD_CLOEXEC, 0); });
+    if (fd < 0) return errno;
+    m_Directory = FileHandle(fd, true);
+    m_DirectorySyncable = true;
+    return LookAtName(directory.PathOf(name), false);
+}
+
+// What is at m_Name in the open m_Directory, path being how the caller
+// names it.
+SysError
+OutputPlace::LookAtName(const std::string& path, bool follow_symlinks)
+{
+    const int fd = m_Directory.Fd();
     struct stat st;
     SysError error = StatAt(fd, m_Name.c_str(), AT_SYMLINK_NOFOLLOW, st);
     if (error == ENOENT) return 0;

@@ -15,6 +15,8 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <time.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -34,11 +36,16 @@ namespace tvkcrypt {
 // temporaries at once. A slot is taken (by one thread: the library's
 // writers may run on several) before its name is written, and set
 // (for the handlers) after.
-static const int          kTempSlots = 2;
+// A job of many files has two per worker.
+static const int          kTempSlots = 2 * kMaxWorkerThreads;
 static char               g_TempName[kTempSlots][256];
-static std::atomic<int>   g_TempDirectory[kTempSlots] = {{-1}, {-1}};
-static std::atomic<bool>  g_TempSlotTaken[kTempSlots] = {{false}, {false}};
-static std::atomic<bool>  g_TempNameSet[kTempSlots] = {{false}, {false}};
+static std::atomic<int>   g_TempDirectory[kTempSlots];
+static std::atomic<bool>  g_TempSlotTaken[kTempSlots];
+static std::atomic<bool>  g_TempNameSet[kTempSlots];
+static std::atomic<bool>  g_StatusLine{false};
+// a job of many files: the signals are waited for, commits share a lock
+static bool               g_Watched = false;
+static pthread_rwlock_t   g_CommitLock = PTHREAD_RWLOCK_INITIALIZER;
 static struct termios     g_SavedTerminal;
 static struct termios     g_QuietTerminal;
 static char               g_Prompt[128];
@@ -63,6 +70,11 @@ TvkcryptOnTerminatingSignal(int signal_number)
     if (tty >= 0) {
         tcsetattr(tty, TCSANOW, &g_SavedTerminal);
         ssize_t ignored = write(tty, "\n", 1);
+        (void)ignored;
+    }
+    if (g_StatusLine.load()) {
+        // the progress bar goes with the process
+        ssize_t ignored = write(2, "\r\033[K", 4);
         (void)ignored;
     }
     errno = saved_errno;
@@ -197,6 +209,10 @@ TerminatingSignals(sigset_t& set)
 void
 HoldTerminatingSignals()
 {
+    if (g_Watched) {
+        pthread_rwlock_rdlock(&g_CommitLock);
+        return;
+    }
     sigset_t set;
     TerminatingSignals(set);
     pthread_sigmask(SIG_BLOCK, &set, &g_HoldPrevious);
@@ -205,6 +221,10 @@ HoldTerminatingSignals()
 bool
 EndSignalHold(bool target_changed)
 {
+    if (g_Watched) {
+        pthread_rwlock_unlock(&g_CommitLock);
+        return false;
+    }
     if (!target_changed) {
         // a pending signal is delivered now, and ends the process
         pthread_sigmask(SIG_SETMASK, &g_HoldPrevious, nullptr);
@@ -216,6 +236,45 @@ EndSignalHold(bool target_changed)
     bool came = false;
     while (sigtimedwait(&set, nullptr, &now) > 0) came = true;
     return came;
+}
+
+void
+WatchTerminatingSignals()
+{
+    sigset_t set;
+    TerminatingSignals(set);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    g_Watched = true;
+}
+
+int
+WaitForTerminatingSignal(unsigned milliseconds)
+{
+    sigset_t set;
+    TerminatingSignals(set);
+    const struct timespec wait = {static_cast<time_t>(milliseconds / 1000),
+                                  static_cast<long>(milliseconds % 1000) * 1000000L};
+    const int got = sigtimedwait(&set, nullptr, &wait);
+    return got > 0 ? got : 0;
+}
+
+void
+EndBySignal(int signal_number)
+{
+    // no commit is cut in two, and none starts after this
+    pthread_rwlock_wrlock(&g_CommitLock);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, signal_number);
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    TvkcryptOnTerminatingSignal(signal_number);
+    _exit(128 + signal_number);  // not reached: the signal ends the process
+}
+
+void
+SetStatusLineShown(bool shown)
+{
+    g_StatusLine.store(shown);
 }
 
 int

@@ -20,6 +20,7 @@
 #include <windows.h>
 #include <fcntl.h>
 
+#include "TreeDirectory.h"
 #include "Win32Support.h"
 
 #ifndef IO_REPARSE_TAG_MOUNT_POINT
@@ -330,6 +331,14 @@ NamesOpenDescriptor(const std::string&, int& descriptor)
 {
     descriptor = -1;
     return false;
+}
+
+SysError
+OutputPlace::LocateIn(const TreeDirectory& directory, const std::string& name)
+{
+    // no calls relative to a handle here: the name under the directory's
+    // path, which the tree holds open against removal meanwhile
+    return Locate(directory.PathOf(name), false);
 }
 
 bool

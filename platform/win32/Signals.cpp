@@ -39,8 +39,8 @@ struct ControlLock {
 };
 ControlLock g_Control;
 
-// two slots: an encrypted output and its check file
-const int kTempSlots = 2;
+// two slots per worker: an encrypted output and its check file
+const int kTempSlots = 2 * kMaxWorkerThreads;
 struct TempRecord {
     bool         set = false;
     HANDLE       file = INVALID_HANDLE_VALUE;  // while it is open
@@ -51,6 +51,8 @@ TempRecord g_Temp[kTempSlots];
 // the target has changed: an event now must not end the process with
 // the status that says it is as it was
 bool g_TargetChanged = false;
+// a job of many files: a finished file does not make Ctrl-C a no-op
+bool g_Watched = false;
 
 HANDLE g_ConsoleInput = INVALID_HANDLE_VALUE;  // while echo is off
 DWORD  g_SavedConsoleMode = 0;
@@ -134,9 +136,35 @@ HoldTerminatingSignals()
 bool
 EndSignalHold(bool target_changed)
 {
-    if (target_changed) g_TargetChanged = true;
+    if (target_changed && !g_Watched) g_TargetChanged = true;
     LeaveCriticalSection(&g_Control.section);
     return false;
+}
+
+void
+WatchTerminatingSignals()
+{
+    g_Watched = true;
+}
+
+int
+WaitForTerminatingSignal(unsigned milliseconds)
+{
+    Sleep(milliseconds);  // the control handler ends the process itself
+    return 0;
+}
+
+void
+EndBySignal(int)
+{
+    EnterCriticalSection(&g_Control.section);
+    TerminateProcess(GetCurrentProcess(), kExitInterrupted);
+    ExitProcess(kExitInterrupted);
+}
+
+void
+SetStatusLineShown(bool)
+{
 }
 
 ControlBlock::ControlBlock()

@@ -5,6 +5,7 @@
 // size (1 GiB blocks over 11 bytes used to take 1 GiB per worker).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -65,8 +66,12 @@ struct JobRun {
         ASSERT_EQ(0, place.Locate(dir / "out", false));
         TempOutput temp;
         ASSERT_EQ(0, temp.Create(place));
-        NPT_UInt8 key[16];
+        NPT_UInt8 key[16], next_key[16];
         std::memcpy(key, kKey, sizeof(key));
+        if (job.next_key != nullptr) {
+            std::memcpy(next_key, job.next_key, sizeof(next_key));
+            job.next_key = next_key;
+        }
         job.input = &in;
         job.output = &temp.File();
         job.bounded = job.input_seekable;
@@ -171,6 +176,67 @@ TEST_F(TransformTest, PiecesVerifyAsWholeBlocksDoAndFindTheSameBlock)
             }
         }
     }
+}
+
+// Going on past damage: every damaged block is listed, its bytes in the
+// output are zeros, and the others are decrypted, in order and not.
+TEST_F(TransformTest, DamagedBlocksAreListedAndZeroed)
+{
+    std::string input = ciphertext;
+    input[100] ^= 1;                        // block 0
+    input[2 * kCheckBlock + 7] ^= 1;        // block 2
+    input[3 * kCheckBlock + 4999] ^= 1;     // block 3, the short last one
+    std::string expected = clear;
+    expected.replace(0, kCheckBlock, kCheckBlock, '\0');
+    expected.replace(2 * kCheckBlock, clear.size() - 2 * kCheckBlock, clear.size() - 2 * kCheckBlock, '\0');
+    for (bool positioned : {true, false}) {
+        SCOPED_TRACE(positioned ? "positioned" : "in order");
+        std::vector<NPT_UInt64> damaged;
+        JobRun run;
+        run.job.input_seekable = true;
+        run.job.output_positioned = positioned;
+        run.job.workers = 2;
+        run.job.buffer_limit = kCheckBlock;  // a step per check block
+        run.job.verify = &reader;
+        run.job.damaged_blocks = &damaged;
+        run.Go(dir, input);
+        EXPECT_EQ(TransformOutcome::NONE, run.outcome.failure);
+        std::sort(damaged.begin(), damaged.end());
+        EXPECT_EQ(damaged, (std::vector<NPT_UInt64>{0, 2, 3}));
+        EXPECT_TRUE(run.output == expected);
+    }
+}
+
+// A second key stream in the same pass: the ciphertext under kKey
+// becomes the one under another key, verified against the old tags as
+// it is read and tagged anew as it is made.
+TEST_F(TransformTest, SecondKeyStreamRekeysInOnePass)
+{
+    NPT_UInt8 new_key[16] = {42};
+    JobRun rekey;
+    rekey.job.input_seekable = true;
+    rekey.job.output_positioned = true;
+    rekey.job.workers = 2;
+    rekey.job.next_key = new_key;
+    rekey.job.verify = &reader;
+    TVK_CheckFileWriter writer;
+    StartWriter(writer, kCheckBlock);
+    rekey.job.tag = &writer;
+    rekey.Go(dir, ciphertext);
+    ASSERT_EQ(TransformOutcome::NONE, rekey.outcome.failure);
+    // once more through both streams: kKey's ciphertext again, so the
+    // output was the clear text under the new key alone
+    JobRun back;
+    back.job.input_seekable = true;
+    back.job.output_positioned = true;
+    back.job.next_key = new_key;
+    back.Go(dir, rekey.output);
+    EXPECT_TRUE(back.output == ciphertext);
+    const std::string new_check = Serialized(writer, clear.size());
+    TVK_CheckFileReader new_reader;
+    ASSERT_EQ(NPT_SUCCESS, new_reader.Parse(Bytes(new_check), static_cast<NPT_Size>(new_check.size())));
+    ASSERT_EQ(NPT_SUCCESS, new_reader.VerifyPassword(Bytes("pw"), 2));
+    EXPECT_EQ(NPT_SUCCESS, new_reader.VerifyBlocks(0, Bytes(rekey.output), static_cast<NPT_Size>(clear.size())));
 }
 
 TEST(TransformPlanTest, BuffersAreSizedByTheDataAndACapNotByTheCheckBlock)

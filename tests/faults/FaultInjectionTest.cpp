@@ -489,7 +489,7 @@ RunPrompted(const TempDir& dir, const std::string& plan, const std::string& trac
     // file scenarios above cover the pair of outputs
     return RunOnTerminal({"encrypt", dir / "clear", "-f", "--no-check-file", "-o", dir / "target"},
                          FaultEnvironment(plan, trace_path),
-                         {{"Password: ", line}, {"Repeat password: ", line}}, -1, nullptr, 10);
+                         {{"Password for ", line}, {"Repeat password for ", line}}, -1, nullptr, 10);
 }
 
 // Encrypts data arriving through a pipe in two parts, far enough apart

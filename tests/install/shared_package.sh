@@ -10,7 +10,8 @@
 #    find_package(TvkCrypto) and with pkg-config;
 #  - `cpack -G DEB` makes a package holding the tool, library, headers,
 #    man page and completions, and the tool unpacked from it with
-#    `dpkg -x` into a scratch root runs.
+#    `dpkg -x` into a scratch root runs; lintian, when installed, finds
+#    neither errors nor warnings in it.
 #
 # Usage: shared_package.sh SOURCE_DIR WORK_DIR [CXX]
 set -euo pipefail
@@ -109,14 +110,22 @@ grep -q "Version: $version" <<<"$info" || fail "the package version is not $vers
 contents=$(dpkg-deb --contents "$deb")
 for path in /usr/bin/tvkcrypt "libtvkcrypto.so.$version" /usr/include/TvkCrypto/TvkCrypto.h \
             /usr/include/TvkCrypto/c.h \
-            /usr/share/man/man1/tvkcrypt.1 /usr/share/bash-completion/completions/tvkcrypt \
+            /usr/share/man/man1/tvkcrypt.1.gz /usr/share/bash-completion/completions/tvkcrypt \
             /usr/share/zsh/vendor-completions/_tvkcrypt pkgconfig/tvkcrypto.pc \
             cmake/TvkCrypto/TvkCryptoConfig.cmake \
-            /usr/share/doc/TvkCrypto/LICENSE; do
+            /usr/share/doc/tvkcrypt/copyright /usr/share/doc/tvkcrypt/changelog.gz; do
     grep -qF -- "$path" <<<"$contents" || fail "the package lacks $path"
 done
 dpkg -x "$deb" "$work/root"
 out=$("$work/root/usr/bin/tvkcrypt" --version) || fail "the packaged tool does not run: $out"
 [ "$out" = "tvkcrypt $version" ] || fail "packaged tvkcrypt --version says '$out'"
+# Debian's own checks, where lintian is installed (not installed for CI: it
+# brings a large set of Perl packages)
+if command -v lintian >/dev/null; then
+    step "lintian"
+    lintian --fail-on error,warning "$deb" >"$work/lintian.log" 2>&1 || { cat "$work/lintian.log"; fail "lintian finds errors or warnings in $deb"; }
+else
+    echo "SKIP: lintian not installed, the package is not checked against Debian's rules"
+fi
 echo "$deb: $(grep -E '^ (Depends|Installed-Size):' <<<"$info" | tr -s ' ' | tr '\n' ';')"
 echo "shared library, install, pkg-config and Debian package all work"

@@ -158,7 +158,7 @@ TEST_F(RangeTest, OffsetsBeyond4GiBSeekAndWrap)
 |   the target file
 +---------------------------------------------------------------------*/
 // FILE rewritten without its check file (written in place, with
-// --no-check-file, or decrypted): the old FILE.tvkcheck described the
+// --no-check-file, or decrypted, onto itself or in place): the old FILE.tvkcheck described the
 // old content and would refuse the right password, so it goes, with a
 // note; a check file written elsewhere leaves none beside FILE either.
 TEST(TargetTest, AStaleCheckFileGoesWhenItsFileIsRewritten)
@@ -168,6 +168,7 @@ TEST(TargetTest, AStaleCheckFileGoesWhenItsFileIsRewritten)
         {"encrypt", "@/clear", "-f", "--no-check-file", "-o", "@/enc"},
         {"encrypt", "@/clear", "-f", "--check-file", "@/elsewhere", "-o", "@/enc"},
         {"decrypt", "@/enc", "-f", "-o", "@/enc"},
+        {"decrypt", "@/copy", "-f", "--in-place", "-o", "@/enc"},
     };
     for (const std::vector<std::string>& rewrite : rewrites) {
         SCOPED_TRACE(rewrite[0] + " " + rewrite[3]);
@@ -175,6 +176,8 @@ TEST(TargetTest, AStaleCheckFileGoesWhenItsFileIsRewritten)
         WriteFile(dir / "clear", PatternData(3000));
         ExpectSuccess(RunWithPassword({"encrypt", dir / "clear", "-o", dir / "enc"}, "old password"));
         ASSERT_TRUE(Exists(dir / "enc.tvkcheck"));
+        WriteFile(dir / "copy", ReadFile(dir / "enc"));
+        WriteFile(dir / "copy.tvkcheck", ReadFile(dir / "enc.tvkcheck"));
         std::vector<std::string> args;
         for (const std::string& arg : rewrite) args.push_back(arg[0] == '@' ? dir.Path() + arg.substr(1) : arg);
         const std::string password = rewrite[0] == "encrypt" ? kPassword : "old password";

@@ -44,10 +44,10 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"OutputIsADirectory", {"encrypt", "@/clear", "-f", "-o", "@/sub"}, MakeDirectory,
                     true, -1, "/sub': is a directory"},
         FailureCase{"OutputDirectoryMissing", {"encrypt", "@/clear", "-o", "@/nowhere/out"}, nullptr,
-                    true, -1, "/nowhere/out': no such file"},
+                    true, -1, "/nowhere/' does not exist"},
         // found before any password is asked for,
         FailureCase{"OutputDirectoryMissingNoPassword", {"encrypt", "@/clear", "-o", "@/nowhere/out"},
-                    nullptr, false, -1, "/nowhere/out': no such file"},
+                    nullptr, false, -1, "/nowhere/' does not exist"},
         FailureCase{"MissingPasswordFile",
                     {"encrypt", "@/clear", "-f", "-o", "@/target", "--password-file", "@/nopw"},
                     nullptr, true, -1, "cannot open password file"},
@@ -121,6 +121,13 @@ TEST(UsageTest, ExitsTwoWithoutTouchingAnything)
         {{"encrypt", "--passphrase", "secret", "@/in"}, refusal},
         {{"encrypt", "--password-file", "-"}, "--password-file - reads standard input"},
         {{"decrypt", "--password-file=-", "-"}, "--password-file - reads standard input"},
+        {{"decrypt", "-r", "-j", "0", "@/in"}, "invalid number '0' for '-j': give 1 to 32"},
+        {{"decrypt", "-r", "--jobs=33", "@/in"}, "give 1 to 32"},
+        {{"check", "-j", "2", "@/in"}, "-j and --resume work with -r"},
+        {{"decrypt", "-r", "--offset", "1", "@/in"}, "-r does not work with --offset"},
+        {{"encrypt", "--salvage", "@/in"}, "--salvage works with decrypt only"},
+        {{"rekey", "@/in"}, "-o, --offset, --length, --in-place and the check-file options do not apply"},
+        {{"encrypt", "--new-password-file", "@/in", "@/in"}, "works with rekey only"},
     };
     for (const UsageCase& c : cases) {
         TempDir dir;
@@ -140,8 +147,14 @@ TEST(UsageTest, ExitsTwoWithoutTouchingAnything)
 
 TEST(UsageTest, HelpAndVersion)
 {
+    // the whole help; after a command, that command's own
     for (const char* flag : {"--help", "-h"}) {
-        RunResult run = RunWithPassword({"encrypt", flag}, kPassword);
+        RunResult run = RunWithPassword({flag, "encrypt"}, kPassword);
+        EXPECT_EQ(run.exit_code, 0);
+        EXPECT_NE(run.out.find("Usage: tvkcrypt encrypt"), std::string::npos);
+        EXPECT_EQ(run.out.find("INPUT and FILE may be the same file"), std::string::npos);
+        EXPECT_NE(run.out.find("tvkcrypt --help"), std::string::npos);
+        run = RunWithPassword({flag}, kPassword);
         EXPECT_EQ(run.exit_code, 0);
         EXPECT_NE(run.out.find("Usage: tvkcrypt encrypt"), std::string::npos);
         EXPECT_NE(run.out.find("INPUT and FILE may be the same file"), std::string::npos);

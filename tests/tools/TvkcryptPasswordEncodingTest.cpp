@@ -168,8 +168,8 @@ TEST(PasswordEncodingOption, ThePromptsPasswordIsConvertedAfterTheConfirmation)
     WriteFile(dir / "clear", "typed at the prompt");
     TerminalResult result =
         RunOnTerminal({"encrypt", "--password-encoding", "cp1252", dir / "clear", "-o", dir / "enc"}, {},
-                      {{"Password: ", std::string(kCafeUtf8) + "\n"},
-                       {"Repeat password: ", std::string(kCafeUtf8) + "\n"}});
+                      {{"Password for ", std::string(kCafeUtf8) + "\n"},
+                       {"Repeat password for ", std::string(kCafeUtf8) + "\n"}});
     EXPECT_TRUE(result.all_steps_seen) << result.screen;
     ASSERT_EQ(result.run.exit_code, 0) << result.screen;
     EXPECT_TRUE(ReadFile(dir / "enc") == Library("typed at the prompt", kCafeCp1252));

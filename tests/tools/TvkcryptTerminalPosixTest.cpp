@@ -71,18 +71,26 @@ INSTANTIATE_TEST_SUITE_P(
     Dialogues, PromptTest,
     ::testing::Values(
         PromptCase{"EncryptMatching", "encrypt",
-                   {{"Password: ", "s3cret word\n"}, {"Repeat password: ", "s3cret word\n"}}, 0, ""},
-        PromptCase{"EncryptMismatching", "encrypt",
-                   {{"Password: ", "s3cret word\n"}, {"Repeat password: ", "wrong word\n"}}, 1,
-                   "tvkcrypt: the passwords do not match"},
-        PromptCase{"DecryptAsksOnce", "decrypt", {{"Password: ", "s3cret word\n"}}, 0, ""},
-        PromptCase{"EncryptEmpty", "encrypt", {{"Password: ", "\n"}}, 1, "is empty"},
+                   {{"Password for ", "s3cret word\n"}, {"Repeat password for ", "s3cret word\n"}}, 0, ""},
+        // a mismatch asks again, three times in all
+        PromptCase{"EncryptMismatchingThrice", "encrypt",
+                   {{"Password for ", "s3cret word\n"}, {"Repeat password for ", "wrong word\n"},
+                    {"try again", ""}, {"Password for ", "s3cret word\n"}, {"Repeat password for ", "wrong\n"},
+                    {"try again", ""}, {"Password for ", "s3cret word\n"}, {"Repeat password for ", "wrong\n"}},
+                   1, "tvkcrypt: the passwords do not match\r\n"},
+        PromptCase{"EncryptMismatchingOnce", "encrypt",
+                   {{"Password for ", "s3cret word\n"}, {"Repeat password for ", "wrong word\n"},
+                    {"try again", ""}, {"Password for ", "s3cret word\n"},
+                    {"Repeat password for ", "s3cret word\n"}},
+                   0, ""},
+        PromptCase{"DecryptAsksOnce", "decrypt", {{"Password for ", "s3cret word\n"}}, 0, ""},
+        PromptCase{"EncryptEmpty", "encrypt", {{"Password for ", "\n"}}, 1, "is empty"},
         // end of input (Ctrl-D) gives up, even where an empty password
         // would be accepted
-        PromptCase{"DecryptCtrlD", "decrypt", {{"Password: ", "\x04"}}, 1,
+        PromptCase{"DecryptCtrlD", "decrypt", {{"Password for ", "\x04"}}, 1,
                    "tvkcrypt: no password entered"},
         PromptCase{"EncryptCtrlDOnRepeat", "encrypt",
-                   {{"Password: ", "s3cret word\n"}, {"Repeat password: ", "\x04"}}, 1,
+                   {{"Password for ", "s3cret word\n"}, {"Repeat password for ", "\x04"}}, 1,
                    "tvkcrypt: no password entered"}),
     [](const ::testing::TestParamInfo<PromptCase>& info) { return info.param.name; });
 
@@ -92,7 +100,7 @@ TEST(PromptEmptyTest, EnterGivesAnEmptyPasswordForDecrypting)
     TempDir dir;
     WriteFile(dir / "enc", "some data");
     TerminalResult result =
-        RunOnTerminal({"decrypt", dir / "enc", "-o", dir / "out"}, {}, {{"Password: ", "\n"}});
+        RunOnTerminal({"decrypt", dir / "enc", "-o", dir / "out"}, {}, {{"Password for ", "\n"}});
     EXPECT_TRUE(result.all_steps_seen);
     EXPECT_EQ(result.run.exit_code, 0) << result.screen;
     EXPECT_EQ(ReadFile(dir / "out"), Library("some data", "", NPT_BlockCipher::DECRYPT));
@@ -105,7 +113,7 @@ TEST(PromptInterruptTest, CtrlCRestoresEcho)
     TempDir dir;
     WriteFile(dir / "clear", "text");
     TerminalResult result = RunOnTerminal({"encrypt", dir / "clear", "-o", dir / "out"}, {},
-                                          {{"Password: ", "abc"}, {"", "\x03", 200}});
+                                          {{"Password for ", "abc"}, {"", "\x03", 200}});
     EXPECT_TRUE(result.all_steps_seen);
     EXPECT_EQ(result.run.signal, SIGINT) << result.screen;
     EXPECT_TRUE(result.echo_at_end);
@@ -128,9 +136,9 @@ TEST(PromptInterruptTest, CtrlZThenGoingOnSilencesTheTerminalAgain)
     };
     bool echo_when_going_on = true;
     std::vector<TerminalStep> steps(4);
-    steps[0].wait_for = "Password: ";
+    steps[0].wait_for = "Password for ";
     steps[0].send = "half typed\x1a";
-    steps[1].wait_for = "Password: ";
+    steps[1].wait_for = "Password for ";
     steps[1].pause_ms = 100;
     steps[1].act = [&](pid_t pid, int master) {
         // what the shell does around a stop
@@ -140,11 +148,11 @@ TEST(PromptInterruptTest, CtrlZThenGoingOnSilencesTheTerminalAgain)
         tcsetattr(master, TCSANOW, &settings);
         kill(pid, SIGCONT);
     };
-    steps[2].wait_for = "Password: ";
+    steps[2].wait_for = "Password for ";
     steps[2].pause_ms = 100;
     steps[2].act = [&](pid_t, int master) { echo_when_going_on = echoing(master); };
     steps[2].send = "s3cret word\n";
-    steps[3].wait_for = "Repeat password: ";
+    steps[3].wait_for = "Repeat password for ";
     steps[3].send = "s3cret word\n";
     TerminalResult result = RunOnTerminal({"encrypt", dir / "clear", "-o", dir / "out"}, {}, steps);
     EXPECT_TRUE(result.all_steps_seen) << result.screen;
@@ -154,14 +162,60 @@ TEST(PromptInterruptTest, CtrlZThenGoingOnSilencesTheTerminalAgain)
     EXPECT_EQ(ReadFile(dir / "out"), Library("text", "s3cret word"));
 }
 
-TEST(TerminalOutputTest, EncryptedDataIsNotWrittenToATerminal)
+// What reaches a terminal as standard output: never encrypted data;
+// decrypted data without a check file only when asked for with -o -
+// (a wrong password would pour binary garbage); encrypting to a pipe
+// says that no check file is written.
+TEST(TerminalOutputTest, BinaryDataAndMissingCheckFiles)
 {
     TempDir dir;
     WriteFile(dir / "clear", "hello");
-    TerminalResult result = RunOnTerminal({"encrypt", dir / "clear"}, {{"TVK_PASSWORD", "pw"}}, {});
-    EXPECT_EQ(result.run.exit_code, 1);
-    EXPECT_NE(result.screen.find("refusing to write encrypted data to a terminal"), std::string::npos)
-        << result.screen;
+    WriteFile(dir / "enc", Library("hello", "pw"));
+    struct Case {
+        std::vector<std::string> args;
+        bool to_pipe;
+        int exit_code;
+        const char* shown;
+    };
+    const std::vector<Case> cases = {
+        {{"encrypt", dir / "clear"}, false, 1, "refusing to write encrypted data to a terminal"},
+        {{"decrypt", dir / "enc"}, false, 1, "use -o - to show it anyway"},
+        {{"decrypt", "-o", "-", dir / "enc"}, false, 0, "hello"},
+        {{"encrypt", dir / "clear"}, true, 0, "no check file is written for standard output"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0] + (c.to_pipe ? " to a pipe" : ""));
+        int out[2];
+        ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);  // a few bytes: the pipe holds them
+        TerminalResult result = RunOnTerminal(c.args, {{"TVK_PASSWORD", "pw"}}, {}, -1, nullptr, 30,
+                                              c.to_pipe ? out[1] : -1);
+        close(out[0]);
+        close(out[1]);
+        EXPECT_EQ(result.run.exit_code, c.exit_code) << result.screen;
+        EXPECT_NE(result.screen.find(c.shown), std::string::npos) << result.screen;
+    }
+}
+
+// Ctrl-C while the bar shows: the bar goes with the process.
+TEST(ProgressTest, ClearedOnInterrupt)
+{
+    TempDir dir;
+    int feed[2];
+    ASSERT_EQ(pipe2(feed, O_CLOEXEC), 0);
+    signal(SIGPIPE, SIG_IGN);  // the feed outlives its reader
+    const std::string chunk = PatternData(1 << 20);
+    std::thread feeder([&] {
+        for (int i = 0; i < 20 && write(feed[1], chunk.data(), chunk.size()) > 0; ++i) usleep(300 * 1000);
+        close(feed[1]);
+    });
+    TerminalResult result =
+        RunOnTerminal({"encrypt", "-o", dir / "out"}, {{"TVK_PASSWORD", "pw"}}, {{"encrypting ", "\x03"}}, feed[0]);
+    close(feed[0]);
+    feeder.join();
+    EXPECT_EQ(result.run.signal, SIGINT) << result.screen;
+    const std::string::size_type bar = result.screen.rfind("encrypting ");
+    ASSERT_NE(bar, std::string::npos) << result.screen;
+    EXPECT_NE(result.screen.find("\r\033[K", bar), std::string::npos) << result.screen;
 }
 
 // Data arriving through a pipe (size unknown) for longer than the bar's
@@ -209,10 +263,12 @@ TEST(PromptTwiceTest, DecryptingOverAnExistingFileConfirmsThePassword)
     };
     const std::vector<Case> cases = {
         {"existing, matching", true,
-         {{"Password: ", "s3cret word\n"}, {"Repeat password: ", "s3cret word\n"}}, 0},
+         {{"Password for ", "s3cret word\n"}, {"Repeat password for ", "s3cret word\n"}}, 0},
         {"existing, mismatching", true,
-         {{"Password: ", "s3cret word\n"}, {"Repeat password: ", "wrong word\n"}}, 1},
-        {"new file", false, {{"Password: ", "s3cret word\n"}}, 0},
+         {{"Password for ", "s3cret word\n"}, {"Repeat password for ", "wrong word\n"},
+          {"Password for ", "s3cret word\n"}, {"Repeat password for ", "wrong word\n"},
+          {"Password for ", "s3cret word\n"}, {"Repeat password for ", "wrong word\n"}}, 1},
+        {"new file", false, {{"Password for ", "s3cret word\n"}}, 0},
     };
     const std::string clear = PatternData(3000);
     const std::string original = "the file before";
@@ -281,7 +337,7 @@ TEST(PipedOutputTest, ThePromptStillReachesTheTerminal)
     const std::string clear = PatternData(4000);
     WriteFile(dir / "enc", Library(clear, "s3cret word"));
     PipeReader out(0);
-    TerminalResult result = RunOnTerminal({"decrypt", dir / "enc"}, {}, {{"Password: ", "s3cret word\n"}},
+    TerminalResult result = RunOnTerminal({"decrypt", dir / "enc"}, {}, {{"Password for ", "s3cret word\n"}},
                                           -1, nullptr, 30, out.WriteEnd());
     EXPECT_TRUE(result.all_steps_seen) << result.screen;
     EXPECT_EQ(result.run.exit_code, 0) << result.screen;
@@ -317,7 +373,7 @@ TEST(ProgressTest, FitsTheTerminalAndFollowsAResize)
     close(fd);
     PipeReader out(40);
     TerminalResult result = RunOnTerminal(
-        {"encrypt", dir / "big"}, {{"TVK_PASSWORD", "pw"}},
+        {"encrypt", "--no-check-file", dir / "big"}, {{"TVK_PASSWORD", "pw"}},
         {{"encrypting", ""}, {"\033[K", "", 0, 200}}, -1, nullptr, 120, out.WriteEnd(), 40);
     EXPECT_TRUE(result.all_steps_seen) << result.screen;
     EXPECT_EQ(result.run.exit_code, 0) << result.screen;

@@ -1,6 +1,16 @@
 # bash completion for tvkcrypt: commands, options, and file names where
 # an option or the command takes a file.
 
+# File names one per line into COMPREPLY: a name with spaces stays one
+# word (compgen's output split by the shell would cut it), and
+# -o filenames has bash quote it when it is inserted.
+_tvkcrypt_files()
+{
+    compopt -o filenames 2>/dev/null
+    local IFS=$'\n'
+    COMPREPLY=($(compgen -f -- "$1"))
+}
+
 _tvkcrypt()
 {
     local cur prev
@@ -8,9 +18,8 @@ _tvkcrypt()
     prev=${COMP_WORDS[COMP_CWORD-1]}
 
     case $prev in
-        -o|--output|--password-file|--check-file)
-            compopt -o filenames 2>/dev/null
-            COMPREPLY=($(compgen -f -- "$cur"))
+        -o|--output|--password-file|--check-file|--new-password-file)
+            _tvkcrypt_files "$cur"
             return
             ;;
         --password-encoding)
@@ -19,8 +28,8 @@ _tvkcrypt()
                 koi8-r" -- "$cur"))
             return
             ;;
-        --offset|--length)
-            # a byte count: nothing to offer
+        --offset|--length|-j|--jobs)
+            # a byte count, a number: nothing to offer
             COMPREPLY=()
             return
             ;;
@@ -32,7 +41,7 @@ _tvkcrypt()
     for ((i = 1; i < COMP_CWORD; i++)); do
         word=${COMP_WORDS[i]}
         case $word in
-            -o|--output|--password-file|--password-encoding|--check-file|--offset|--length)
+            -o|--output|--password-file|--password-encoding|--check-file|--offset|--length|--new-password-file|-j|--jobs)
                 ((i++)) ;;
             -*) ;;
             *) command=$word; break ;;
@@ -41,19 +50,21 @@ _tvkcrypt()
 
     local options="-o --output -f --force --in-place --follow-symlinks
         --password-file --password-encoding --check-file --no-check-file -q -qq --quiet
-        -h --help -V --version"
+        -h --help -V --version -r --recursive -j --jobs --json"
     case $command in
-        decrypt) options+=" --offset --length" ;;
+        encrypt) options+=" --resume" ;;
+        decrypt) options+=" --offset --length --salvage --resume" ;;
         check)   options+=" --create" ;;
+        rekey)   options="--password-file --new-password-file --password-encoding -r --recursive
+                     -j --jobs --json -q -qq --quiet -h --help" ;;
     esac
 
     if [[ -z $command && $cur != -* ]]; then
-        COMPREPLY=($(compgen -W "encrypt decrypt check" -- "$cur"))
+        COMPREPLY=($(compgen -W "encrypt decrypt check rekey" -- "$cur"))
     elif [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
     else
-        compopt -o filenames 2>/dev/null
-        COMPREPLY=($(compgen -f -- "$cur"))
+        _tvkcrypt_files "$cur"
     fi
 }
 complete -F _tvkcrypt tvkcrypt

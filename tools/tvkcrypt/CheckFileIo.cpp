@@ -7,18 +7,35 @@
 
 #include "Password.h"
 #include "QuotedName.h"
+#include "TreeDirectory.h"
 
 namespace tvkcrypt {
 
+// A check file in an open directory of a tree.
+static NPT_Result
+LoadCheckFileIn(const TreeDirectory& directory, const std::string& name, TVK_CheckFileReader& reader,
+                SysError& failure, bool& opened)
+{
+    FileHandle file;
+    FileInfo info;
+    failure = directory.OpenFile(name, file, info);
+    opened = file.IsOpen();
+    if (failure == kNotRegular) return TVK_ERROR_NOT_A_CHECK_FILE;
+    if (failure) return ResultOfError(failure);
+    return ReadCheckFile(file, info, reader, failure);
+}
+
 bool
-LoadCheckFile(const std::string& path, TVK_CheckFileReader& reader, bool& absent, std::string& error)
+LoadCheckFile(const std::string& path, TVK_CheckFileReader& reader, bool& absent, std::string& error,
+              const TreeDirectory* directory, const std::string& name)
 {
     absent = false;
     error.clear();
     const std::string label = QuotedName(path);
     SysError failure = 0;
     bool opened = false;
-    NPT_Result result = LoadCheckFile(path.c_str(), reader, failure, opened);
+    NPT_Result result = directory != nullptr ? LoadCheckFileIn(*directory, name, reader, failure, opened)
+                                             : LoadCheckFile(path.c_str(), reader, failure, opened);
     if (NPT_SUCCEEDED(result)) return true;
     if (failure == ENOENT) {
         absent = true;
@@ -38,8 +55,7 @@ LoadCheckFile(const std::string& path, TVK_CheckFileReader& reader, bool& absent
 }
 
 bool
-StartCheckWriter(TVK_CheckFileWriter& writer, const SecretBuffer& password, NPT_UInt64 data_size,
-                 std::string& error)
+DeriveCheckKeys(TVK_CheckFileKeys& keys, const SecretBuffer& password, std::string& error)
 {
 #if defined(TVK_FAULT_INJECTION)
     // the fault-injection build runs thousands of times: a cheap key
@@ -50,8 +66,8 @@ StartCheckWriter(TVK_CheckFileWriter& writer, const SecretBuffer& password, NPT_
     const NPT_UInt32 iterations = 0;  // calibrated
 #endif
     SysError failure = 0;
-    NPT_Result result = StartCheckWriter(writer, reinterpret_cast<const NPT_UInt8*>(password.CString()),
-                                         static_cast<NPT_Size>(password.Size()), data_size, iterations, failure);
+    NPT_Result result = DeriveCheckKeys(keys, reinterpret_cast<const NPT_UInt8*>(password.CString()),
+                                        static_cast<NPT_Size>(password.Size()), iterations, failure);
     if (failure) {
         error = "cannot get random bytes for the check file: " + ErrorText(failure);
         return false;

@@ -18,9 +18,12 @@
 #include <cerrno>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "CheckFileIo.h"
 #include "Job.h"
+#include "JobKeys.h"
 #include "JobOutput.h"
 #include "NptResults.h"
 #include "NptWipe.h"
@@ -79,15 +82,17 @@ AlignToCheckBlocks(const TVK_CheckFileReader& reader, NPT_UInt64 offset, bool le
 class CryptRun
 {
 public:
-    CryptRun(const Options& options, const EnvironmentPassword& environment_password)
+    CryptRun(const Options& options, const EnvironmentPassword& environment_password, FileContext* context)
         : m_Options(options), m_EnvironmentPassword(environment_password),
-          m_Encrypt(options.command == Options::ENCRYPT) {}
+          m_Encrypt(options.command == Options::ENCRYPT), m_Context(context) {}
 
     int Run();
 
 private:
     int  OpenInput();
     int  FindCheckFile();
+    int  LocateCheckFiles();
+    void NoteMissingCheck() const;
     int  PlanRange();
     void PlanVerifiedRange();
     int  CreateOutputs();
@@ -96,10 +101,15 @@ private:
     int  SkipToOffset();
     int  Transform();
     int  TransformFailure() const;
+    int  DamagedBlocks();
 
     const Options&             m_Options;
     const EnvironmentPassword& m_EnvironmentPassword;
     const bool                 m_Encrypt;
+    FileContext*               m_Context;
+    std::unique_ptr<JobKeys>   m_OwnKeys;    // a run of its own: the password is asked here
+    JobKeys*                   m_Keys = nullptr;
+    std::vector<NPT_UInt64>    m_Damaged;    // check blocks that failed
     JobInput                   m_Input;
     CheckOutput                m_CheckOutput;
     TVK_CheckFileReader        m_CheckReader;
@@ -113,13 +123,18 @@ private:
     std::unique_ptr<Key>       m_Key;
     TVK_CheckFileWriter        m_CheckWriter;
     TransformOutcome           m_Outcome;
+    bool                       m_Salvaged = false;
 };
 
 int
 CryptRun::Run()
 {
     if (int status = OpenInput()) return status;
-    if (int status = LocateOutput(m_Options, m_Input, m_Encrypt, m_Output)) return status;
+    const TreeDirectory* out_directory = m_Context != nullptr ? m_Context->output_directory : nullptr;
+    if (int status = LocateOutput(m_Options, m_Input, m_Encrypt, m_Output, out_directory,
+                                  out_directory != nullptr ? m_Context->output_name : std::string())) {
+        return status;
+    }
     if (int status = FindCheckFile()) return status;
     if (int status = PlanRange()) return status;
     if (int status = CreateOutputs()) return status;
@@ -133,13 +148,17 @@ CryptRun::Run()
     if (int status = CommitOutput(m_Output, m_CheckOutput, m_Outcome.bytes_done)) return status;
     // leave a redirected standard input positioned after what was used
     if (m_Input.seekable && m_Options.input == "-") SetPosition(m_Input.file, m_RangeEnd);
-    return kExitSuccess;
+    if (FileReport* report = CurrentReport()) report->bytes = m_Outcome.bytes_read;
+    return m_Salvaged ? kExitSalvaged : kExitSuccess;
 }
 
 int
 CryptRun::OpenInput()
 {
-    if (int status = tvkcrypt::OpenInput(m_Options.input, m_Input)) return status;
+    const int status = m_Context != nullptr && m_Context->input_directory != nullptr
+                           ? OpenInputIn(*m_Context->input_directory, m_Context->input_name, m_Input)
+                           : tvkcrypt::OpenInput(m_Options.input, m_Input);
+    if (status) return status;
     if (m_Input.info.kind == FileInfo::DIRECTORY) {
         return Failure("cannot read " + m_Input.label + ": " + ErrorText(EISDIR));
     }
@@ -166,24 +185,61 @@ CryptRun::FindCheckFile()
             m_CheckPath = CheckFileNameFor(CreatedName(m_Options.input));
         }
     }
+    if (int status = LocateCheckFiles()) return status;
+    if (m_Options.salvage && !m_Verifying) {
+        return Failure("--salvage needs the check file of " + m_Input.label + " to tell damaged blocks");
+    }
+    NoteMissingCheck();
+    // decrypted without a check file, a wrong password pours binary
+    // garbage: onto a terminal only when asked for with -o -
+    if (!m_Encrypt && !m_Verifying && m_Output.kind == JobOutput::TO_STDOUT && !m_Options.output_given &&
+        IsTerminal(m_Output.standard_output)) {
+        return Failure("refusing to write to the terminal: without a check file the password cannot be "
+                       "checked, and a wrong one gives binary garbage; use -o - to show it anyway, or -o FILE");
+    }
+    return 0;
+}
+
+// Locates the check file written, or reads the one there is, and the
+// stale FILE.tvkcheck that this job would leave describing FILE's old
+// content.
+int
+CryptRun::LocateCheckFiles()
+{
+    const TreeDirectory* in_directory = m_Context != nullptr ? m_Context->input_directory : nullptr;
+    const TreeDirectory* out_directory = m_Context != nullptr ? m_Context->output_directory : nullptr;
+    const std::string in_check = in_directory != nullptr ? CheckFileNameFor(m_Context->input_name) : "";
+    const std::string out_check = out_directory != nullptr ? CheckFileNameFor(m_Context->output_name) : "";
     if (m_Encrypt && !m_CheckPath.empty()) {
-        if (int status = LocateCheckOutput(m_CheckPath, m_Options.force, m_CheckOutput)) return status;
+        if (int status = LocateCheckOutput(m_CheckPath, m_Options.force, m_CheckOutput, out_directory, out_check)) {
+            return status;
+        }
         if (int status = RefuseCheckCollision(m_CheckOutput, m_Input, &m_Output)) return status;
     } else if (!m_CheckPath.empty()) {
         const bool required = !m_Options.check_file.empty();
-        if (int status = LoadCheckInput(m_CheckPath, required, m_CheckReader, m_Verifying)) return status;
+        if (int status = LoadCheckInput(m_CheckPath, required, m_CheckReader, m_Verifying, in_directory, in_check)) {
+            return status;
+        }
     }
-    // FILE.tvkcheck, unless this job writes it, would describe FILE's old
-    // content once FILE is rewritten
-    if (m_Options.output != "-") {
-        const std::string stale_path = CheckFileNameFor(m_Options.output);
-        if (int status = LocateStaleCheck(m_Output, stale_path, m_CheckOutput, m_Input)) return status;
-    }
-    if (!m_Encrypt && !m_Verifying && NoticesOnTerminal(m_Options)) {
+    if (m_Options.output == "-") return 0;
+    return LocateStaleCheck(m_Output, CheckFileNameFor(m_Options.output), m_CheckOutput, m_Input, out_directory,
+                            out_check);
+}
+
+// The notes about check files that a person at a terminal should see.
+void
+CryptRun::NoteMissingCheck() const
+{
+    if (!NoticesOnTerminal(m_Options) || m_Context != nullptr) return;
+    if (!m_Encrypt && !m_Verifying) {
         WriteToStandardError("tvkcrypt: note: " + m_Input.label +
                              " has no check file: the password cannot be checked\n");
+    } else if (m_Encrypt && !m_CheckOutput.wanted && !m_Options.no_check_file &&
+               m_Output.kind != JobOutput::IN_PLACE) {
+        WriteToStandardError("tvkcrypt: note: no check file is written for " + m_Output.label +
+                             ": a wrong password will not be detected when it is decrypted; "
+                             "--check-file FILE writes one\n");
     }
-    return 0;
 }
 
 // The range to transform: all of the input, or --offset and --length.
@@ -262,23 +318,29 @@ CryptRun::ConfirmPassword() const
 int
 CryptRun::ObtainKey()
 {
-    m_Key.reset(new Key);
-    SecretBuffer password(kMaxPasswordLength);
-    std::string error;
-    if (!ObtainPassword(m_Options.password_file, m_Encrypt, ConfirmPassword(), m_EnvironmentPassword,
-                        m_Options.password_encoding, password, error)) {
-        return Failure(error);
+    m_Keys = m_Context != nullptr ? m_Context->keys : nullptr;
+    if (m_Keys == nullptr) {
+        m_OwnKeys.reset(new JobKeys);
+        m_Keys = m_OwnKeys.get();
+        const std::string& named = m_Encrypt ? m_Options.output : m_Options.input;
+        if (int status = m_Keys->Obtain(m_Options, m_EnvironmentPassword, m_Encrypt, ConfirmPassword(),
+                                        PromptFor(named == "-" ? std::string() : QuotedName(named)))) {
+            return status;
+        }
     }
-    if (!DeriveKey(password, *m_Key, error)) return Failure(error);
+    m_Key.reset(new Key);
+    m_Keys->CopyKey(*m_Key);
     if (m_Verifying) {
-        if (int status = VerifyCheckPassword(m_CheckReader, password, m_CheckPath)) return status;
+        if (int status = m_Keys->Verify(m_CheckReader, m_CheckPath)) return status;
         // checked after the password, which also tells whether the
         // size in the check file itself was changed
-        if (m_Input.seekable && m_Input.size != m_CheckReader.ExpectedSize()) return Damaged(m_Input.label);
+        if (m_Input.seekable && m_Input.size != m_CheckReader.ExpectedSize()) {
+            return Damaged(m_Input.label, "it is " + std::to_string(m_Input.size) + " bytes long, its check file says " +
+                                              std::to_string(m_CheckReader.ExpectedSize()));
+        }
     }
-    if (m_CheckOutput.wanted &&
-        !StartCheckWriter(m_CheckWriter, password, m_Input.seekable ? m_Input.size : 0, error)) {
-        return Failure(error);
+    if (m_CheckOutput.wanted) {
+        if (int status = m_Keys->StartWriter(m_CheckWriter, m_Input.seekable ? m_Input.size : 0)) return status;
     }
     m_Job.key = m_Key->Bytes();
     if (m_CheckOutput.wanted) m_Job.tag = &m_CheckWriter;
@@ -303,12 +365,18 @@ int
 CryptRun::Transform()
 {
     const bool total_known = m_Input.seekable;
+    const bool own_bar = m_Context == nullptr || m_Context->progress == nullptr;
     Progress progress(m_Encrypt ? "encrypting" : "decrypting",
-                      ShownFor(m_Options, BarWanted(total_known, m_Job.length)), total_known, m_Job.length,
+                      ShownFor(m_Options, own_bar && BarWanted(total_known, m_Job.length)), total_known, m_Job.length,
                       m_Encrypt && !total_known);
     if (m_Encrypt && total_known && m_Job.length > kKeyStreamPeriod) progress.Warning(kWrapWarning);
-    m_Job.progress = &progress;
+    m_Job.progress = own_bar ? &progress : m_Context->progress;
     m_Job.workers = WorkersFor(total_known, m_Job.length);
+    // into a temporary (discarded unless it all verifies) or salvaged:
+    // every damaged block is found, not only the first
+    if (m_Verifying && (m_Options.salvage || m_Output.kind == JobOutput::TO_TEMP_FILE)) {
+        m_Job.damaged_blocks = &m_Damaged;
+    }
 
     m_Outcome = RunTransform(m_Job);
     progress.Finish();
@@ -317,6 +385,9 @@ CryptRun::Transform()
     // a pipe that ended early, or at a block boundary, passes every tag
     // it delivered: its length tells
     if (m_Verifying && m_Outcome.bytes_read != m_ExpectedRead) return Damaged(m_Input.label);
+    if (!m_Damaged.empty()) {
+        if (int status = DamagedBlocks()) return status;
+    }
     if (m_CheckOutput.wanted) {
         std::string error;
         if (!StoreCheckFile(m_CheckWriter, m_Outcome.bytes_read, m_CheckOutput.temp, m_CheckOutput.label,
@@ -324,6 +395,27 @@ CryptRun::Transform()
             return Failure(error);
         }
     }
+    return 0;
+}
+
+// Blocks that failed their tags: the output is refused, or (salvage)
+// kept with zeros in their place; either way the ranges are named.
+int
+CryptRun::DamagedBlocks()
+{
+    std::vector<std::pair<NPT_UInt64, NPT_UInt64>> ranges;
+    const std::string where =
+        DamagedRanges(m_Damaged, m_CheckReader.BlockSize(), m_CheckReader.ExpectedSize(), ranges);
+    FileReport* report = CurrentReport();
+    if (report != nullptr) report->damaged = ranges;
+    if (!m_Options.salvage) return Damaged(m_Input.label, where);
+    m_Salvaged = true;
+    if (report != nullptr) {
+        report->result = FileReport::SALVAGED;
+        report->message = "damaged: " + where;
+    }
+    WriteToStandardError("tvkcrypt: " + m_Input.label + " is damaged: " + where + "; " + m_Output.label +
+                         " has zeros in their place, the rest is verified\n");
     return 0;
 }
 
@@ -335,8 +427,12 @@ CryptRun::TransformFailure() const
             return Failure("cannot read " + m_Input.label + ": " + ErrorText(m_Outcome.error));
         case TransformOutcome::WRITE:
             if (m_Output.kind == JobOutput::TO_STDOUT) {
+                // the reader went away (a pager quit early): end quietly,
+                // with the status of a death by SIGPIPE, as cat does
+                if (m_Outcome.error == EPIPE) return kExitBrokenPipe;
                 return Failure("cannot write to standard output: " + ErrorText(m_Outcome.error));
             }
+            if (m_Output.kind == JobOutput::IN_PLACE) return Failure(InPlaceFailure(m_Output.label, m_Outcome.error));
             return Failure("cannot write " + m_Output.label + ": " + ErrorText(m_Outcome.error));
         case TransformOutcome::INPUT_SHRANK:
             return Failure(m_Input.label + " became shorter while it was being read");
@@ -348,8 +444,14 @@ CryptRun::TransformFailure() const
             }
             return Failure(std::string("cipher failure: ") + NPT_ResultText(m_Outcome.result));
         case TransformOutcome::DATA_CHANGED:
-        default:
-            return Damaged(m_Input.label);
+        default: {
+            std::vector<std::pair<NPT_UInt64, NPT_UInt64>> ranges;
+            const NPT_UInt64 block = m_CheckReader.BlockSize();
+            const std::string where = DamagedRanges({m_Outcome.damaged_offset / block}, block,
+                                                    m_CheckReader.ExpectedSize(), ranges);
+            if (FileReport* report = CurrentReport()) report->damaged = ranges;
+            return Damaged(m_Input.label, where + (m_Output.kind == JobOutput::TO_TEMP_FILE ? "" : "; the output stops there"));
+        }
     }
 }
 
@@ -358,7 +460,15 @@ CryptRun::TransformFailure() const
 int
 RunCrypt(const Options& options, const EnvironmentPassword& environment_password)
 {
-    CryptRun run(options, environment_password);
+    if (options.recursive) return RunTree(options, environment_password);
+    CryptRun run(options, environment_password, nullptr);
+    return run.Run();
+}
+
+int
+RunCryptFile(const Options& options, const EnvironmentPassword& environment_password, FileContext& context)
+{
+    CryptRun run(options, environment_password, &context);
     return run.Run();
 }
 

@@ -4,6 +4,7 @@
 ****************************************************************/
 #include "Job.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -17,22 +18,49 @@
 #include "Password.h"
 #include "QuotedName.h"
 #include "SystemInfo.h"
+#include "TreeDirectory.h"
 #include "TvkTransform.h"
 #include "TvkCryptoHelper.h"
 
 namespace tvkcrypt {
 
+static Progress*   g_StatusLine = nullptr;
+static std::mutex* g_StatusLock = nullptr;
+
+void
+SetJobStatusLine(Progress* line, std::mutex* lock)
+{
+    g_StatusLine = line;
+    g_StatusLock = lock;
+}
+
+void
+WriteMessage(const std::string& text)
+{
+    if (g_StatusLine == nullptr) {
+        WriteToStandardError(text);
+        return;
+    }
+    std::lock_guard<std::mutex> lock(*g_StatusLock);
+    g_StatusLine->Interject(text);
+}
+
 int
 Failure(const std::string& message)
 {
-    WriteToStandardError("tvkcrypt: " + message + "\n");
+    WriteMessage("tvkcrypt: " + message + "\n");
+    if (FileReport* report = CurrentReport()) {
+        if (report->result == FileReport::OK) report->result = FileReport::FAILED;
+        report->message = message;
+    }
     return kExitFailure;
 }
 
 int
-Damaged(const std::string& input_label)
+Damaged(const std::string& input_label, const std::string& where)
 {
-    return Failure(input_label + " is damaged or was changed");
+    if (FileReport* report = CurrentReport()) report->result = FileReport::DAMAGED;
+    return Failure(input_label + " is damaged or was changed" + (where.empty() ? "" : ": " + where));
 }
 
 /*----------------------------------------------------------------------
@@ -54,6 +82,18 @@ OpenInput(const std::string& path, JobInput& input)
     }
     input.regular = input.info.kind == FileInfo::REGULAR;
     if (input.regular) AdviseSequentialReading(input.file);
+    return 0;
+}
+
+int
+OpenInputIn(const TreeDirectory& directory, const std::string& name, JobInput& input)
+{
+    input.label = QuotedName(directory.PathOf(name));
+    SysError error = directory.OpenFile(name, input.file, input.info);
+    if (error == kNotRegular) return Failure(input.label + " is not a regular file (links are not followed)");
+    if (error) return Failure("cannot open " + input.label + ": " + ErrorText(error));
+    input.regular = true;
+    AdviseSequentialReading(input.file);
     return 0;
 }
 
@@ -87,23 +127,28 @@ RefusePasswordFileOnInput(const Options& options, const JobInput& input)
 |   the check file read
 +---------------------------------------------------------------------*/
 int
-LoadCheckInput(const std::string& path, bool required, TVK_CheckFileReader& reader, bool& found)
+LoadCheckInput(const std::string& path, bool required, TVK_CheckFileReader& reader, bool& found,
+               const TreeDirectory* directory, const std::string& name)
 {
     bool absent = false;
     std::string error;
-    found = LoadCheckFile(path, reader, absent, error);
+    found = LoadCheckFile(path, reader, absent, error, directory, name);
     if (found || (absent && !required)) return 0;
     return Failure(absent ? "cannot open the check file " + QuotedName(path) + ": " + ErrorText(ENOENT)
                           : error);
 }
 
 int
-VerifyCheckPassword(TVK_CheckFileReader& reader, const SecretBuffer& password, const std::string& check_path)
+CheckPasswordStatus(NPT_Result result, const std::string& check_path)
 {
-    NPT_Result result = reader.VerifyPassword(reinterpret_cast<const NPT_UInt8*>(password.CString()),
-                                              static_cast<NPT_Size>(password.Size()));
     if (NPT_SUCCEEDED(result)) return kExitSuccess;
-    if (result == TVK_ERROR_WRONG_PASSWORD) return Failure("wrong password");
+    if (result == TVK_ERROR_WRONG_PASSWORD) {
+        FileReport* report = CurrentReport();
+        const int status = Failure(report != nullptr ? "wrong password for " + QuotedName(report->path)
+                                                     : std::string("wrong password"));
+        if (report != nullptr) report->result = FileReport::WRONG_PASSWORD;
+        return status;
+    }
     if (result == TVK_ERROR_CHECK_FILE_DAMAGED) {
         return Failure("the check file " + QuotedName(check_path) + " is damaged or was changed");
     }

@@ -17,32 +17,55 @@
 #ifndef TVKCRYPT_JOB_H
 #define TVKCRYPT_JOB_H
 
+#include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "FileHandle.h"
+#include "JobReport.h"
 #include "NptTypes.h"
 #include "Progress.h"
 #include "TvkCheckFile.h"
 
 namespace tvkcrypt {
 
+class JobKeys;
 class SecretBuffer;
+class TreeDirectory;
 struct Options;
 
-// Exit statuses.
-const int kExitSuccess = 0;
-const int kExitFailure = 1;
-const int kExitUsage = 2;
+/*----------------------------------------------------------------------
+|   FileContext: what a job of many files gives each file's run: the
+|   password and keys, taken once; the job's progress; and where the
+|   file is read and written (names in open directories of the trees).
++---------------------------------------------------------------------*/
+struct FileContext {
+    JobKeys*             keys = nullptr;
+    JobKeys*             new_keys = nullptr;  // rekey
+    TransformProgress*   progress = nullptr;
+    const TreeDirectory* input_directory = nullptr;
+    std::string          input_name;
+    const TreeDirectory* output_directory = nullptr;
+    std::string          output_name;
+};
 
 // Jobs of this size or more (or of unknown size) show a progress bar on
 // a terminal.
 const NPT_UInt64 kLargeJob = NPT_UInt64(64) << 20;
 
+// Where messages go while a job of many files shows one progress line
+// for all its workers: through Interject (Progress.h), under the job's
+// lock; null: straight to standard error.
+void SetJobStatusLine(Progress* line, std::mutex* lock);
+// Writes a message line on standard error, clear of the job's status line.
+void WriteMessage(const std::string& text);
+
 // Prints "tvkcrypt: message" on standard error; returns kExitFailure.
 int Failure(const std::string& message);
 // "INPUT is damaged or was changed": the data does not match its check
-// file. Returns kExitFailure.
-int Damaged(const std::string& input_label);
+// file (where: the ranges that fail, when known). Returns kExitFailure.
+int Damaged(const std::string& input_label, const std::string& where = std::string());
 
 /*----------------------------------------------------------------------
 |   the input
@@ -63,6 +86,9 @@ struct JobInput {
 // file is announced to the system as read from start to end. Sets file,
 // label, info and regular.
 int OpenInput(const std::string& path, JobInput& input);
+// The same for name in an open directory of a tree (never through a
+// link; path names it in messages).
+int OpenInputIn(const TreeDirectory& directory, const std::string& name, JobInput& input);
 // Sets seekable, start and size (a standard input redirected from a
 // file may stand anywhere in it).
 void MeasureInput(JobInput& input);
@@ -76,12 +102,15 @@ int RefusePasswordFileOnInput(const Options& options, const JobInput& input);
 /*----------------------------------------------------------------------
 |   the check file read
 +---------------------------------------------------------------------*/
-// Reads the check file at path into reader. found is false (and 0
-// returned) when nothing is there and required is false.
-int LoadCheckInput(const std::string& path, bool required, TVK_CheckFileReader& reader, bool& found);
-// Verifies the password against the check file in reader.
-int VerifyCheckPassword(TVK_CheckFileReader& reader, const SecretBuffer& password,
-                        const std::string& check_path);
+// Reads the check file at path (or, with directory, name in it) into
+// reader. found is false (and 0 returned) when nothing is there and
+// required is false.
+int LoadCheckInput(const std::string& path, bool required, TVK_CheckFileReader& reader, bool& found,
+                   const TreeDirectory* directory = nullptr, const std::string& name = std::string());
+// The status of a password verified against the check file at
+// check_path (TVK_CheckFileReader::VerifyPassword's result), with its
+// message: 0, or "wrong password", a damaged check file, ...
+int CheckPasswordStatus(NPT_Result result, const std::string& check_path);
 
 /*----------------------------------------------------------------------
 |   Key: the 16-byte key, in memory kept out of core dumps and swap,

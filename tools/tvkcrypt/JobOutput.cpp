@@ -127,8 +127,20 @@ ClassifyPlace(const Options& options, JobOutput& output)
     return 0;
 }
 
+// "cannot write X: ...", naming the directory when it is what is missing.
+static int
+CannotWrite(const std::string& path, const std::string& label, SysError error)
+{
+    const std::string directory = DirectoryPartOf(path);
+    if (error == ENOENT && !directory.empty()) {
+        return Failure("cannot write " + label + ": the directory " + QuotedName(directory) + " does not exist");
+    }
+    return Failure("cannot write " + label + ": " + ErrorText(error));
+}
+
 int
-LocateOutput(const Options& options, const JobInput& input, bool encrypting, JobOutput& output)
+LocateOutput(const Options& options, const JobInput& input, bool encrypting, JobOutput& output,
+             const TreeDirectory* directory, const std::string& name)
 {
     output.path = options.output;
     output.notices = options.quiet == 0;
@@ -145,13 +157,15 @@ LocateOutput(const Options& options, const JobInput& input, bool encrypting, Job
         if (int status = CheckStandardOutput(input, encrypting, output.standard_output)) return status;
     } else {
         output.label = QuotedName(options.output);
-        if (SysError error = output.place.Locate(options.output, options.follow_symlinks)) {
+        SysError error = directory != nullptr ? output.place.LocateIn(*directory, name)
+                                              : output.place.Locate(options.output, options.follow_symlinks);
+        if (error) {
             if (error == kSystemLink) return Failure("refusing to replace " + output.label + ": " + ErrorText(error));
             if (error == kNotOwned) {
                 return Failure("refusing to write through the symbolic link " + output.label + ": " +
                                ErrorText(error));
             }
-            return Failure("cannot write " + output.label + ": " + ErrorText(error));
+            return CannotWrite(options.output, output.label, error);
         }
         if (int status = ClassifyPlace(options, output)) return status;
     }
@@ -163,12 +177,12 @@ LocateOutput(const Options& options, const JobInput& input, bool encrypting, Job
 
 int
 LocateStaleCheck(JobOutput& output, const std::string& stale_path, const CheckOutput& check,
-                 const JobInput& input)
+                 const JobInput& input, const TreeDirectory* directory, const std::string& name)
 {
     if (output.kind != JobOutput::TO_TEMP_FILE && output.kind != JobOutput::IN_PLACE) return 0;
     output.stale_check_label = QuotedName(stale_path);
     OutputPlace& place = output.stale_check_place;
-    if (SysError error = place.Locate(stale_path, false)) {
+    if (SysError error = directory != nullptr ? place.LocateIn(*directory, name) : place.Locate(stale_path, false)) {
         return Failure("cannot look for " + output.stale_check_label + ", the check file of " + output.label +
                        ": " + ErrorText(error));
     }
@@ -204,17 +218,27 @@ OpenStreamOutput(JobOutput& output)
     return 0;
 }
 
+std::string
+InPlaceFailure(const std::string& label, SysError error)
+{
+    return "cannot write " + label + ": " + ErrorText(error) + "; " + label +
+           " was written in place and is now partly rewritten: run the same command again from a copy of "
+           "the original, or restore " + label + " from a backup";
+}
+
 /*----------------------------------------------------------------------
 |   the check file written
 +---------------------------------------------------------------------*/
 int
-LocateCheckOutput(const std::string& path, bool force, CheckOutput& check)
+LocateCheckOutput(const std::string& path, bool force, CheckOutput& check, const TreeDirectory* directory,
+                  const std::string& name)
 {
     check.wanted = true;
     check.path = path;
     check.label = QuotedName(path);
-    if (SysError failure = check.place.Locate(path, false)) {
-        return Failure("cannot write " + check.label + ": " + ErrorText(failure));
+    if (SysError failure = directory != nullptr ? check.place.LocateIn(*directory, name)
+                                                : check.place.Locate(path, false)) {
+        return CannotWrite(path, check.label, failure);
     }
     switch (check.place.GetKind()) {
         case OutputPlace::MISSING:
@@ -402,7 +426,7 @@ CommitHeld(JobOutput& output, CheckOutput& check, NPT_UInt64 size, bool& changed
     } else if (output.kind == JobOutput::IN_PLACE) {
         SysError error = FinishInPlace(output.in_place, size);
         if (!error) error = output.in_place.Close();
-        if (error) status = Failure("cannot write " + output.label + ": " + ErrorText(error));
+        if (error) status = Failure(InPlaceFailure(output.label, error));
     } else if (output.kind == JobOutput::TO_DEVICE) {
         if (SysError error = output.device.Close()) {
             status = Failure("cannot write " + output.label + ": " + ErrorText(error));

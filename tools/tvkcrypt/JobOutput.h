@@ -23,6 +23,7 @@
 
 namespace tvkcrypt {
 
+class TreeDirectory;
 struct CheckOutput;
 struct JobInput;
 struct Options;
@@ -62,17 +63,24 @@ struct JobOutput {
 // for encrypted data; refuses an existing file without --force, a
 // directory, a block device without --force, and --in-place where it
 // cannot work. Sets kind, path, label, place and replacing.
-int LocateOutput(const Options& options, const JobInput& input, bool encrypting, JobOutput& output);
+// With directory, the output is name in that open directory of a tree
+// (options.output names it in messages), never through a link.
+int LocateOutput(const Options& options, const JobInput& input, bool encrypting, JobOutput& output,
+                 const TreeDirectory* directory = nullptr, const std::string& name = std::string());
 // Looks for the check file at stale_path (FILE.tvkcheck beside a file
 // output) that this job would leave describing the old content: one it
 // does not write itself and that is not the input. Sets stale_check.
 // Fails when the name cannot be looked at.
 int LocateStaleCheck(JobOutput& output, const std::string& stale_path, const CheckOutput& check,
-                     const JobInput& input);
+                     const JobInput& input, const TreeDirectory* directory = nullptr,
+                     const std::string& name = std::string());
 // Creates the temporary, or opens the file to write in place: before the
 // password is asked, so that a place that cannot take the output shows
 // at once (nothing in an existing file changes yet).
 int CreateOutput(JobOutput& output);
+// The message of a failure to write an output in place: the file has
+// changed even though the job failed, so say so and what to do.
+std::string InPlaceFailure(const std::string& label, SysError error);
 // Opens a device output; called once the password is known.
 int OpenStreamOutput(JobOutput& output);
 
@@ -90,7 +98,8 @@ struct CheckOutput {
 
 // Locates the check file to write at path (an existing one is replaced
 // with force only) and sets wanted.
-int LocateCheckOutput(const std::string& path, bool force, CheckOutput& check);
+int LocateCheckOutput(const std::string& path, bool force, CheckOutput& check,
+                      const TreeDirectory* directory = nullptr, const std::string& name = std::string());
 // Refuses a check file to write that is the input, or the output (by
 // name, or by identity: standard output redirected to it), up front:
 // committing it would replace what the job reads or writes. output may

@@ -4,7 +4,8 @@
 |
 | main makes the process safe for secrets, parses the command line and
 | hands the options to the command's function (Commands.h), through the
-| table below. Exit status: 0 success, 1 failure, 2 usage error.
+| table below. Exit status: 0 success, 1 failure, 2 usage error, 3 a
+| salvaged file, 16 to 31 a job of several files with trouble (Job.h).
 ****************************************************************/
 #include <cerrno>
 #include <memory>
@@ -20,6 +21,7 @@
 #include "Password.h"
 #include "Signals.h"
 #include "SystemInfo.h"
+#include "JobReport.h"
 
 #ifndef TVKCRYPT_VERSION
 #define TVKCRYPT_VERSION "unknown"
@@ -38,6 +40,7 @@ const CommandEntry kCommands[] = {
     {Options::ENCRYPT, RunCrypt},
     {Options::DECRYPT, RunCrypt},
     {Options::CHECK,   RunCheck},
+    {Options::REKEY,   RunRekey},
 };
 
 // --help and --version.
@@ -45,7 +48,7 @@ int
 ShowText(const Options& options)
 {
     std::string text = options.action == Options::SHOW_HELP
-                           ? HelpText()
+                           ? HelpText(options.command)
                            : std::string("tvkcrypt " TVKCRYPT_VERSION "\n");
     FileHandle out = FileHandle::StandardOutput();
     if (SysError failure = WriteAll(out, text.data(), text.size())) {
@@ -75,7 +78,20 @@ int
 Dispatch(const Options& options, const EnvironmentPassword& environment_password)
 {
     for (const CommandEntry& entry : kCommands) {
-        if (entry.command == options.command) return entry.run(options, environment_password);
+        if (entry.command != options.command) continue;
+        // a job of one file reports in --json as a job of many would
+        const bool one_file = options.json && !options.recursive && options.inputs.size() <= 1;
+        if (!one_file) return entry.run(options, environment_password);
+        FileReport report;
+        report.path = options.input;
+        ReportTo(&report);
+        const int status = entry.run(options, environment_password);
+        ReportTo(nullptr);
+        if (status != kExitSuccess && status != kExitSalvaged && report.result == FileReport::OK) {
+            report.result = FileReport::FAILED;
+        }
+        WriteJsonLine(report);
+        return status;
     }
     return Failure("no such command");  // the parser lets only the commands above through
 }

@@ -19,6 +19,9 @@ static const char kHelpText[] =
     "Usage: tvkcrypt encrypt [OPTIONS] [INPUT]\n"
     "       tvkcrypt decrypt [OPTIONS] [INPUT]\n"
     "       tvkcrypt check [--create] [OPTIONS] FILE\n"
+    "       tvkcrypt rekey [OPTIONS] FILE...\n"
+    "       tvkcrypt encrypt|decrypt -r [OPTIONS] DIR -o DEST\n"
+    "       tvkcrypt check|rekey -r [OPTIONS] DIR\n"
     "\n"
     "Encrypts or decrypts INPUT (standard input when absent or '-') with a\n"
     "password, writing to standard output or to the file given with -o.\n"
@@ -34,6 +37,9 @@ static const char kHelpText[] =
     "                          when there is one\n"
     "  check                   verify the password and the data of FILE against\n"
     "                          FILE.tvkcheck, writing nothing (exit 0 or 1)\n"
+    "  rekey                   move each FILE to a new password in one pass, with\n"
+    "                          a new check file (the old password is verified\n"
+    "                          against the old one)\n"
     "\n"
     "Options:\n"
     "  -o, --output FILE       write to FILE instead of standard output\n"
@@ -55,12 +61,21 @@ static const char kHelpText[] =
     "                          encrypted FILE (the password cannot be confirmed)\n"
     "      --offset N          decrypt only: start at cleartext byte N\n"
     "      --length M          decrypt only: produce at most M bytes\n"
+    "      --salvage           decrypt only: write every block that verifies and\n"
+    "                          zeros for each damaged one (exit status 3)\n"
+    "      --new-password-file F  rekey only: the new password's file\n"
+    "  -r, --recursive         INPUT is a directory: every file in it and below,\n"
+    "                          mirrored into DEST (names gain or lose .tvk);\n"
+    "                          links and special files are skipped\n"
+    "  -j, --jobs N            with -r: N files at once (default: processors)\n"
+    "      --resume            with -r: keep outputs that are complete and verify\n"
+    "      --json              a line of JSON per file on standard output\n"
     "  -q, --quiet             no progress bar and no notices\n"
     "  -qq, --quiet --quiet    no warnings about the data's safety either\n"
     "  -h, --help              show this help and exit\n"
     "  -V, --version           show the version and exit\n"
-    "N and M are byte counts; a suffix K, M, G or T multiplies by 1024,\n"
-    "1024^2, 1024^3 or 1024^4. With --offset the input is read from byte N\n"
+    "N and M are byte counts; a suffix K, M, G or T (or KiB, MiB, GiB, TiB)\n"
+    "multiplies by 1024, 1024^2, 1024^3 or 1024^4. With --offset the input is read from byte N\n"
     "on (a file is seeked, a pipe is read and discarded up to N).\n"
     "\n"
     "Password, taken from the first of:\n"
@@ -174,11 +189,68 @@ static const char kHelpText[] =
     "that weakens the encryption, and tvkcrypt warns (even with -q; -qq\n"
     "hides the warning).\n"
     "\n"
-    "Exit status: 0 success, 1 failure, 2 usage error.\n";
+    "Exit status: 0 success, 1 failure, 2 usage error, 3 salvaged (written\n"
+    "with zeros for damaged blocks), 141 standard output closed early. A job\n"
+    "of several files (-r, rekey FILE...) with trouble: 16 plus 1 if some were\n"
+    "damaged, 2 if some refused the password, 4 if some failed otherwise, 8\n"
+    "if entries were skipped (links, special files); 1 if it could not run.\n";
+
+// Each command's own help: its usage and options; the rest is in --help.
+struct CommandHelp {
+    Options::Command command;
+    const char*      text;
+};
+
+static const CommandHelp kCommandHelp[] = {
+    {Options::ENCRYPT,
+     "Usage: tvkcrypt encrypt [OPTIONS] [INPUT] [-o FILE]\n"
+     "       tvkcrypt encrypt -r [OPTIONS] DIR -o DEST\n"
+     "Encrypts INPUT (standard input when absent or '-') with a password; with\n"
+     "-o FILE, FILE.tvkcheck is written as well. With -r, every file of DIR is\n"
+     "encrypted into DEST as NAME.tvk with its check file.\n"
+     "Options: -o FILE, -f/--force, --follow-symlinks, --in-place,\n"
+     "  --password-file F, --password-encoding ENC, --check-file PATH,\n"
+     "  --no-check-file, -r, -j N, --resume, --json, -q.\n"},
+    {Options::DECRYPT,
+     "Usage: tvkcrypt decrypt [OPTIONS] [INPUT] [-o FILE]\n"
+     "       tvkcrypt decrypt -r [OPTIONS] DIR -o DEST\n"
+     "Decrypts INPUT, verified against INPUT.tvkcheck when there is one (a\n"
+     "wrong password is refused, damaged ranges are named). With -r, every\n"
+     "NAME.tvk of DIR is decrypted into DEST as NAME.\n"
+     "Options: -o FILE, -f/--force, --follow-symlinks, --in-place, --offset N,\n"
+     "  --length M, --salvage, --password-file F, --password-encoding ENC,\n"
+     "  --check-file PATH, --no-check-file, -r, -j N, --resume, --json, -q.\n"},
+    {Options::CHECK,
+     "Usage: tvkcrypt check [OPTIONS] FILE\n"
+     "       tvkcrypt check --create [OPTIONS] FILE\n"
+     "       tvkcrypt check -r [OPTIONS] DIR\n"
+     "Verifies the password and every block of FILE against FILE.tvkcheck,\n"
+     "writing nothing, and names the damaged ranges; --create makes the check\n"
+     "file of an existing encrypted FILE. With -r, every file of DIR that has a\n"
+     "check file.\n"
+     "Options: --create, -f/--force, --check-file PATH, --password-file F,\n"
+     "  --password-encoding ENC, -r, -j N, --json, -q.\n"},
+    {Options::REKEY,
+     "Usage: tvkcrypt rekey [OPTIONS] FILE...\n"
+     "       tvkcrypt rekey -r [OPTIONS] DIR\n"
+     "Moves each FILE to a new password in one pass, with a new check file,\n"
+     "both replaced together. The old password comes from --password-file,\n"
+     "TVK_PASSWORD or the prompt, and is verified against FILE.tvkcheck when\n"
+     "there is one; the new one from --new-password-file or the prompt\n"
+     "(asked twice).\n"
+     "Options: --password-file F, --new-password-file F, --password-encoding\n"
+     "  ENC, -r, -j N, --json, -q.\n"},
+};
 
 std::string
-HelpText()
+HelpText(Options::Command command)
 {
+    for (const CommandHelp& help : kCommandHelp) {
+        if (help.command == command) {
+            return std::string(help.text) + "Passwords, check files, output files and exit statuses: "
+                                            "tvkcrypt --help\n";
+        }
+    }
     return kHelpText;
 }
 
@@ -196,7 +268,9 @@ ParseByteCount(const std::string& text, NPT_UInt64& value)
     }
     if (i == 0) return false;
     if (i == text.size()) return true;
-    if (i + 1 != text.size()) return false;
+    // K, M, G, T, or the same with "iB" as sizes are printed (1.0 GiB)
+    const std::string suffix = text.substr(i + 1);
+    if (!suffix.empty() && suffix != "iB" && suffix != "ib") return false;
     unsigned shift;
     switch (text[i]) {
         case 'k': case 'K': shift = 10; break;
@@ -222,6 +296,7 @@ const CommandName kCommandNames[] = {
     {"encrypt", Options::ENCRYPT},
     {"decrypt", Options::DECRYPT},
     {"check",   Options::CHECK},
+    {"rekey",   Options::REKEY},
 };
 
 // "encrypt, decrypt or check"
@@ -281,6 +356,13 @@ private:
     bool SetInPlace(const std::string&, const std::string&) { m_Options.in_place = true; return true; }
     bool SetNoCheckFile(const std::string&, const std::string&) { m_Options.no_check_file = true; return true; }
     bool SetCreate(const std::string&, const std::string&) { m_Options.create_check = true; return true; }
+    bool SetRecursive(const std::string&, const std::string&) { m_Options.recursive = true; return true; }
+    bool SetJson(const std::string&, const std::string&) { m_Options.json = true; return true; }
+    bool SetResume(const std::string&, const std::string&) { m_Options.resume = true; return true; }
+    bool SetSalvage(const std::string&, const std::string&) { m_Options.salvage = true; return true; }
+    bool SetJobs(const std::string& name, const std::string& value);
+    bool SetNewPasswordFile(const std::string& name, const std::string& value);
+    bool JobOptions();
     bool SetOutput(const std::string& name, const std::string& value);
     bool SetPasswordFile(const std::string& name, const std::string& value);
     bool SetPasswordEncoding(const std::string& name, const std::string& value);
@@ -302,6 +384,8 @@ private:
     bool m_SeenPasswordFile = false;
     bool m_SeenPasswordEncoding = false;
     bool m_SeenCheckFile = false;
+    bool m_SeenJobs = false;
+    bool m_SeenNewPasswordFile = false;
 };
 
 const Parser::OptionRule Parser::kOptionRules[] = {
@@ -319,6 +403,12 @@ const Parser::OptionRule Parser::kOptionRules[] = {
     {"--create",            0,   false, &Parser::SetCreate},
     {"--offset",            0,   true,  &Parser::SetOffset},
     {"--length",            0,   true,  &Parser::SetLength},
+    {"--recursive",         'r', false, &Parser::SetRecursive},
+    {"--jobs",              'j', true,  &Parser::SetJobs},
+    {"--json",              0,   false, &Parser::SetJson},
+    {"--resume",            0,   false, &Parser::SetResume},
+    {"--salvage",           0,   false, &Parser::SetSalvage},
+    {"--new-password-file", 0,   true,  &Parser::SetNewPasswordFile},
 };
 
 bool
@@ -347,6 +437,7 @@ Parser::SetOutput(const std::string& name, const std::string& value)
     if (!SetOnce(m_SeenOutput, name)) return false;
     if (value.empty()) return Fail("option '" + name + "' needs a file name");
     m_Options.output = value;
+    m_Options.output_given = true;
     return true;
 }
 
@@ -372,6 +463,29 @@ Parser::SetCheckFile(const std::string& name, const std::string& value)
     if (!SetOnce(m_SeenCheckFile, name)) return false;
     if (value.empty()) return Fail("option '--check-file' needs a file name");
     m_Options.check_file = value;
+    return true;
+}
+
+bool
+Parser::SetJobs(const std::string& name, const std::string& value)
+{
+    if (!SetOnce(m_SeenJobs, name)) return false;
+    NPT_UInt64 jobs = 0;
+    if (value.find_first_not_of("0123456789") != std::string::npos || !ParseByteCount(value, jobs) ||
+        jobs < 1 || jobs > kMaxJobs) {
+        return Fail("invalid number " + QuotedName(value) + " for '" + name + "': give 1 to " +
+                    std::to_string(kMaxJobs));
+    }
+    m_Options.jobs = static_cast<unsigned>(jobs);
+    return true;
+}
+
+bool
+Parser::SetNewPasswordFile(const std::string& name, const std::string& value)
+{
+    if (!SetOnce(m_SeenNewPasswordFile, name)) return false;
+    if (value.empty()) return Fail("option '--new-password-file' needs a file name");
+    m_Options.new_password_file = value;
     return true;
 }
 
@@ -464,15 +578,24 @@ Parser::Run()
             if (!ShortOptions(arg)) return false;
         }
     }
-    // --help and --version win over everything else on the line
-    if (m_Options.action != Options::RUN) return true;
+    // --help and --version win over everything else on the line (the
+    // command, when there is one, picks the help shown)
+    if (m_Options.action != Options::RUN) {
+        if (!m_Operands.empty()) SetCommand();
+        m_Error.clear();
+        return true;
+    }
 
     if (!SetCommand()) return false;
-    if (m_Operands.size() > 2) return Fail("unexpected argument " + QuotedName(m_Operands[2]));
-    if (m_Operands.size() == 2) {
-        if (m_Operands[1].empty()) return Fail("empty input file name");
-        m_Options.input = m_Operands[1];
+    m_Options.inputs.assign(m_Operands.begin() + 1, m_Operands.end());
+    for (const std::string& input : m_Options.inputs) {
+        if (input.empty()) return Fail("empty input file name");
     }
+    if (m_Options.command != Options::REKEY && m_Operands.size() > 2) {
+        return Fail("unexpected argument " + QuotedName(m_Operands[2]));
+    }
+    if (m_Operands.size() >= 2) m_Options.input = m_Operands[1];
+    if (!JobOptions()) return false;
     if (m_Options.command != Options::DECRYPT && (m_Options.has_offset || m_Options.has_length)) {
         return Fail("--offset and --length work with decrypt only");
     }
@@ -484,6 +607,45 @@ Parser::Run()
         return Fail("--in-place needs an output file (-o FILE)");
     }
     return CheckFileOptions();
+}
+
+// The options of jobs of many files (-r, -j, --json, --resume), of
+// salvage and of rekey.
+bool
+Parser::JobOptions()
+{
+    const Options& o = m_Options;
+    if (o.command == Options::REKEY) {
+        if (o.inputs.empty()) return Fail("rekey needs the encrypted files' names");
+        if (m_SeenOutput || o.has_offset || o.has_length || o.in_place || m_SeenCheckFile || o.no_check_file) {
+            return Fail("rekey rewrites each FILE beside its check file: -o, --offset, --length, --in-place "
+                        "and the check-file options do not apply");
+        }
+        if (o.password_file == "-" && o.new_password_file == "-") {
+            return Fail("--password-file - and --new-password-file - cannot both read standard input");
+        }
+        if (o.recursive && o.inputs.size() != 1) return Fail("rekey -r takes one directory");
+    } else if (m_SeenNewPasswordFile) {
+        return Fail("--new-password-file works with rekey only");
+    }
+    if (o.salvage && o.command != Options::DECRYPT) return Fail("--salvage works with decrypt only");
+    if (o.salvage && o.no_check_file) return Fail("--salvage needs the check file to tell damaged blocks");
+    if (!o.recursive) {
+        if (m_SeenJobs || o.resume) return Fail("-j and --resume work with -r (a directory tree)");
+        if (o.json && o.command != Options::CHECK && o.command != Options::REKEY && o.output == "-") {
+            return Fail("--json writes to standard output, which carries the data: give -o FILE");
+        }
+        return true;
+    }
+    if (o.input == "-") return Fail("-r needs a directory");
+    if (o.has_offset || o.has_length || o.in_place || m_SeenCheckFile || o.follow_symlinks) {
+        return Fail("-r does not work with --offset, --length, --in-place, --check-file or --follow-symlinks");
+    }
+    const bool writes = o.command == Options::ENCRYPT || o.command == Options::DECRYPT;
+    if (writes && !m_SeenOutput) return Fail("-r needs the destination directory (-o DIR)");
+    if (o.resume && !writes) return Fail("--resume works with encrypt -r and decrypt -r");
+    if (o.command == Options::CHECK && o.create_check) return Fail("check --create works on one file at a time");
+    return true;
 }
 
 // The options about check files, and the check command's operands.

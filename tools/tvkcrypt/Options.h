@@ -11,6 +11,7 @@
 #define TVKCRYPT_OPTIONS_H
 
 #include <string>
+#include <vector>
 
 #include "NptTypes.h"
 #include "PasswordEncoding.h"
@@ -18,13 +19,14 @@
 namespace tvkcrypt {
 
 struct Options {
-    enum Command { NONE, ENCRYPT, DECRYPT, CHECK };
+    enum Command { NONE, ENCRYPT, DECRYPT, CHECK, REKEY };
     enum Action { RUN, SHOW_HELP, SHOW_VERSION };
 
     Action      action = RUN;
     Command     command = NONE;
     std::string input = "-";        // "-" is standard input
     std::string output = "-";       // "-" is standard output
+    bool        output_given = false;  // -o given (-o - asks for standard output)
     std::string password_file;      // empty: not given; "-": standard input
     PasswordEncoding password_encoding;  // the bytes the key is derived from
     bool        force = false;
@@ -39,14 +41,25 @@ struct Options {
     std::string check_file;         // empty: beside the encrypted file
     bool        no_check_file = false;
     bool        create_check = false; // check --create
+    // jobs of many files
+    std::vector<std::string> inputs; // every input operand (rekey takes several)
+    bool        recursive = false;  // -r: INPUT is a directory tree
+    unsigned    jobs = 0;           // -j: files at once (0: the processors)
+    bool        json = false;       // a line of JSON per file on standard output
+    bool        resume = false;     // skip outputs already complete and verified
+    bool        salvage = false;    // decrypt: zeros for damaged blocks
+    std::string new_password_file;  // rekey
 };
+
+// The most files -j works on at once.
+const unsigned kMaxJobs = 32;
 
 // Returns true on success. On a usage error returns false with error
 // set to one line without the program name or a final period.
 bool ParseCommandLine(int argc, const char* const* argv, Options& options, std::string& error);
 
-// The text of --help.
-std::string HelpText();
+// The text of --help: the whole help, or a command's own.
+std::string HelpText(Options::Command command = Options::NONE);
 
 }  // namespace tvkcrypt
 

@@ -202,8 +202,13 @@ Ask(Terminal& terminal, const char* prompt, bool encrypting, SecretBuffer& passw
     return Acceptable(password, "entered", encrypting, error);
 }
 
+// A mismatch of the two entries asks again, up to kTries times: a typo
+// in the second entry should not end the run.
+static const int kTries = 3;
+
 static bool
-FromTerminal(bool encrypting, bool confirm, SecretBuffer& password, std::string& error)
+FromTerminal(bool encrypting, bool confirm, const std::string& prompt, SecretBuffer& password,
+             std::string& error)
 {
     Terminal terminal;
     if (terminal.Open() != 0) {
@@ -211,22 +216,28 @@ FromTerminal(bool encrypting, bool confirm, SecretBuffer& password, std::string&
                 "use --password-file FILE or set TVK_PASSWORD";
         return false;
     }
-    if (!Ask(terminal, "Password: ", encrypting, password, error)) return false;
-    if (confirm) {
+    // "Password for 'x': " is repeated as "Repeat password for 'x': "
+    std::string repeat = "Repeat " + prompt;
+    repeat[7] = static_cast<char>(repeat[7] >= 'A' && repeat[7] <= 'Z' ? repeat[7] - 'A' + 'a' : repeat[7]);
+    for (int attempt = 1;; ++attempt) {
+        if (!Ask(terminal, prompt.c_str(), encrypting, password, error)) return false;
+        if (!confirm) return true;
         SecretBuffer again(password.Capacity());
-        if (!Ask(terminal, "Repeat password: ", encrypting, again, error)) return false;
-        if (!again.Equals(password)) {
+        if (!Ask(terminal, repeat.c_str(), encrypting, again, error)) return false;
+        if (again.Equals(password)) return true;
+        password.Clear();
+        if (attempt == kTries) {
             error = "the passwords do not match";
             return false;
         }
+        WriteToStandardError("tvkcrypt: the passwords do not match; try again\n");
     }
-    return true;
 }
 
 bool
 ObtainPassword(const std::string& password_file, bool encrypting, bool confirm,
                const EnvironmentPassword& environment, const PasswordEncoding& encoding,
-               SecretBuffer& password, std::string& error)
+               SecretBuffer& password, std::string& error, const std::string& prompt)
 {
     password.Clear();
     std::string subject = "the password entered";
@@ -236,7 +247,7 @@ ObtainPassword(const std::string& password_file, bool encrypting, bool confirm,
     } else if (environment.present || environment.too_long || environment.not_text) {
         ok = FromEnvironment(environment, password, subject, error);
     } else {
-        ok = FromTerminal(encrypting, confirm, password, error);
+        ok = FromTerminal(encrypting, confirm, prompt, password, error);
     }
     if (ok && !encoding.IsDefault()) {
         SecretBuffer converted(password.Capacity());
@@ -252,6 +263,12 @@ ObtainPassword(const std::string& password_file, bool encrypting, bool confirm,
     }
     if (!ok) password.Clear();
     return ok;
+}
+
+std::string
+PromptFor(const std::string& label)
+{
+    return label.empty() ? std::string("Password: ") : "Password for " + label + ": ";
 }
 
 }  // namespace tvkcrypt

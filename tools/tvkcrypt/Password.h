@@ -82,10 +82,16 @@ void TakeEnvironmentPassword(EnvironmentPassword& password);
 // A password file that others can read gets a warning on standard
 // error.
 // confirm: ask twice at the prompt and fail when the two differ.
-// encoding: the bytes the password is keyed with.
+// encoding: the bytes the password is keyed with. prompt: what the
+// terminal shows ("Password for 'x.tvk': "); a mismatch of the two
+// entries asks again, three times in all.
 bool ObtainPassword(const std::string& password_file, bool encrypting, bool confirm,
                     const EnvironmentPassword& environment, const PasswordEncoding& encoding,
-                    SecretBuffer& password, std::string& error);
+                    SecretBuffer& password, std::string& error,
+                    const std::string& prompt = "Password: ");
+// The prompt for the password of the encrypted file labelled label
+// ("Password for 'x.tvk': "); the plain one for an empty label.
+std::string PromptFor(const std::string& label);
 
 }  // namespace tvkcrypt
 

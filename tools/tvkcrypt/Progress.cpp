@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "FileHandle.h"
+#include "Signals.h"
 #include "SystemInfo.h"
 #include "Terminal.h"
 
@@ -54,11 +55,25 @@ Progress::FormatBytes(NPT_UInt64 bytes)
 }
 
 std::string
+Progress::FormatDuration(double seconds)
+{
+    const unsigned long total = seconds > 0 && seconds < 1e9 ? static_cast<unsigned long>(seconds + 0.5) : 0;
+    char text[32];
+    if (total >= 3600) {
+        std::snprintf(text, sizeof(text), "%lu:%02lu:%02lu", total / 3600, total / 60 % 60, total % 60);
+    } else {
+        std::snprintf(text, sizeof(text), "%lu:%02lu", total / 60, total % 60);
+    }
+    return text;
+}
+
+std::string
 Progress::Line(const std::string& verb, bool total_known, NPT_UInt64 total, NPT_UInt64 done,
-               double rate, unsigned columns)
+               double rate, unsigned columns, double seconds_left)
 {
     const std::size_t width = columns > 1 ? columns - 1 : 0;
-    const std::string speed = "  " + FormatBytes(static_cast<NPT_UInt64>(rate)) + "/s";
+    std::string speed = "  " + FormatBytes(static_cast<NPT_UInt64>(rate)) + "/s";
+    if (seconds_left >= 0) speed += "  " + FormatDuration(seconds_left) + " left";
     std::string line;
     if (total_known && total > 0) {
         if (done > total) done = total;
@@ -130,7 +145,11 @@ Progress::Draw(double now)
     }
     double elapsed = now - m_Start;
     double rate = elapsed > 0 ? static_cast<double>(m_Done) / elapsed : 0;
-    WriteToStandardError("\r" + Line(m_Verb, m_TotalKnown, m_Total, m_Done, rate, m_Columns) +
+    const double left = m_TotalKnown && rate > 0 && m_Total >= m_Done
+                            ? static_cast<double>(m_Total - m_Done) / rate
+                            : -1;
+    SetStatusLineShown(true);
+    WriteToStandardError("\r" + Line(m_Verb, m_TotalKnown, m_Total, m_Done, rate, m_Columns, left) +
                          "\033[K");
     m_LastDraw = now;
     m_Drawn = true;
@@ -141,7 +160,15 @@ Progress::Erase()
 {
     if (!m_Drawn) return;
     WriteToStandardError("\r\033[K");
+    SetStatusLineShown(false);
     m_Drawn = false;
+}
+
+void
+Progress::Interject(const std::string& text)
+{
+    Erase();
+    WriteToStandardError(text);
 }
 
 void

@@ -57,8 +57,16 @@ public:
     // columns - 1 characters (the last column would wrap on some
     // terminals). Parts are left out, least useful first, when it is
     // narrow: the rate, the total, the bar itself.
+    // seconds_left: shown as time left when not negative (and room allows).
     static std::string Line(const std::string& verb, bool total_known, NPT_UInt64 total,
-                            NPT_UInt64 done, double rate, unsigned columns);
+                            NPT_UInt64 done, double rate, unsigned columns, double seconds_left = -1);
+    // "1:05:09", "4:02", "0:07"
+    static std::string FormatDuration(double seconds);
+    // What the bar says it is doing ("encrypting 12/300 files").
+    void SetVerb(const std::string& verb) { m_Verb = verb; }
+    // Prints text (a whole line) so that it does not collide with the
+    // bar, which the next Advance redraws.
+    void Interject(const std::string& text);
 
 private:
     void Draw(double now);

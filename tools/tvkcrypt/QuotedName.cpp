@@ -10,7 +10,7 @@ namespace tvkcrypt {
 // Length of the valid UTF-8 sequence of two to four bytes at text[at],
 // 0 when there is none (a stray continuation byte, an overlong form, a
 // surrogate, a value past U+10FFFF, or a sequence cut short).
-static std::size_t
+std::size_t
 Utf8SequenceLength(const std::string& text, std::size_t at)
 {
     const unsigned char lead = static_cast<unsigned char>(text[at]);

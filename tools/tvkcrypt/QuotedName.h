@@ -28,6 +28,9 @@
 namespace tvkcrypt {
 
 std::string QuotedName(const std::string& name);
+// The length of the valid UTF-8 sequence at text[at] that is not a C1
+// control (1 for printable ASCII too), or 0.
+std::size_t Utf8SequenceLength(const std::string& text, std::size_t at);
 
 }  // namespace tvkcrypt
 
