@@ -234,6 +234,46 @@ TVK_CheckFileWriter::AddBlocks(NPT_UInt64 first_index, const NPT_UInt8* data, NP
 }
 
 NPT_Result
+TVK_CheckFileWriter::StartFrom(const TVK_CheckFileReader& reader, const NPT_UInt8* password, NPT_Size password_size)
+{
+    if (m_Started || !reader.m_Verified) return NPT_ERROR_INVALID_STATE;
+    const NPT_UInt8* file = reader.m_Bytes.data();
+    NPT_CHECK(Start(password, password_size, file + kSaltAt, TVK_CheckFile::SALT_SIZE, reader.m_Iterations,
+                    reader.m_BlockSize));
+    NPT_UInt8 verifier[kMacSize];
+    Mac(m_VerifierKey, file, kVerifiedPrefix, verifier);
+    if (!SameBytes(verifier, file + kVerifierAt, kMacSize)) {
+        m_Started = false;
+        m_BlockKey.reset();
+        NPT_WipeMemory(m_VerifierKey, sizeof(m_VerifierKey));
+        NPT_WipeMemory(m_SummaryKey, sizeof(m_SummaryKey));
+        return TVK_ERROR_WRONG_PASSWORD;
+    }
+    std::lock_guard<std::mutex> guard(m_Lock);
+    const std::size_t count = static_cast<std::size_t>(reader.m_BlockCount);
+    m_Tags.assign(file + kTagsAt, file + kTagsAt + count * TVK_CheckFile::TAG_SIZE);
+    m_Lengths.resize(count);
+    for (std::size_t i = 0; i < count; ++i) m_Lengths[i] = static_cast<NPT_UInt32>(reader.BlockLength(i));
+    return NPT_SUCCESS;
+}
+
+void
+TVK_CheckFileWriter::ForgetBlock(NPT_UInt64 index)
+{
+    std::lock_guard<std::mutex> guard(m_Lock);
+    if (index < m_Lengths.size()) m_Lengths[static_cast<std::size_t>(index)] = 0;
+}
+
+void
+TVK_CheckFileWriter::KeepBlocks(NPT_UInt64 count)
+{
+    std::lock_guard<std::mutex> guard(m_Lock);
+    if (count >= m_Lengths.size()) return;
+    m_Lengths.resize(static_cast<std::size_t>(count));
+    m_Tags.resize(m_Lengths.size() * TVK_CheckFile::TAG_SIZE);
+}
+
+NPT_Result
 TVK_CheckFileWriter::StoreTag(NPT_UInt64 index, NPT_Size size, const NPT_UInt8* mac)
 {
     std::lock_guard<std::mutex> guard(m_Lock);

@@ -145,6 +145,8 @@ public:
     static NPT_UInt32 ChooseIterations(double iterations_per_second, double target_seconds);
 };
 
+class TVK_CheckFileReader;
+
 /*----------------------------------------------------------------------
 |   TVK_CheckFileWriter
 |
@@ -189,6 +191,23 @@ public:
     // time where they are of equal length. Results as AddBlock; on a
     // failure the blocks before it have been added.
     NPT_Result AddBlocks(NPT_UInt64 first_index, const NPT_UInt8* data, NPT_Size size);
+
+    // Continues the check file that reader holds, for data that changes
+    // in place: the same salt, iteration count and block size, with
+    // every tag reader has, so that only the blocks that change need
+    // tagging again (ForgetBlock, then AddBlock; KeepBlocks when the
+    // data is cut). The keys are derived from password once more (a
+    // full PBKDF2 run) and must match reader's verifier.
+    // NPT_ERROR_INVALID_STATE: already started, or reader's password
+    // not verified. TVK_ERROR_WRONG_PASSWORD: another password.
+    // NPT_ERROR_INVALID_PARAMETERS: a null password with a size.
+    NPT_Result StartFrom(const TVK_CheckFileReader& reader, const NPT_UInt8* password, NPT_Size password_size);
+
+    // Makes block index untagged again, so that AddBlock may tag its new
+    // content. Nothing happens to blocks never tagged.
+    void ForgetBlock(NPT_UInt64 index);
+    // Forgets every block from index count on (the data was cut).
+    void KeepBlocks(NPT_UInt64 count);
 
     // Replaces the content of out with the check file for data_size
     // bytes of data.
@@ -285,6 +304,7 @@ public:
 
 private:
     friend class TVK_CheckBlockPieces;
+    friend class TVK_CheckFileWriter;
     bool TagMatches(NPT_UInt64 index, const NPT_UInt8* mac) const;
 
     bool                   m_Parsed;
