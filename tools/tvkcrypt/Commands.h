@@ -24,6 +24,9 @@ typedef int (*CommandFunction)(const Options& options, const EnvironmentPassword
 int RunCrypt(const Options& options, const EnvironmentPassword& environment_password);
 // check, and check --create (CommandCheck.cpp)
 int RunCheck(const Options& options, const EnvironmentPassword& environment_password);
+// mount and unmount (CommandMount.cpp)
+int RunMount(const Options& options, const EnvironmentPassword& environment_password);
+int RunUnmount(const Options& options, const EnvironmentPassword& environment_password);
 
 }  // namespace tvkcrypt
 

@@ -38,6 +38,8 @@ const CommandEntry kCommands[] = {
     {Options::ENCRYPT, RunCrypt},
     {Options::DECRYPT, RunCrypt},
     {Options::CHECK,   RunCheck},
+    {Options::MOUNT,   RunMount},
+    {Options::UNMOUNT, RunUnmount},
 };
 
 // --help and --version.

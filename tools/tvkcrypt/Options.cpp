@@ -19,6 +19,8 @@ static const char kHelpText[] =
     "Usage: tvkcrypt encrypt [OPTIONS] [INPUT]\n"
     "       tvkcrypt decrypt [OPTIONS] [INPUT]\n"
     "       tvkcrypt check [--create] [OPTIONS] FILE\n"
+    "       tvkcrypt mount [OPTIONS] SOURCE MOUNTPOINT\n"
+    "       tvkcrypt unmount MOUNTPOINT\n"
     "\n"
     "Encrypts or decrypts INPUT (standard input when absent or '-') with a\n"
     "password, writing to standard output or to the file given with -o.\n"
@@ -34,6 +36,9 @@ static const char kHelpText[] =
     "                          when there is one\n"
     "  check                   verify the password and the data of FILE against\n"
     "                          FILE.tvkcheck, writing nothing (exit 0 or 1)\n"
+    "  mount                   show the files of the directory SOURCE (or the one\n"
+    "                          file SOURCE) decrypted at MOUNTPOINT (FUSE), see below\n"
+    "  unmount                 end the mount at MOUNTPOINT\n"
     "\n"
     "Options:\n"
     "  -o, --output FILE       write to FILE instead of standard output\n"
@@ -55,6 +60,14 @@ static const char kHelpText[] =
     "                          encrypted FILE (the password cannot be confirmed)\n"
     "      --offset N          decrypt only: start at cleartext byte N\n"
     "      --length M          decrypt only: produce at most M bytes\n"
+    "      --read-write        mount only: allow writes, new files, renames and\n"
+    "                          removals (read-only otherwise)\n"
+    "      --suffix S          mount only: drop S from file names (default .tvk;\n"
+    "                          '' keeps names)\n"
+    "      --direct-io         mount only: bypass the kernel's page cache\n"
+    "      --foreground        mount only: stay in the foreground (also -f)\n"
+    "  -o allow_other          mount only: let other users in, as the files'\n"
+    "                          modes allow (only the mounting user otherwise)\n"
     "  -q, --quiet             no progress bar and no notices\n"
     "  -qq, --quiet --quiet    no warnings about the data's safety either\n"
     "  -h, --help              show this help and exit\n"
@@ -170,6 +183,15 @@ static const char kHelpText[] =
     "  damaged block, and the exit status is 1. The encrypted file itself is\n"
     "  unchanged, and whoever can replace both files can replace both.\n"
     "\n"
+    "Mount:\n"
+    "  The password is asked once and checked against a check file in SOURCE\n"
+    "  when there is one. Every regular file shows decrypted, as long as it is\n"
+    "  stored, without its suffix; check files are hidden, and each block a\n"
+    "  read touches is verified against the file's check file (a damaged one\n"
+    "  fails with EIO). The mount detaches once it is live; fusermount3 -u or\n"
+    "  tvkcrypt unmount end it. No cleartext is written to disk; the kernel's\n"
+    "  page cache keeps what was read in memory unless --direct-io.\n"
+    "\n"
     "The key stream of this format repeats every 4 GiB; encrypting more than\n"
     "that weakens the encryption, and tvkcrypt warns (even with -q; -qq\n"
     "hides the warning).\n"
@@ -222,6 +244,8 @@ const CommandName kCommandNames[] = {
     {"encrypt", Options::ENCRYPT},
     {"decrypt", Options::DECRYPT},
     {"check",   Options::CHECK},
+    {"mount",   Options::MOUNT},
+    {"unmount", Options::UNMOUNT},
 };
 
 // "encrypt, decrypt or check"
@@ -282,6 +306,14 @@ private:
     bool SetNoCheckFile(const std::string&, const std::string&) { m_Options.no_check_file = true; return true; }
     bool SetCreate(const std::string&, const std::string&) { m_Options.create_check = true; return true; }
     bool SetOutput(const std::string& name, const std::string& value);
+    bool SetReadWrite(const std::string&, const std::string&) { m_Options.read_write = true; return true; }
+    bool SetDirectIo(const std::string&, const std::string&) { m_Options.direct_io = true; return true; }
+    bool SetForeground(const std::string&, const std::string&) { m_Options.foreground = true; return true; }
+    bool SetSuffix(const std::string& name, const std::string& value) {
+        m_Options.suffix = value;
+        return SetOnce(m_SeenSuffix, name);
+    }
+    bool MountOptions();
     bool SetPasswordFile(const std::string& name, const std::string& value);
     bool SetPasswordEncoding(const std::string& name, const std::string& value);
     bool SetCheckFile(const std::string& name, const std::string& value);
@@ -302,6 +334,7 @@ private:
     bool m_SeenPasswordFile = false;
     bool m_SeenPasswordEncoding = false;
     bool m_SeenCheckFile = false;
+    bool m_SeenSuffix = false;
 };
 
 const Parser::OptionRule Parser::kOptionRules[] = {
@@ -319,6 +352,10 @@ const Parser::OptionRule Parser::kOptionRules[] = {
     {"--create",            0,   false, &Parser::SetCreate},
     {"--offset",            0,   true,  &Parser::SetOffset},
     {"--length",            0,   true,  &Parser::SetLength},
+    {"--read-write",        0,   false, &Parser::SetReadWrite},
+    {"--direct-io",         0,   false, &Parser::SetDirectIo},
+    {"--foreground",        0,   false, &Parser::SetForeground},
+    {"--suffix",            0,   true,  &Parser::SetSuffix},
 };
 
 bool
@@ -468,6 +505,10 @@ Parser::Run()
     if (m_Options.action != Options::RUN) return true;
 
     if (!SetCommand()) return false;
+    if (m_Options.command == Options::MOUNT || m_Options.command == Options::UNMOUNT) return MountOptions();
+    if (m_Options.read_write || m_Options.direct_io || m_Options.foreground || m_SeenSuffix) {
+        return Fail("--read-write, --direct-io, --foreground and --suffix work with mount only");
+    }
     if (m_Operands.size() > 2) return Fail("unexpected argument " + QuotedName(m_Operands[2]));
     if (m_Operands.size() == 2) {
         if (m_Operands[1].empty()) return Fail("empty input file name");
@@ -484,6 +525,43 @@ Parser::Run()
         return Fail("--in-place needs an output file (-o FILE)");
     }
     return CheckFileOptions();
+}
+
+// mount SOURCE MOUNTPOINT and unmount MOUNTPOINT: -f is --foreground
+// and -o takes mount options there, as other FUSE file systems have it.
+bool
+Parser::MountOptions()
+{
+    const bool mount = m_Options.command == Options::MOUNT;
+    const std::size_t operands = mount ? 3 : 2;
+    if (m_Operands.size() < operands) {
+        return Fail(mount ? "mount needs SOURCE and MOUNTPOINT" : "unmount needs MOUNTPOINT");
+    }
+    if (m_Operands.size() > operands) return Fail("unexpected argument " + QuotedName(m_Operands[operands]));
+    for (std::size_t i = 1; i < operands; ++i) {
+        if (m_Operands[i].empty()) return Fail("empty file name");
+    }
+    m_Options.input = mount ? m_Operands[1] : std::string();
+    m_Options.mountpoint = m_Operands[operands - 1];
+    if (m_Options.force) m_Options.foreground = true;
+    m_Options.force = false;
+    if (m_SeenOutput) {
+        if (m_Options.output != "allow_other") {
+            return Fail("unknown mount option " + QuotedName(m_Options.output) + ": -o takes allow_other");
+        }
+        m_Options.allow_other = true;
+        m_Options.output = "-";
+    }
+    if (m_Options.suffix.find('/') != std::string::npos) return Fail("--suffix cannot hold '/'");
+    if (m_SeenCheckFile || m_Options.no_check_file || m_Options.in_place || m_Options.has_offset ||
+        m_Options.has_length || m_Options.create_check || m_Options.follow_symlinks) {
+        return Fail(std::string(mount ? "mount" : "unmount") + " takes none of the options of single files");
+    }
+    if (!mount && (m_Options.read_write || m_Options.direct_io || m_Options.allow_other || m_SeenSuffix ||
+                   m_Options.foreground || !m_Options.password_file.empty())) {
+        return Fail("unmount takes no options");
+    }
+    return true;
 }
 
 // The options about check files, and the check command's operands.

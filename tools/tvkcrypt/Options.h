@@ -18,7 +18,7 @@
 namespace tvkcrypt {
 
 struct Options {
-    enum Command { NONE, ENCRYPT, DECRYPT, CHECK };
+    enum Command { NONE, ENCRYPT, DECRYPT, CHECK, MOUNT, UNMOUNT };
     enum Action { RUN, SHOW_HELP, SHOW_VERSION };
 
     Action      action = RUN;
@@ -39,6 +39,13 @@ struct Options {
     std::string check_file;         // empty: beside the encrypted file
     bool        no_check_file = false;
     bool        create_check = false; // check --create
+    // mount and unmount (input is the source; -f is --foreground there)
+    std::string mountpoint;
+    std::string suffix = ".tvk";    // dropped from the names of files
+    bool        read_write = false;
+    bool        direct_io = false;
+    bool        foreground = false;
+    bool        allow_other = false;  // -o allow_other
 };
 
 // Returns true on success. On a usage error returns false with error
