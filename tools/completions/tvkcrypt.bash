@@ -19,6 +19,10 @@ _tvkcrypt()
                 koi8-r" -- "$cur"))
             return
             ;;
+        --suffix)
+            COMPREPLY=()
+            return
+            ;;
         --offset|--length)
             # a byte count: nothing to offer
             COMPREPLY=()
@@ -32,7 +36,7 @@ _tvkcrypt()
     for ((i = 1; i < COMP_CWORD; i++)); do
         word=${COMP_WORDS[i]}
         case $word in
-            -o|--output|--password-file|--password-encoding|--check-file|--offset|--length)
+            -o|--output|--password-file|--password-encoding|--check-file|--offset|--length|--suffix)
                 ((i++)) ;;
             -*) ;;
             *) command=$word; break ;;
@@ -45,10 +49,15 @@ _tvkcrypt()
     case $command in
         decrypt) options+=" --offset --length" ;;
         check)   options+=" --create" ;;
+        mount)   options="-f --foreground -o --read-write --suffix --direct-io --password-file
+                     --password-encoding -q --quiet -h --help" ;;
+        unmount) options="-h --help" ;;
     esac
 
     if [[ -z $command && $cur != -* ]]; then
-        COMPREPLY=($(compgen -W "encrypt decrypt check" -- "$cur"))
+        COMPREPLY=($(compgen -W "encrypt decrypt check mount unmount" -- "$cur"))
+    elif [[ $prev == -o && $command == mount ]]; then
+        COMPREPLY=($(compgen -W "allow_other" -- "$cur"))
     elif [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
     else
