@@ -234,21 +234,17 @@ TVK_CheckFileWriter::AddBlocks(NPT_UInt64 first_index, const NPT_UInt8* data, NP
 }
 
 NPT_Result
-TVK_CheckFileWriter::StartFrom(const TVK_CheckFileReader& reader, const NPT_UInt8* password, NPT_Size password_size)
+TVK_CheckFileWriter::StartFrom(const TVK_CheckFileReader& reader)
 {
     if (m_Started || !reader.m_Verified) return NPT_ERROR_INVALID_STATE;
     const NPT_UInt8* file = reader.m_Bytes.data();
-    NPT_CHECK(Start(password, password_size, file + kSaltAt, TVK_CheckFile::SALT_SIZE, reader.m_Iterations,
-                    reader.m_BlockSize));
-    NPT_UInt8 verifier[kMacSize];
-    Mac(m_VerifierKey, file, kVerifiedPrefix, verifier);
-    if (!SameBytes(verifier, file + kVerifierAt, kMacSize)) {
-        m_Started = false;
-        m_BlockKey.reset();
-        NPT_WipeMemory(m_VerifierKey, sizeof(m_VerifierKey));
-        NPT_WipeMemory(m_SummaryKey, sizeof(m_SummaryKey));
-        return TVK_ERROR_WRONG_PASSWORD;
-    }
+    std::memcpy(m_VerifierKey, reader.m_VerifierKey, sizeof(m_VerifierKey));
+    std::memcpy(m_SummaryKey, reader.m_SummaryKey, sizeof(m_SummaryKey));
+    m_BlockKey.reset(new NPT_HmacSha256Key(reader.m_BlockKeyBytes, kKeySize));
+    std::memcpy(m_Salt, file + kSaltAt, TVK_CheckFile::SALT_SIZE);
+    m_Iterations = reader.m_Iterations;
+    m_BlockSize = reader.m_BlockSize;
+    m_Started = true;
     std::lock_guard<std::mutex> guard(m_Lock);
     const std::size_t count = static_cast<std::size_t>(reader.m_BlockCount);
     m_Tags.assign(file + kTagsAt, file + kTagsAt + count * TVK_CheckFile::TAG_SIZE);
@@ -327,11 +323,17 @@ TVK_CheckFileWriter::Serialize(NPT_UInt64 data_size, NPT_DataBuffer& out) const
 |   TVK_CheckFileReader
 +---------------------------------------------------------------------*/
 TVK_CheckFileReader::TVK_CheckFileReader()
-    : m_Parsed(false), m_Verified(false), m_Iterations(0), m_BlockSize(0), m_DataSize(0), m_BlockCount(0)
+    : m_Parsed(false), m_Verified(false), m_Iterations(0), m_BlockSize(0), m_DataSize(0), m_BlockCount(0),
+      m_VerifierKey(), m_BlockKeyBytes(), m_SummaryKey()
 {
 }
 
-TVK_CheckFileReader::~TVK_CheckFileReader() = default;
+TVK_CheckFileReader::~TVK_CheckFileReader()
+{
+    NPT_WipeMemory(m_VerifierKey, sizeof(m_VerifierKey));
+    NPT_WipeMemory(m_BlockKeyBytes, sizeof(m_BlockKeyBytes));
+    NPT_WipeMemory(m_SummaryKey, sizeof(m_SummaryKey));
+}
 
 NPT_Result
 TVK_CheckFileReader::Parse(const NPT_UInt8* bytes, NPT_Size size)
@@ -400,6 +402,9 @@ TVK_CheckFileReader::VerifyPassword(const NPT_UInt8* password, NPT_Size password
             outcome = TVK_ERROR_CHECK_FILE_DAMAGED;
         } else {
             m_BlockKey.reset(new NPT_HmacSha256Key(block_key, kKeySize));
+            std::memcpy(m_VerifierKey, verifier_key, sizeof(m_VerifierKey));
+            std::memcpy(m_BlockKeyBytes, block_key, sizeof(m_BlockKeyBytes));
+            std::memcpy(m_SummaryKey, summary_key, sizeof(m_SummaryKey));
             m_Verified = true;
         }
     }

@@ -196,12 +196,11 @@ public:
     // in place: the same salt, iteration count and block size, with
     // every tag reader has, so that only the blocks that change need
     // tagging again (ForgetBlock, then AddBlock; KeepBlocks when the
-    // data is cut). The keys are derived from password once more (a
-    // full PBKDF2 run) and must match reader's verifier.
+    // data is cut). Takes the keys reader derived when its password was
+    // verified: no PBKDF2 run.
     // NPT_ERROR_INVALID_STATE: already started, or reader's password
-    // not verified. TVK_ERROR_WRONG_PASSWORD: another password.
-    // NPT_ERROR_INVALID_PARAMETERS: a null password with a size.
-    NPT_Result StartFrom(const TVK_CheckFileReader& reader, const NPT_UInt8* password, NPT_Size password_size);
+    // not verified.
+    NPT_Result StartFrom(const TVK_CheckFileReader& reader);
 
     // Makes block index untagged again, so that AddBlock may tag its new
     // content. Nothing happens to blocks never tagged.
@@ -315,6 +314,10 @@ private:
     NPT_UInt64             m_DataSize;
     NPT_UInt64             m_BlockCount;
     std::unique_ptr<NPT_HmacSha256Key> m_BlockKey; // set once the password is verified
+    // the keys as derived, for a writer that continues the file
+    NPT_UInt8              m_VerifierKey[32];
+    NPT_UInt8              m_BlockKeyBytes[32];
+    NPT_UInt8              m_SummaryKey[32];
 };
 
 /*----------------------------------------------------------------------

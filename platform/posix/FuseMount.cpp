@@ -170,7 +170,7 @@ FillStat(const TreeStat& from, struct stat& st)
     st.st_uid = from.owner;
     st.st_gid = from.group;
     st.st_size = static_cast<off_t>(from.size);
-    st.st_blksize = 4096;
+    st.st_blksize = 1 << 20;  // programs that size their reads by it (cat, cp) ask for 1 MiB
     st.st_blocks = static_cast<blkcnt_t>((from.size + 511) / 512);
     st.st_atim.tv_sec = static_cast<time_t>(from.accessed.seconds);
     st.st_atim.tv_nsec = from.accessed.nanoseconds;

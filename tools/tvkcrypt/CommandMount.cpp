@@ -55,9 +55,11 @@ OpenSource(const Options& options, std::shared_ptr<TreeDirectory>& root, MountTr
             return UsageFailure("the source " + label + " is a check file: give the encrypted file");
         }
         directory = DirectoryPartOf(options.input);
+        settings.source = directory;
     } else if (info.kind != FileInfo::DIRECTORY) {
         return UsageFailure("the source " + label + " is neither a directory nor a regular file");
     }
+    if (settings.source.empty()) settings.source = options.input;
     std::unique_ptr<TreeDirectory> opened;
     if (SysError error = TreeDirectory::OpenRoot(directory, opened)) {
         return UsageFailure("cannot open the source " + label + ": " + ErrorText(error));

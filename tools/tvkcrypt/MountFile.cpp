@@ -18,6 +18,32 @@ namespace {
 
 // Writes and zero fills go through a buffer of at most this much.
 const std::size_t kPiece = std::size_t(1) << 20;
+// and are encrypted in steps of this much, which stay in the cache
+// between the copy and the transform
+const std::size_t kStep = std::size_t(64) << 10;
+
+// Each thread's buffer for writes: made once, wiped when the thread ends
+// (FUSE's workers come and go). Between two writes it holds ciphertext.
+class ThreadBuffer
+{
+public:
+    ~ThreadBuffer()
+    {
+        if (m_Bytes == nullptr) return;
+        NPT_WipeMemory(m_Bytes, kPiece);
+        delete[] m_Bytes;
+    }
+    NPT_UInt8* Bytes()
+    {
+        if (m_Bytes == nullptr) m_Bytes = new NPT_UInt8[kPiece];
+        return m_Bytes;
+    }
+
+private:
+    NPT_UInt8* m_Bytes = nullptr;
+};
+
+thread_local ThreadBuffer t_Buffer;
 
 NPT_UInt64
 BlocksFor(NPT_UInt64 size, NPT_UInt32 block_size)
@@ -54,6 +80,13 @@ MountFile::Size() const
 {
     std::shared_lock<std::shared_mutex> lock(m_Lock);
     return m_Size;
+}
+
+std::string
+MountFile::Label() const
+{
+    std::shared_lock<std::shared_mutex> lock(m_Lock);
+    return m_Place.label;
 }
 
 void
@@ -106,22 +139,32 @@ MountFile::ReadPlain(NPT_UInt64 offset, NPT_UInt8* buffer, std::size_t size)
     return got == size ? 0 : EIO;
 }
 
-// Block by block: the blocks of the check file verified, those this
-// mount wrote as they are.
+// Runs of blocks: those of the check file verified, those this mount
+// wrote as they are.
 SysError
 MountFile::ReadChecked(NPT_UInt64 offset, NPT_UInt8* buffer, std::size_t size)
 {
     const NPT_UInt64 end = offset + size;
     for (NPT_UInt64 at = offset; at < end;) {
-        const NPT_UInt64 index = at / m_BlockSize;
-        const NPT_UInt64 to = std::min(end, (index + 1) * m_BlockSize);
+        NPT_UInt64 to = end;
+        bool written = false;
+        if (!m_Written.empty()) {
+            written = m_Written.count(at / m_BlockSize) != 0;
+            to = std::min(end, (at / m_BlockSize + 1) * m_BlockSize);
+            while (to < end && (m_Written.count(to / m_BlockSize) != 0) == written) {
+                to = std::min(end, to + m_BlockSize);
+            }
+        }
         NPT_UInt8* out = buffer + (at - offset);
-        if (m_Written.count(index) != 0) {
-            if (SysError error = ReadPlain(at, out, static_cast<std::size_t>(to - at))) return error;
+        const std::size_t length = static_cast<std::size_t>(to - at);
+        if (written) {
+            if (SysError error = ReadPlain(at, out, length)) return error;
         } else {
-            NPT_Result result = m_Verified->CopyBlock(index, at, to, out);
+            std::size_t got = 0;
+            NPT_UInt64 damaged = 0;
+            NPT_Result result = m_Verified->Read(at, out, length, got, damaged);
             if (result == TVK_ERROR_DATA_DAMAGED) {
-                ReportDamage(index);
+                ReportDamage(damaged);
                 return EIO;
             }
             if (NPT_FAILED(result)) return EIO;
@@ -150,7 +193,6 @@ SysError
 MountFile::Touch(NPT_UInt64 from, NPT_UInt64 to)
 {
     if (!Tracked() || from >= to) return 0;
-    std::vector<NPT_UInt8> old;
     for (NPT_UInt64 index = from / m_BlockSize; index <= (to - 1) / m_BlockSize; ++index) {
         if (m_Written.count(index) != 0) {
             m_Stale.insert(index);
@@ -160,14 +202,9 @@ MountFile::Touch(NPT_UInt64 from, NPT_UInt64 to)
             const NPT_UInt64 start = index * m_BlockSize;
             const NPT_UInt64 length = m_Check->BlockLength(index);
             if (from > start || to < start + length) {
-                old.resize(static_cast<std::size_t>(std::min<NPT_UInt64>(length, kPiece)));
-                // in pieces, so that a huge block never needs a huge buffer
-                for (NPT_UInt64 at = start; at < start + length; at += old.size()) {
-                    const NPT_UInt64 piece_end = std::min<NPT_UInt64>(start + length, at + old.size());
-                    NPT_Result result = m_Verified->CopyBlock(index, at, piece_end, old.data());
-                    if (result == TVK_ERROR_DATA_DAMAGED) ReportDamage(index);
-                    if (NPT_FAILED(result)) return EIO;
-                }
+                NPT_Result result = m_Verified->Verify(index);
+                if (result == TVK_ERROR_DATA_DAMAGED) ReportDamage(index);
+                if (NPT_FAILED(result)) return EIO;
             }
             m_Verified->Forget(index);
         }
@@ -177,50 +214,101 @@ MountFile::Touch(NPT_UInt64 from, NPT_UInt64 to)
     return 0;
 }
 
-// Encrypts a copy of data at offset and writes it there.
+// Encrypts data (zeros when null) at offset in this thread's buffer and
+// writes it there, a piece at a time; tag: the blocks a piece holds
+// whole are tagged from the ciphertext just written, so that the next
+// commit need not read them back.
 SysError
-MountFile::WriteEncrypted(NPT_UInt64 offset, const NPT_UInt8* data, std::size_t size)
+MountFile::WriteEncrypted(NPT_UInt64 offset, const NPT_UInt8* data, std::size_t size, bool tag)
 {
-    std::vector<NPT_UInt8> piece(std::min(size, kPiece));
+    NPT_UInt8* piece = t_Buffer.Bytes();
     for (std::size_t done = 0; done < size;) {
-        const std::size_t length = std::min(size - done, piece.size());
-        if (data != nullptr) {
-            std::memcpy(piece.data(), data + done, length);
-        } else {
-            std::memset(piece.data(), 0, length);
+        const NPT_UInt64 at = offset + done;
+        // pieces end where kPiece divides the offset, and so do blocks
+        const std::size_t length = static_cast<std::size_t>(std::min<NPT_UInt64>(size - done, kPiece - at % kPiece));
+        NPT_Result result = NPT_SUCCESS;
+        for (std::size_t step = 0; step < length && NPT_SUCCEEDED(result); step += kStep) {
+            const std::size_t part = std::min(kStep, length - step);
+            if (data != nullptr) {
+                std::memcpy(piece + step, data + done + step, part);
+            } else {
+                std::memset(piece + step, 0, part);
+            }
+            result = tvk_transform(m_Secrets.key, piece + step, part, at + step);
         }
-        NPT_Result result = tvk_transform(m_Secrets.key, piece.data(), length, offset + done);
-        SysError error = NPT_SUCCEEDED(result) ? WriteAt(m_File, piece.data(), length, offset + done) : EIO;
-        if (error) {
-            NPT_WipeMemory(piece.data(), piece.size());
-            return error;
+        if (NPT_FAILED(result)) {
+            NPT_WipeMemory(piece, length);  // may hold cleartext
+            return EIO;
         }
+        if (SysError error = WriteAt(m_File, piece, length, at)) return error;
+        if (tag) TagWritten(at, piece, length);
         done += length;
     }
-    // what the buffer held is ciphertext now, but a failed transform
-    // may have left cleartext: wiped either way
-    NPT_WipeMemory(piece.data(), piece.size());
     return 0;
+}
+
+// Tags the blocks that bytes at .. at + length - 1, just written from
+// cipher, hold whole (the last block of the file counts with its length
+// now; a later write there makes it stale again).
+void
+MountFile::TagWritten(NPT_UInt64 at, const NPT_UInt8* cipher, std::size_t length)
+{
+    if (!Tracked() || m_Removed || (!m_Writer && StartWriter() != 0)) return;
+    const NPT_UInt64 end = at + length;
+    for (NPT_UInt64 index = (at + m_BlockSize - 1) / m_BlockSize;; ++index) {
+        const NPT_UInt64 start = index * m_BlockSize;
+        const NPT_UInt64 block_end = std::min(start + m_BlockSize, std::max(m_Size, end));
+        if (block_end > end || start >= block_end) break;
+        m_Writer->ForgetBlock(index);
+        if (NPT_SUCCEEDED(m_Writer->AddBlock(index, cipher + (start - at), static_cast<NPT_Size>(block_end - start)))) {
+            m_Stale.erase(index);
+        }
+    }
+}
+
+// Whether a write of bytes from .. to - 1 leaves the size and every
+// record as they are: the blocks it touches are written and stale
+// already (or the file has no check file), within the file.
+bool
+MountFile::InPlace(NPT_UInt64 from, NPT_UInt64 to) const
+{
+    if (to > m_Size) return false;
+    if (!Tracked()) return true;
+    for (NPT_UInt64 index = from / m_BlockSize; index <= (to - 1) / m_BlockSize; ++index) {
+        if (m_Stale.count(index) == 0) return false;  // stale blocks are written ones
+    }
+    return true;
 }
 
 SysError
 MountFile::Write(NPT_UInt64 offset, const void* data, std::size_t size)
 {
+    const NPT_UInt8* bytes = static_cast<const NPT_UInt8*>(data);
+    {
+        // rewriting bytes whose records are made: alongside reads and
+        // other such writes
+        std::shared_lock<std::shared_mutex> lock(m_Lock);
+        if (!m_Writable) return EBADF;
+        if (size == 0) return 0;
+        if (InPlace(offset, offset + size)) return WriteEncrypted(offset, bytes, size, false);
+    }
     std::unique_lock<std::shared_mutex> lock(m_Lock);
     if (!m_Writable) return EBADF;
-    if (size == 0) return 0;
-    // a gap up to the write reads as zeros
+    // the size first, so that the last block is tagged with its length;
+    // back as it was when the write fails
+    const NPT_UInt64 old_size = m_Size;
+    SysError error = 0;
     if (offset > m_Size) {
-        if (SysError error = Touch(m_Size, offset)) return error;
-        if (SysError error = WriteEncrypted(m_Size, nullptr, static_cast<std::size_t>(offset - m_Size))) {
-            return error;
-        }
+        // a gap up to the write reads as zeros
+        error = Touch(m_Size, offset);
         m_Size = offset;
+        if (!error) error = WriteEncrypted(old_size, nullptr, static_cast<std::size_t>(offset - old_size), true);
     }
-    if (SysError error = Touch(offset, offset + size)) return error;
-    if (SysError error = WriteEncrypted(offset, static_cast<const NPT_UInt8*>(data), size)) return error;
+    if (!error) error = Touch(offset, offset + size);
     m_Size = std::max<NPT_UInt64>(m_Size, offset + size);
-    return 0;
+    if (!error) error = WriteEncrypted(offset, bytes, size, true);
+    if (error) m_Size = old_size;
+    return error;
 }
 
 SysError
@@ -231,9 +319,11 @@ MountFile::Resize(NPT_UInt64 size)
     if (size == m_Size) return 0;
     if (size > m_Size) {
         if (SysError error = Touch(m_Size, size)) return error;
-        if (SysError error = WriteEncrypted(m_Size, nullptr, static_cast<std::size_t>(size - m_Size))) return error;
+        const NPT_UInt64 old_size = m_Size;
         m_Size = size;
-        return 0;
+        SysError error = WriteEncrypted(old_size, nullptr, static_cast<std::size_t>(size - old_size), true);
+        if (error) m_Size = old_size;
+        return error;
     }
     // the block the new end falls in keeps part of its bytes
     if (size % m_BlockSize != 0) {
@@ -261,7 +351,7 @@ MountFile::StartWriter()
     std::unique_ptr<TVK_CheckFileWriter> writer(new TVK_CheckFileWriter);
     NPT_Result result;
     if (m_Check) {
-        result = writer->StartFrom(*m_Check, m_Secrets.password, m_Secrets.password_size);
+        result = writer->StartFrom(*m_Check);
     } else {
         NPT_UInt8 salt[TVK_CheckFile::SALT_SIZE];
         if (SysError error = RandomBytes(salt, sizeof(salt))) return error;
@@ -273,21 +363,27 @@ MountFile::StartWriter()
     return 0;
 }
 
-// Tags every stale block, read back from the file.
+// Tags every stale block, read back from the file a piece at a time.
 SysError
 MountFile::TagStaleBlocks()
 {
     const NPT_UInt64 blocks = BlocksFor(m_Size, m_BlockSize);
     m_Writer->KeepBlocks(blocks);
-    std::vector<NPT_UInt8> block;
+    NPT_UInt8* piece = t_Buffer.Bytes();
+    TVK_CheckBlockPieces pieces;
     for (NPT_UInt64 index : m_Stale) {
         if (index >= blocks) break;
         const NPT_UInt64 start = index * m_BlockSize;
-        const std::size_t length = static_cast<std::size_t>(std::min<NPT_UInt64>(m_BlockSize, m_Size - start));
-        block.resize(length);
-        if (SysError error = ReadPlain(start, block.data(), length)) return error;
+        const NPT_UInt64 length = std::min<NPT_UInt64>(m_BlockSize, m_Size - start);
         m_Writer->ForgetBlock(index);
-        if (NPT_FAILED(m_Writer->AddBlock(index, block.data(), static_cast<NPT_Size>(length)))) return EIO;
+        if (NPT_FAILED(pieces.StartTagging(*m_Writer, index, static_cast<NPT_UInt32>(length)))) return EIO;
+        for (NPT_UInt64 at = start; at < start + length;) {
+            const std::size_t part = static_cast<std::size_t>(std::min<NPT_UInt64>(start + length - at, kPiece));
+            if (SysError error = ReadPlain(at, piece, part)) return error;
+            if (NPT_FAILED(pieces.Add(piece, static_cast<NPT_Size>(part)))) return EIO;
+            at += part;
+        }
+        if (NPT_FAILED(pieces.Finish())) return EIO;
     }
     return 0;
 }

@@ -87,6 +87,7 @@ public:
     // Takes a descriptor of the same file opened for writing.
     void BecomeWritable(FileHandle file);
     NPT_UInt64 Size() const;
+    std::string Label() const;
     // The file was renamed, or removed (its check file is then not
     // written again).
     void Moved(MountPlace place);
@@ -94,7 +95,9 @@ public:
 
 private:
     SysError Touch(NPT_UInt64 from, NPT_UInt64 to);
-    SysError WriteEncrypted(NPT_UInt64 offset, const NPT_UInt8* data, std::size_t size);
+    SysError WriteEncrypted(NPT_UInt64 offset, const NPT_UInt8* data, std::size_t size, bool tag);
+    void TagWritten(NPT_UInt64 at, const NPT_UInt8* cipher, std::size_t length);
+    bool InPlace(NPT_UInt64 from, NPT_UInt64 to) const;
     SysError ReadPlain(NPT_UInt64 offset, NPT_UInt8* buffer, std::size_t size);
     SysError ReadChecked(NPT_UInt64 offset, NPT_UInt8* buffer, std::size_t size);
     SysError StartWriter();

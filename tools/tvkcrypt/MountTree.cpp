@@ -91,7 +91,6 @@ MountTree::Locate(const char* path, Located& located) const
     parent = slash == std::string::npos ? std::string() : parent.substr(0, slash);
     if (located.shown.empty()) return EINVAL;
     if (SysError error = OpenDirectory(parent, located.directory)) return error;
-    located.label = QuotedName(path);
     const TreeDirectory& directory = *located.directory;
     const bool root_only = !m_Settings.only_name.empty();
     auto look_up = [&](const std::string& name, TreeStat::Kind& kind) {
@@ -103,11 +102,26 @@ MountTree::Locate(const char* path, Located& located) const
     };
     located.raw.clear();
     if (!m_Names.RawName(located.shown, look_up, located.raw)) return 0;
+    located.label = SourceLabel(path, located.raw);
     if (SysError error = directory.StatAt(located.raw, located.stat)) {
         located.raw.clear();
         return error == ENOENT ? 0 : error;
     }
     return 0;
+}
+
+// The source file behind path (a path in the mount), whose last name is
+// raw there, quoted for messages: directories show under their own
+// names.
+std::string
+MountTree::SourceLabel(const std::string& path, const std::string& raw) const
+{
+    const std::string::size_type slash = path.find_last_of('/');
+    std::string parent = slash == std::string::npos ? std::string() : path.substr(0, slash);
+    while (!parent.empty() && parent[0] == '/') parent.erase(0, 1);
+    std::string source = m_Settings.source.empty() ? "." : m_Settings.source;
+    if (source.back() != '/') source += '/';
+    return QuotedName(source + (parent.empty() ? "" : parent + "/") + raw);
 }
 
 // Refuses changes on a read-only mount, and around the one file of a
@@ -188,13 +202,15 @@ MountTree::VerifyPassword(std::size_t limit, bool& found, std::string& label)
             }
             Located located;
             if (Locate(child.c_str(), located) != 0 || located.raw.empty()) continue;
-            std::vector<NPT_UInt8> bytes;
-            if (ReadCheckBytes(*located.directory, located.raw + MountNames::kCheckSuffix, bytes) != 0) continue;
+            // the check file kept, so that this file's first open needs no
+            // key derivation of its own
+            std::shared_ptr<const TVK_CheckFileReader> check;
+            NPT_Result verdict = NPT_SUCCESS;
+            if (LoadCheck(located, check, verdict) != 0 && NPT_SUCCEEDED(verdict)) continue;
+            if (!check && NPT_SUCCEEDED(verdict)) continue;
             found = true;
-            label = QuotedName(located.raw + MountNames::kCheckSuffix);
-            TVK_CheckFileReader reader;
-            NPT_CHECK(reader.Parse(bytes.data(), static_cast<NPT_Size>(bytes.size())));
-            return reader.VerifyPassword(m_Secrets.password, m_Secrets.password_size);
+            label = SourceLabel(child, located.raw + MountNames::kCheckSuffix);
+            return verdict;
         }
     }
     return NPT_SUCCESS;
@@ -204,11 +220,12 @@ MountTree::VerifyPassword(std::size_t limit, bool& found, std::string& label)
 |   open files
 +---------------------------------------------------------------------*/
 // The file's check file, verified (kept for the next opens); null when
-// it has none.
+// it has none. EIO with verdict set when it does not parse or verify.
 SysError
-MountTree::LoadCheck(const Located& located, std::shared_ptr<const TVK_CheckFileReader>& check)
+MountTree::LoadCheck(const Located& located, std::shared_ptr<const TVK_CheckFileReader>& check, NPT_Result& verdict)
 {
     check.reset();
+    verdict = NPT_SUCCESS;
     const std::string name = located.raw + MountNames::kCheckSuffix;
     TreeStat check_stat;
     SysError error = located.directory->StatAt(name, check_stat);
@@ -228,15 +245,9 @@ MountTree::LoadCheck(const Located& located, std::shared_ptr<const TVK_CheckFile
     std::vector<NPT_UInt8> bytes;
     if ((error = ReadCheckBytes(*located.directory, name, bytes)) != 0) return error;
     std::shared_ptr<TVK_CheckFileReader> reader(new TVK_CheckFileReader);
-    NPT_Result result = reader->Parse(bytes.data(), static_cast<NPT_Size>(bytes.size()));
-    if (NPT_SUCCEEDED(result)) result = reader->VerifyPassword(m_Secrets.password, m_Secrets.password_size);
-    if (NPT_FAILED(result)) {
-        m_Log(std::string("the check file of ") + located.label +
-              (result == TVK_ERROR_WRONG_PASSWORD ? " was made with another password"
-                                                  : " is damaged or was changed") +
-              ": the file cannot be read");
-        return EIO;
-    }
+    verdict = reader->Parse(bytes.data(), static_cast<NPT_Size>(bytes.size()));
+    if (NPT_SUCCEEDED(verdict)) verdict = reader->VerifyPassword(m_Secrets.password, m_Secrets.password_size);
+    if (NPT_FAILED(verdict)) return EIO;
     std::lock_guard<std::mutex> lock(m_Lock);
     if (m_Checks.size() >= kKeptChecks) m_Checks.erase(m_Checks.begin());
     m_Checks[id] = reader;
@@ -259,7 +270,16 @@ MountTree::Attach(const Located& located, FileHandle file, bool write, bool crea
         open_already = m_Open.count(id) != 0;
     }
     if (!open_already && !created) {
-        if (SysError error = LoadCheck(located, check)) return error;
+        NPT_Result verdict = NPT_SUCCESS;
+        if (SysError error = LoadCheck(located, check, verdict)) {
+            if (NPT_FAILED(verdict)) {
+                m_Log("the check file of " + located.label +
+                      (verdict == TVK_ERROR_WRONG_PASSWORD ? " was made with another password"
+                                                           : " is damaged or was changed") +
+                      ": the file cannot be read");
+            }
+            return error;
+        }
     }
     std::lock_guard<std::mutex> lock(m_Lock);
     OpenFile& open = m_Open[id];
@@ -321,6 +341,7 @@ MountTree::Create(const char* path, unsigned mode, NPT_UInt64& handle)
     FileHandle file;
     if (SysError error = located.directory->CreateFile(raw, mode, file)) return error;
     located.raw = raw;
+    located.label = SourceLabel(path, raw);
     return Attach(located, std::move(file), true, true, handle);
 }
 
@@ -374,7 +395,8 @@ MountTree::Shutdown()
     }
     for (auto& entry : open) {
         if (SysError error = entry.second.file->Commit(true)) {
-            m_Log("cannot write a check file at unmount: " + ErrorText(error));
+            m_Log("cannot write the check file of " + entry.second.file->Label() + " at unmount: " +
+                  ErrorText(error));
         }
     }
 }
@@ -454,7 +476,7 @@ MountTree::Rename(const char* from, const char* to, bool no_replace)
         if (error == ENOENT) error = 0;
     }
     if (std::shared_ptr<MountFile> open = OpenFileAt(source.stat)) {
-        open->Moved(MountPlace{target.directory, raw, QuotedName(to)});
+        open->Moved(MountPlace{target.directory, raw, SourceLabel(to, raw)});
     }
     return error;
 }

@@ -10,8 +10,10 @@
 | and the check file is written once; the last release commits it, and
 | so does Shutdown for every file still open when the mount ends.
 | A file's check file is loaded and its password verified at its first
-| open (a full key derivation); verified check files are kept for the
-| next opens while neither file changes (at most kKeptChecks of them).
+| open (a full key derivation; for the check file that VerifyPassword
+| found, at mount time); verified check files are kept for the next
+| opens while neither file changes (at most kKeptChecks of them).
+| Messages name files by their path in the source.
 |
 | With read_write false every change is refused (EROFS). Any thread.
 ****************************************************************/
@@ -41,6 +43,7 @@ public:
         std::string suffix = ".tvk";
         bool        read_write = false;
         std::string only_name;  // a source of one file: its name in root
+        std::string source;     // root's path as given, for messages
     };
 
     MountTree(std::shared_ptr<TreeDirectory> root, const Settings& settings, const MountSecrets& secrets,
@@ -84,12 +87,14 @@ private:
         std::string                    shown;
         std::string                    raw;    // empty: nothing shows there
         TreeStat                       stat;
-        std::string                    label;  // the path in messages
+        std::string                    label;  // the source file in messages
     };
 
     SysError OpenDirectory(const std::string& path, std::shared_ptr<TreeDirectory>& directory) const;
     SysError Locate(const char* path, Located& located) const;
-    SysError LoadCheck(const Located& located, std::shared_ptr<const TVK_CheckFileReader>& check);
+    SysError LoadCheck(const Located& located, std::shared_ptr<const TVK_CheckFileReader>& check,
+                       NPT_Result& verdict);
+    std::string SourceLabel(const std::string& path, const std::string& raw) const;
     SysError Attach(const Located& located, FileHandle file, bool write, bool created, NPT_UInt64& handle);
     std::shared_ptr<MountFile> FileOf(NPT_UInt64 handle);
     std::shared_ptr<MountFile> OpenFileAt(const TreeStat& stat);
