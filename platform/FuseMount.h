@@ -83,10 +83,23 @@ bool RunMount(const MountSettings& settings, MountedTree& tree, const std::funct
 // in the system log (syslog, as "tvkcrypt") once it has.
 void MountLog(const std::string& line);
 
-// Unmounts the mount at mountpoint (fusermount3 -u -z: lazily, so that
-// files still open keep working until they are closed); false with
-// error set when it could not.
-bool Unmount(const std::string& mountpoint, std::string& error);
+// How an unmount ended.
+enum class UnmountEnd {
+    FINISHED,   // the process that served the mount has ended
+    FILES_OPEN, // detached with files still open: its process ends once they are closed
+    TIMED_OUT,  // unmounted, but its process had not ended within the wait
+    UNKNOWN     // unmounted; whether its process has ended cannot be told
+};
+
+// Unmounts the mount at mountpoint and waits, at most wait_seconds,
+// until the process that served it has ended, its check files written.
+// That process is found by asking the mount (tvkcrypt's mounts answer
+// with their process id) before anything changes, and watched through
+// a process descriptor, so a reused process id cannot fool the wait.
+// A mount with files open is detached lazily (fusermount3 -u -z): the
+// open files keep working, and its process ends once they are closed;
+// there is no wait then. false with error set when it could not unmount.
+bool Unmount(const std::string& mountpoint, double wait_seconds, UnmountEnd& end, std::string& error);
 
 }  // namespace tvkcrypt
 

@@ -14,12 +14,17 @@
 #include <new>
 
 #include <atomic>
+#include <chrono>
+#include <vector>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <syslog.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #ifdef TVK_HAVE_FUSE
@@ -102,24 +107,83 @@ CheckMountPoint(const std::string& mountpoint, std::string& error)
     return 0;
 }
 
-bool
-Unmount(const std::string& mountpoint, std::string& error)
+namespace {
+
+// The name of the attribute of a mount's root that holds its process id.
+const char kProcessAttribute[] = "user.tvkcrypt.pid";
+
+// Runs fusermount3 -u (-z when lazy) on mountpoint: 0, or -1 with error
+// set when it cannot run, or its exit status. quiet: its messages go
+// nowhere.
+int
+RunFusermount(const std::string& mountpoint, bool lazy, bool quiet, std::string& error)
 {
-    const char* argv[] = {"fusermount3", "-u", "-z", "--", mountpoint.c_str(), nullptr};
+    std::vector<const char*> argv = {"fusermount3", "-u"};
+    if (lazy) argv.push_back("-z");
+    argv.insert(argv.end(), {"--", mountpoint.c_str(), nullptr});
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (quiet) posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     pid_t child = 0;
-    int status = posix_spawnp(&child, "fusermount3", nullptr, nullptr, const_cast<char* const*>(argv), environ);
+    const int status = posix_spawnp(&child, "fusermount3", &actions, nullptr, const_cast<char* const*>(argv.data()),
+                                    environ);
+    posix_spawn_file_actions_destroy(&actions);
     if (status != 0) {
         error = status == ENOENT ? "fusermount3 is not installed: apt-get install fuse3"
                                  : "cannot run fusermount3: " + ErrorText(status);
-        return false;
+        return -1;
     }
     int waited = 0;
     while (waitpid(child, &waited, 0) < 0 && errno == EINTR) {
     }
-    if (!WIFEXITED(waited) || WEXITSTATUS(waited) != 0) {
-        error = "fusermount3 could not unmount '" + mountpoint + "'";
+    return WIFEXITED(waited) ? WEXITSTATUS(waited) : 128;
+}
+
+// A process descriptor of the process serving the mount at mountpoint,
+// as the mount tells it; -1 when it does not (not a tvkcrypt mount).
+int
+MountProcess(const std::string& mountpoint)
+{
+    char text[32] = {};
+    const ssize_t size = getxattr(mountpoint.c_str(), kProcessAttribute, text, sizeof(text) - 1);
+    if (size <= 0) return -1;
+    char* end = nullptr;
+    const long pid = std::strtol(text, &end, 10);
+    if (end != text + size || pid <= 0) return -1;
+    return static_cast<int>(syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0));
+}
+
+}  // namespace
+
+bool
+Unmount(const std::string& mountpoint, double wait_seconds, UnmountEnd& end, std::string& error)
+{
+    end = UnmountEnd::UNKNOWN;
+    const int process = MountProcess(mountpoint);
+    // at once when nothing is open; lazily otherwise
+    int status = RunFusermount(mountpoint, false, true, error);
+    if (status > 0) {
+        status = RunFusermount(mountpoint, true, false, error);
+        if (status == 0) end = UnmountEnd::FILES_OPEN;
+    }
+    if (status != 0) {
+        if (status > 0) error = "fusermount3 could not unmount '" + mountpoint + "'";
+        if (process >= 0) close(process);
         return false;
     }
+    if (process >= 0 && end != UnmountEnd::FILES_OPEN) {
+        struct pollfd watch = {process, POLLIN, 0};
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(wait_seconds);
+        end = UnmountEnd::TIMED_OUT;
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now()).count();
+            const int ready = poll(&watch, 1, left > 0 ? static_cast<int>(left) : 0);
+            if (ready > 0) end = UnmountEnd::FINISHED;
+            if (ready >= 0 || errno != EINTR) break;
+        }
+    }
+    if (process >= 0) close(process);
     return true;
 }
 
@@ -332,6 +396,21 @@ DoUtimens(const char* path, const struct timespec times[2], struct fuse_file_inf
     });
 }
 
+// The root answers one attribute, kProcessAttribute: this process's id,
+// for tvkcrypt unmount to wait on. It is not listed.
+int
+DoGetXattr(const char* path, const char* name, char* value, size_t size)
+{
+    if (path == nullptr || std::strcmp(path, "/") != 0 || std::strcmp(name, kProcessAttribute) != 0) {
+        return -ENODATA;
+    }
+    const std::string text = std::to_string(static_cast<long>(getpid()));
+    if (size == 0) return static_cast<int>(text.size());
+    if (size < text.size()) return -ERANGE;
+    std::memcpy(value, text.data(), text.size());
+    return static_cast<int>(text.size());
+}
+
 int
 DoStatfs(const char*, struct statvfs* st)
 {
@@ -391,6 +470,7 @@ Operations(bool read_write)
     operations.fsync = DoFsync;
     operations.release = DoRelease;
     operations.statfs = DoStatfs;
+    operations.getxattr = DoGetXattr;
     if (read_write) {
         operations.create = DoCreate;
         operations.write = DoWrite;

@@ -29,8 +29,9 @@ RunMount(const MountSettings&, MountedTree&, const std::function<void()>&, std::
 void MountLog(const std::string& line) { WriteToStandardError("tvkcrypt: " + line + "\n"); }
 
 bool
-Unmount(const std::string&, std::string& error)
+Unmount(const std::string&, double, UnmountEnd& end, std::string& error)
 {
+    end = UnmountEnd::UNKNOWN;
     error = "mount is not available on Windows";
     return false;
 }

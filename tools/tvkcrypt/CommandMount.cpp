@@ -31,6 +31,11 @@
 namespace tvkcrypt {
 namespace {
 
+// How long tvkcrypt unmount waits for the mount's process to finish
+// writing check files: a commit is a few syncs and one read of the
+// blocks written since the last one.
+const double kUnmountWait = 120;
+
 int
 UsageFailure(const std::string& message)
 {
@@ -143,7 +148,20 @@ int
 RunUnmount(const Options& options, const EnvironmentPassword&)
 {
     std::string error;
-    if (!Unmount(options.mountpoint, error)) return Failure(error);
+    UnmountEnd end = UnmountEnd::UNKNOWN;
+    if (!Unmount(options.mountpoint, kUnmountWait, end, error)) return Failure(error);
+    const std::string label = QuotedName(options.mountpoint);
+    std::string note;
+    if (end == UnmountEnd::FILES_OPEN) {
+        note = "files on " + label + " are still open: they keep working, and the mount ends, writing their "
+               "check files, once they are closed";
+    } else if (end == UnmountEnd::TIMED_OUT) {
+        note = "the mount on " + label + " is gone, but its process is still writing check files";
+    } else if (end == UnmountEnd::UNKNOWN) {
+        note = "unmounted " + label + "; whether its process has finished cannot be told (not a mount of this "
+               "tvkcrypt)";
+    }
+    if (!note.empty() && options.quiet == 0) WriteToStandardError("tvkcrypt: note: " + note + "\n");
     return kExitSuccess;
 }
 
