@@ -47,8 +47,12 @@ if(TVK_GZIP)
   execute_process(COMMAND ${TVK_GZIP} -9nf ${tvk_doc_dir}/changelog)
   install(FILES ${tvk_doc_dir}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
-install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
+# the package's copyright file, in Debian's machine-readable form (the
+# licence's full text is on every Debian system)
+install(FILES ${PROJECT_SOURCE_DIR}/cmake/debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 if(BUILD_SHARED_LIBS)
+  install(FILES ${PROJECT_SOURCE_DIR}/cmake/debian/lintian-overrides
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME tvkcrypt)
   file(WRITE ${PROJECT_BINARY_DIR}/package-control/triggers "activate-noawait ldconfig\n")
   set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/package-control/triggers)
 endif()

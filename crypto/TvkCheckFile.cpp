@@ -210,6 +210,42 @@ TVK_CheckFileWriter::AddBlocks(NPT_UInt64 first_index, const NPT_UInt8* data, NP
 }
 
 NPT_Result
+TVK_CheckFileWriter::StartFrom(const TVK_CheckFileReader& reader)
+{
+    if (m_Started || !reader.m_Verified) return NPT_ERROR_INVALID_STATE;
+    const NPT_UInt8* file = reader.m_Bytes.data();
+    std::memcpy(m_VerifierKey, reader.m_VerifierKey, sizeof(m_VerifierKey));
+    std::memcpy(m_SummaryKey, reader.m_SummaryKey, sizeof(m_SummaryKey));
+    m_BlockKey.reset(new NPT_HmacSha256Key(reader.m_BlockKeyBytes, kKeySize));
+    std::memcpy(m_Salt, file + kSaltAt, TVK_CheckFile::SALT_SIZE);
+    m_Iterations = reader.m_Iterations;
+    m_BlockSize = reader.m_BlockSize;
+    m_Started = true;
+    std::lock_guard<std::mutex> guard(m_Lock);
+    const std::size_t count = static_cast<std::size_t>(reader.m_BlockCount);
+    m_Tags.assign(file + kTagsAt, file + kTagsAt + count * TVK_CheckFile::TAG_SIZE);
+    m_Lengths.resize(count);
+    for (std::size_t i = 0; i < count; ++i) m_Lengths[i] = static_cast<NPT_UInt32>(reader.BlockLength(i));
+    return NPT_SUCCESS;
+}
+
+void
+TVK_CheckFileWriter::ForgetBlock(NPT_UInt64 index)
+{
+    std::lock_guard<std::mutex> guard(m_Lock);
+    if (index < m_Lengths.size()) m_Lengths[static_cast<std::size_t>(index)] = 0;
+}
+
+void
+TVK_CheckFileWriter::KeepBlocks(NPT_UInt64 count)
+{
+    std::lock_guard<std::mutex> guard(m_Lock);
+    if (count >= m_Lengths.size()) return;
+    m_Lengths.resize(static_cast<std::size_t>(count));
+    m_Tags.resize(m_Lengths.size() * TVK_CheckFile::TAG_SIZE);
+}
+
+NPT_Result
 TVK_CheckFileWriter::StoreTag(NPT_UInt64 index, NPT_Size size, const NPT_UInt8* mac)
 {
     std::lock_guard<std::mutex> guard(m_Lock);
@@ -263,11 +299,17 @@ TVK_CheckFileWriter::Serialize(NPT_UInt64 data_size, NPT_DataBuffer& out) const
 |   TVK_CheckFileReader
 +---------------------------------------------------------------------*/
 TVK_CheckFileReader::TVK_CheckFileReader()
-    : m_Parsed(false), m_Verified(false), m_Iterations(0), m_BlockSize(0), m_DataSize(0), m_BlockCount(0)
+    : m_Parsed(false), m_Verified(false), m_Iterations(0), m_BlockSize(0), m_DataSize(0), m_BlockCount(0),
+      m_VerifierKey(), m_BlockKeyBytes(), m_SummaryKey()
 {
 }
 
-TVK_CheckFileReader::~TVK_CheckFileReader() = default;
+TVK_CheckFileReader::~TVK_CheckFileReader()
+{
+    NPT_WipeMemory(m_VerifierKey, sizeof(m_VerifierKey));
+    NPT_WipeMemory(m_BlockKeyBytes, sizeof(m_BlockKeyBytes));
+    NPT_WipeMemory(m_SummaryKey, sizeof(m_SummaryKey));
+}
 
 NPT_Result
 TVK_CheckFileReader::Parse(const NPT_UInt8* bytes, NPT_Size size)
@@ -338,6 +380,9 @@ TVK_CheckFileReader::VerifyPassword(const TVK_CheckFileKeys& keys)
     Mac(keys.SummaryKey(), file, summary_at, summary);
     if (!SameBytes(summary, file + summary_at, kMacSize)) return TVK_ERROR_CHECK_FILE_DAMAGED;
     m_BlockKey.reset(new NPT_HmacSha256Key(keys.BlockKey(), kKeySize));
+    std::memcpy(m_VerifierKey, keys.VerifierKey(), sizeof(m_VerifierKey));
+    std::memcpy(m_BlockKeyBytes, keys.BlockKey(), sizeof(m_BlockKeyBytes));
+    std::memcpy(m_SummaryKey, keys.SummaryKey(), sizeof(m_SummaryKey));
     m_Verified = true;
     return NPT_SUCCESS;
 }

@@ -147,6 +147,8 @@ public:
     static NPT_UInt32 ChooseIterations(double iterations_per_second, double target_seconds);
 };
 
+class TVK_CheckFileReader;
+
 /*----------------------------------------------------------------------
 |   TVK_CheckFileWriter
 |
@@ -199,6 +201,22 @@ public:
     // time where they are of equal length. Results as AddBlock; on a
     // failure the blocks before it have been added.
     NPT_Result AddBlocks(NPT_UInt64 first_index, const NPT_UInt8* data, NPT_Size size);
+
+    // Continues the check file that reader holds, for data that changes
+    // in place: the same salt, iteration count and block size, with
+    // every tag reader has, so that only the blocks that change need
+    // tagging again (ForgetBlock, then AddBlock; KeepBlocks when the
+    // data is cut). Takes the keys reader derived when its password was
+    // verified: no PBKDF2 run.
+    // NPT_ERROR_INVALID_STATE: already started, or reader's password
+    // not verified.
+    NPT_Result StartFrom(const TVK_CheckFileReader& reader);
+
+    // Makes block index untagged again, so that AddBlock may tag its new
+    // content. Nothing happens to blocks never tagged.
+    void ForgetBlock(NPT_UInt64 index);
+    // Forgets every block from index count on (the data was cut).
+    void KeepBlocks(NPT_UInt64 count);
 
     // Replaces the content of out with the check file for data_size
     // bytes of data.
@@ -301,6 +319,7 @@ public:
 
 private:
     friend class TVK_CheckBlockPieces;
+    friend class TVK_CheckFileWriter;
     bool TagMatches(NPT_UInt64 index, const NPT_UInt8* mac) const;
 
     bool                   m_Parsed;
@@ -311,6 +330,10 @@ private:
     NPT_UInt64             m_DataSize;
     NPT_UInt64             m_BlockCount;
     std::unique_ptr<NPT_HmacSha256Key> m_BlockKey; // set once the password is verified
+    // the keys as derived, for a writer that continues the file
+    NPT_UInt8              m_VerifierKey[32];
+    NPT_UInt8              m_BlockKeyBytes[32];
+    NPT_UInt8              m_SummaryKey[32];
 };
 
 /*----------------------------------------------------------------------

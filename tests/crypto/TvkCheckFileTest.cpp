@@ -140,6 +140,42 @@ TEST(CheckFileTest, RoundTripForSizesAroundBlockEdges)
     }
 }
 
+// A writer continued from a verified check file re-tags only the blocks
+// that changed, and its file equals one made from scratch; the same
+// salt, so it is compared byte for byte.
+TEST(CheckFileTest, ContinuedWriterRetagsChangedBlocksOnly)
+{
+    const Bytes password = Text("pass word");
+    const Bytes before = Data(5000);
+    struct Case { const char* name; size_t changed_at; size_t new_size; };
+    for (const Case& c : {Case{"same size, one block changed", 1500, 5000},
+                          Case{"grown", 4900, 7000}, Case{"cut inside a block", 0, 2100},
+                          Case{"cut to nothing", 0, 0}}) {
+        Bytes after = Data(c.new_size + 1);
+        after.resize(c.new_size);
+        for (size_t i = 0; i < c.new_size && i < c.changed_at; ++i) after[i] = before[i];
+        TVK_CheckFileReader reader;
+        ASSERT_EQ(NPT_SUCCESS, Open(reader, MakeCheckFile(password, before), password));
+        TVK_CheckFileWriter writer;
+        ASSERT_EQ(NPT_SUCCESS, writer.StartFrom(reader));
+        EXPECT_EQ(NPT_ERROR_INVALID_STATE, writer.StartFrom(reader)) << "started already";
+        const size_t blocks = (c.new_size + kSmallBlock - 1) / kSmallBlock;
+        writer.KeepBlocks(blocks);
+        for (size_t i = c.changed_at / kSmallBlock; i < blocks; ++i) {
+            writer.ForgetBlock(i);
+            const size_t length = std::min<size_t>(kSmallBlock, c.new_size - i * kSmallBlock);
+            ASSERT_EQ(NPT_SUCCESS, writer.AddBlock(i, after.data() + i * kSmallBlock, static_cast<NPT_Size>(length)));
+        }
+        Bytes file;
+        ASSERT_EQ(NPT_SUCCESS, Serialize(writer, c.new_size, file)) << c.name;
+        EXPECT_EQ(MakeCheckFile(password, after), file) << c.name;
+    }
+    TVK_CheckFileReader unverified;
+    ASSERT_EQ(NPT_SUCCESS, Parse(unverified, MakeCheckFile(password, before)));
+    TVK_CheckFileWriter writer;
+    EXPECT_EQ(NPT_ERROR_INVALID_STATE, writer.StartFrom(unverified));
+}
+
 TEST(CheckFileTest, BlocksAddedFromTwoThreadsGiveTheSameFile)
 {
     const Bytes password = Text("pw"), salt = Salt(), data = Data(40 * 1024 + 7);

@@ -475,7 +475,8 @@ RunTool(const RunSpec& spec)
         if (in_fd >= 0) { fds[n] = {in_fd, POLLOUT, 0}; in_slot = n++; }
         if (out_fd >= 0) { fds[n] = {out_fd, POLLIN, 0}; out_slot = n++; }
         if (err_fd >= 0) { fds[n] = {err_fd, POLLIN, 0}; err_slot = n++; }
-        if (poll(fds, static_cast<nfds_t>(n), 100) < 0 && errno != EINTR) break;
+        // a watcher is asked often: what it waits for may pass quickly
+        if (poll(fds, static_cast<nfds_t>(n), watching ? 2 : 100) < 0 && errno != EINTR) break;
         if (in_slot >= 0 && (fds[in_slot].revents & (POLLOUT | POLLERR | POLLHUP))) {
             ssize_t w = write(in_fd, spec.stdin_data.data() + fed, spec.stdin_data.size() - fed);
             if (w > 0) fed += static_cast<std::size_t>(w);

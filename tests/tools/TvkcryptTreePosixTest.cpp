@@ -55,7 +55,7 @@ TEST(TreePosixTest, InterruptedJobResumes)
     TempDir dir;
     MakeSubdirectory(dir / "src");
     const int kFiles = 48;
-    for (int i = 0; i < kFiles; ++i) WriteFile(dir / ("src/f" + std::to_string(100 + i)), PatternData(300000, i));
+    for (int i = 0; i < kFiles; ++i) WriteFile(dir / ("src/f" + std::to_string(100 + i)), PatternData(1000000, i));
     RunSpec spec;
     spec.args = {"encrypt", "-r", "-j", "1", dir / "src", "-o", dir / "enc"};
     spec.env["TVK_PASSWORD"] = kPassword;
@@ -81,7 +81,7 @@ TEST(TreePosixTest, InterruptedJobResumes)
     RunResult back = RunWithPassword({"decrypt", "-r", dir / "enc", "-o", dir / "dec"}, kPassword);
     EXPECT_EQ(back.exit_code, 0) << back.err;
     for (int i = 0; i < kFiles; ++i) {
-        EXPECT_EQ(ReadFile(dir / ("dec/f" + std::to_string(100 + i))), PatternData(300000, i)) << i;
+        EXPECT_EQ(ReadFile(dir / ("dec/f" + std::to_string(100 + i))), PatternData(1000000, i)) << i;
     }
 }
 

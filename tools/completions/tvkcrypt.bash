@@ -28,6 +28,10 @@ _tvkcrypt()
                 koi8-r" -- "$cur"))
             return
             ;;
+        --suffix)
+            COMPREPLY=()
+            return
+            ;;
         --offset|--length|-j|--jobs)
             # a byte count, a number: nothing to offer
             COMPREPLY=()
@@ -41,7 +45,7 @@ _tvkcrypt()
     for ((i = 1; i < COMP_CWORD; i++)); do
         word=${COMP_WORDS[i]}
         case $word in
-            -o|--output|--password-file|--password-encoding|--check-file|--offset|--length|--new-password-file|-j|--jobs)
+            -o|--output|--password-file|--password-encoding|--check-file|--offset|--length|--new-password-file|-j|--jobs|--suffix)
                 ((i++)) ;;
             -*) ;;
             *) command=$word; break ;;
@@ -57,10 +61,15 @@ _tvkcrypt()
         check)   options+=" --create" ;;
         rekey)   options="--password-file --new-password-file --password-encoding -r --recursive
                      -j --jobs --json -q -qq --quiet -h --help" ;;
+        mount)   options="-f --foreground -o --read-write --suffix --direct-io --password-file
+                     --password-encoding -q --quiet -h --help" ;;
+        unmount) options="-h --help" ;;
     esac
 
     if [[ -z $command && $cur != -* ]]; then
-        COMPREPLY=($(compgen -W "encrypt decrypt check rekey" -- "$cur"))
+        COMPREPLY=($(compgen -W "encrypt decrypt check rekey mount unmount" -- "$cur"))
+    elif [[ $prev == -o && $command == mount ]]; then
+        COMPREPLY=($(compgen -W "allow_other" -- "$cur"))
     elif [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
     else

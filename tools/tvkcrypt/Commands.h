@@ -44,6 +44,9 @@ class JobKeys;
 int ObtainRekeyPasswords(const Options& options, const EnvironmentPassword& environment, JobKeys& old_keys,
                          JobKeys& new_keys, const std::string& what);
 int RunRekeyFile(const Options& options, const EnvironmentPassword& environment_password, FileContext& context);
+// mount and unmount (CommandMount.cpp)
+int RunMount(const Options& options, const EnvironmentPassword& environment_password);
+int RunUnmount(const Options& options, const EnvironmentPassword& environment_password);
 
 }  // namespace tvkcrypt
 

@@ -41,6 +41,8 @@ const CommandEntry kCommands[] = {
     {Options::DECRYPT, RunCrypt},
     {Options::CHECK,   RunCheck},
     {Options::REKEY,   RunRekey},
+    {Options::MOUNT,   RunMount},
+    {Options::UNMOUNT, RunUnmount},
 };
 
 // --help and --version.

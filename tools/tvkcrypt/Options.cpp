@@ -22,6 +22,8 @@ static const char kHelpText[] =
     "       tvkcrypt rekey [OPTIONS] FILE...\n"
     "       tvkcrypt encrypt|decrypt -r [OPTIONS] DIR -o DEST\n"
     "       tvkcrypt check|rekey -r [OPTIONS] DIR\n"
+    "       tvkcrypt mount [OPTIONS] SOURCE MOUNTPOINT\n"
+    "       tvkcrypt unmount MOUNTPOINT\n"
     "\n"
     "Encrypts or decrypts INPUT (standard input when absent or '-') with a\n"
     "password, writing to standard output or to the file given with -o.\n"
@@ -40,6 +42,9 @@ static const char kHelpText[] =
     "  rekey                   move each FILE to a new password in one pass, with\n"
     "                          a new check file (the old password is verified\n"
     "                          against the old one)\n"
+    "  mount                   show the files of the directory SOURCE (or the one\n"
+    "                          file SOURCE) decrypted at MOUNTPOINT (FUSE), see below\n"
+    "  unmount                 end the mount at MOUNTPOINT\n"
     "\n"
     "Options:\n"
     "  -o, --output FILE       write to FILE instead of standard output\n"
@@ -70,6 +75,14 @@ static const char kHelpText[] =
     "  -j, --jobs N            with -r: N files at once (default: processors)\n"
     "      --resume            with -r: keep outputs that are complete and verify\n"
     "      --json              a line of JSON per file on standard output\n"
+    "      --read-write        mount only: allow writes, new files, renames and\n"
+    "                          removals (read-only otherwise)\n"
+    "      --suffix S          mount only: drop S from file names (default .tvk;\n"
+    "                          '' keeps names)\n"
+    "      --direct-io         mount only: bypass the kernel's page cache\n"
+    "      --foreground        mount only: stay in the foreground (also -f)\n"
+    "  -o allow_other          mount only: let other users in, as the files'\n"
+    "                          modes allow (only the mounting user otherwise)\n"
     "  -q, --quiet             no progress bar and no notices\n"
     "  -qq, --quiet --quiet    no warnings about the data's safety either\n"
     "  -h, --help              show this help and exit\n"
@@ -185,6 +198,15 @@ static const char kHelpText[] =
     "  damaged block, and the exit status is 1. The encrypted file itself is\n"
     "  unchanged, and whoever can replace both files can replace both.\n"
     "\n"
+    "Mount:\n"
+    "  The password is asked once and checked against a check file in SOURCE\n"
+    "  when there is one. Every regular file shows decrypted, as long as it is\n"
+    "  stored, without its suffix; check files are hidden, and each block a\n"
+    "  read touches is verified against the file's check file (a damaged one\n"
+    "  fails with EIO). The mount detaches once it is live; tvkcrypt unmount\n"
+    "  (or fusermount3's unmount) ends it. No cleartext is written to disk; the kernel's\n"
+    "  page cache keeps what was read in memory unless --direct-io.\n"
+    "\n"
     "The key stream of this format repeats every 4 GiB; encrypting more than\n"
     "that weakens the encryption, and tvkcrypt warns (even with -q; -qq\n"
     "hides the warning).\n"
@@ -240,6 +262,16 @@ static const CommandHelp kCommandHelp[] = {
      "(asked twice).\n"
      "Options: --password-file F, --new-password-file F, --password-encoding\n"
      "  ENC, -r, -j N, --json, -q.\n"},
+    {Options::MOUNT,
+     "Usage: tvkcrypt mount [OPTIONS] SOURCE MOUNTPOINT\n"
+     "Shows the files of the directory SOURCE (or the one file SOURCE)\n"
+     "decrypted at MOUNTPOINT through FUSE, each block verified against its\n"
+     "check file; the password is asked once. Read-only unless --read-write.\n"
+     "Options: --read-write, --suffix S, --direct-io, -f/--foreground,\n"
+     "  -o allow_other, --password-file F, --password-encoding ENC, -q.\n"},
+    {Options::UNMOUNT,
+     "Usage: tvkcrypt unmount MOUNTPOINT\n"
+     "Ends the mount at MOUNTPOINT and waits until its check files are written.\n"},
 };
 
 std::string
@@ -297,6 +329,8 @@ const CommandName kCommandNames[] = {
     {"decrypt", Options::DECRYPT},
     {"check",   Options::CHECK},
     {"rekey",   Options::REKEY},
+    {"mount",   Options::MOUNT},
+    {"unmount", Options::UNMOUNT},
 };
 
 // "encrypt, decrypt or check"
@@ -364,6 +398,14 @@ private:
     bool SetNewPasswordFile(const std::string& name, const std::string& value);
     bool JobOptions();
     bool SetOutput(const std::string& name, const std::string& value);
+    bool SetReadWrite(const std::string&, const std::string&) { m_Options.read_write = true; return true; }
+    bool SetDirectIo(const std::string&, const std::string&) { m_Options.direct_io = true; return true; }
+    bool SetForeground(const std::string&, const std::string&) { m_Options.foreground = true; return true; }
+    bool SetSuffix(const std::string& name, const std::string& value) {
+        m_Options.suffix = value;
+        return SetOnce(m_SeenSuffix, name);
+    }
+    bool MountOptions();
     bool SetPasswordFile(const std::string& name, const std::string& value);
     bool SetPasswordEncoding(const std::string& name, const std::string& value);
     bool SetCheckFile(const std::string& name, const std::string& value);
@@ -386,6 +428,7 @@ private:
     bool m_SeenCheckFile = false;
     bool m_SeenJobs = false;
     bool m_SeenNewPasswordFile = false;
+    bool m_SeenSuffix = false;
 };
 
 const Parser::OptionRule Parser::kOptionRules[] = {
@@ -409,6 +452,10 @@ const Parser::OptionRule Parser::kOptionRules[] = {
     {"--resume",            0,   false, &Parser::SetResume},
     {"--salvage",           0,   false, &Parser::SetSalvage},
     {"--new-password-file", 0,   true,  &Parser::SetNewPasswordFile},
+    {"--read-write",        0,   false, &Parser::SetReadWrite},
+    {"--direct-io",         0,   false, &Parser::SetDirectIo},
+    {"--foreground",        0,   false, &Parser::SetForeground},
+    {"--suffix",            0,   true,  &Parser::SetSuffix},
 };
 
 bool
@@ -587,6 +634,10 @@ Parser::Run()
     }
 
     if (!SetCommand()) return false;
+    if (m_Options.command == Options::MOUNT || m_Options.command == Options::UNMOUNT) return MountOptions();
+    if (m_Options.read_write || m_Options.direct_io || m_Options.foreground || m_SeenSuffix) {
+        return Fail("--read-write, --direct-io, --foreground and --suffix work with mount only");
+    }
     m_Options.inputs.assign(m_Operands.begin() + 1, m_Operands.end());
     for (const std::string& input : m_Options.inputs) {
         if (input.empty()) return Fail("empty input file name");
@@ -645,6 +696,44 @@ Parser::JobOptions()
     if (writes && !m_SeenOutput) return Fail("-r needs the destination directory (-o DIR)");
     if (o.resume && !writes) return Fail("--resume works with encrypt -r and decrypt -r");
     if (o.command == Options::CHECK && o.create_check) return Fail("check --create works on one file at a time");
+    return true;
+}
+
+// mount SOURCE MOUNTPOINT and unmount MOUNTPOINT: -f is --foreground
+// and -o takes mount options there, as other FUSE file systems have it.
+bool
+Parser::MountOptions()
+{
+    const bool mount = m_Options.command == Options::MOUNT;
+    const std::size_t operands = mount ? 3 : 2;
+    if (m_Operands.size() < operands) {
+        return Fail(mount ? "mount needs SOURCE and MOUNTPOINT" : "unmount needs MOUNTPOINT");
+    }
+    if (m_Operands.size() > operands) return Fail("unexpected argument " + QuotedName(m_Operands[operands]));
+    for (std::size_t i = 1; i < operands; ++i) {
+        if (m_Operands[i].empty()) return Fail("empty file name");
+    }
+    m_Options.input = mount ? m_Operands[1] : std::string();
+    m_Options.mountpoint = m_Operands[operands - 1];
+    if (m_Options.force) m_Options.foreground = true;
+    m_Options.force = false;
+    if (m_SeenOutput) {
+        if (m_Options.output != "allow_other") {
+            return Fail("unknown mount option " + QuotedName(m_Options.output) + ": -o takes allow_other");
+        }
+        m_Options.allow_other = true;
+        m_Options.output = "-";
+    }
+    if (m_Options.suffix.find('/') != std::string::npos) return Fail("--suffix cannot hold '/'");
+    if (m_SeenCheckFile || m_Options.no_check_file || m_Options.in_place || m_Options.has_offset ||
+        m_Options.has_length || m_Options.create_check || m_Options.follow_symlinks || m_Options.recursive ||
+        m_SeenJobs || m_Options.json || m_Options.resume || m_Options.salvage || m_SeenNewPasswordFile) {
+        return Fail(std::string(mount ? "mount" : "unmount") + " takes none of the options of single files");
+    }
+    if (!mount && (m_Options.read_write || m_Options.direct_io || m_Options.allow_other || m_SeenSuffix ||
+                   m_Options.foreground || !m_Options.password_file.empty())) {
+        return Fail("unmount takes no options");
+    }
     return true;
 }
 

@@ -19,7 +19,7 @@
 namespace tvkcrypt {
 
 struct Options {
-    enum Command { NONE, ENCRYPT, DECRYPT, CHECK, REKEY };
+    enum Command { NONE, ENCRYPT, DECRYPT, CHECK, REKEY, MOUNT, UNMOUNT };
     enum Action { RUN, SHOW_HELP, SHOW_VERSION };
 
     Action      action = RUN;
@@ -49,6 +49,13 @@ struct Options {
     bool        resume = false;     // skip outputs already complete and verified
     bool        salvage = false;    // decrypt: zeros for damaged blocks
     std::string new_password_file;  // rekey
+    // mount and unmount (input is the source; -f is --foreground there)
+    std::string mountpoint;
+    std::string suffix = ".tvk";    // dropped from the names of files
+    bool        read_write = false;
+    bool        direct_io = false;
+    bool        foreground = false;
+    bool        allow_other = false;  // -o allow_other
 };
 
 // The most files -j works on at once.
