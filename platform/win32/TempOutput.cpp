@@ -19,6 +19,7 @@
 #include <windows.h>
 #include <fcntl.h>
 
+#include "CommitPair.h"
 #include "SignalState.h"
 #include "Win32Support.h"
 
@@ -357,40 +358,7 @@ SysError
 CommitTogether(TempOutput& first, const OutputPlace& first_place, bool first_replace,
                TempOutput& second, unsigned second_mode, bool second_replace, PairCommit& outcome)
 {
-    outcome = PairCommit();
-    // the slow part before the window between the two names
-    if (SysError error = second.Sync()) return error;
-    ControlBlock block;
-    AsideFile kept(first_place);
-    SysError error = first_replace ? kept.SetAside(false) : 0;
-    // a file moved aside left its name empty: fill it, but never over a
-    // file created there meanwhile
-    if (!error) error = first.Commit(0600, first_replace && kept.OldAtName());
-    if (!error) {
-        error = second.Commit(second_mode, second_replace);
-        if (!error) {
-            if (SysError failure = kept.Remove()) {
-                outcome.leftover = kept.Kept();
-                outcome.leftover_error = failure;
-            }
-            return 0;
-        }
-        // the first name goes back to what it was, over this run's file
-        // only; when even that fails, leftover tells where the old one is
-        if (SysError failure = kept.PutBack(&first.Identity())) {
-            outcome.leftover = kept.Kept();
-            outcome.leftover_error = failure;
-            outcome.old_at_name = false;
-        }
-        return error;
-    }
-    outcome.first_failed = true;
-    if (SysError failure = kept.PutBack(nullptr)) {
-        outcome.leftover = kept.Kept();
-        outcome.leftover_error = failure;
-        outcome.old_at_name = kept.OldAtName();
-    }
-    return error;
+    return CommitPair<ControlBlock>(first, first_place, first_replace, second, second_mode, second_replace, outcome);
 }
 
 }  // namespace tvkcrypt
