@@ -713,7 +713,7 @@ Parser::MountOptions()
     for (std::size_t i = 1; i < operands; ++i) {
         if (m_Operands[i].empty()) return Fail("empty file name");
     }
-    m_Options.input = mount ? m_Operands[1] : std::string();
+    if (mount) m_Options.input = m_Operands[1];  // unmount keeps the default
     m_Options.mountpoint = m_Operands[operands - 1];
     if (m_Options.force) m_Options.foreground = true;
     m_Options.force = false;
