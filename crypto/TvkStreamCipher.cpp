@@ -333,12 +333,20 @@ NPT_Result TVK_CtrStreamCipher::ProcessChunks(const NPT_UInt8* in, NPT_UInt8* ou
 {
     const NPT_Size chunks = (count + m_KeyStreamSize - 1) >> (m_ExpansionFactor + 4);
 
-    NPT_UInt8  counters[BATCH_CHUNKS * kBlockSize] = {};
+    // only the blocks in use are written: clearing all of them would cost
+    // a 16 KiB batch as much as its counter arithmetic
+    NPT_UInt8  counters[BATCH_CHUNKS * kBlockSize];
     NPT_UInt32 offset = m_StreamOffset;
     for (NPT_Size i = 0; i < chunks; ++i) {
         // each chunk's number from its own offset, so that it wraps with
         // the offset at 2^32
-        NPT_BytesFromInt32Be(counters + i * kBlockSize + 12, offset >> (m_ExpansionFactor + 4));
+        NPT_UInt8* counter = counters + i * kBlockSize;
+        const NPT_UInt32 chunk = offset >> (m_ExpansionFactor + 4);
+        std::memset(counter, 0, 12);
+        counter[12] = static_cast<NPT_UInt8>(chunk >> 24);
+        counter[13] = static_cast<NPT_UInt8>(chunk >> 16);
+        counter[14] = static_cast<NPT_UInt8>(chunk >> 8);
+        counter[15] = static_cast<NPT_UInt8>(chunk);
         offset += m_KeyStreamSize;
     }
     NPT_Result result = m_BlockCipher->ProcessBlocks(counters, m_BatchKeys, chunks);
