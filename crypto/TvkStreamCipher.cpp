@@ -158,45 +158,50 @@ TVK_CTR_AVX2_TARGET inline void XorRunAvx2(const NPT_UInt8*& in, NPT_UInt8*& out
 }
 TVK_CTR_XOR_CHUNKS(XorAvx2, XorRunAvx2, TVK_CTR_AVX2_TARGET)
 
-// Bytes first..first+count of a run (count at most 64) under a byte
-// mask: the others are neither read nor written.
-TVK_CTR_AVX512_TARGET inline void XorMaskedAvx512(const NPT_UInt8* in, NPT_UInt8* out, __m512i k, NPT_Size count)
+/*----------------------------------------------------------------------
+|   AVX-512: aligned stores
+|
+|   A 64-byte store across two cache lines costs a fifth or more of the
+|   XOR's throughput, and 32-bit Windows heaps align buffers to 8 bytes
+|   only. So a byte-masked head brings out to a 64-byte boundary, the key
+|   is turned by the head's length to match, and every store after it is
+|   aligned; a masked store ends the data.
++---------------------------------------------------------------------*/
+// The first count bytes of a block (count at most 64), built from two
+// 32-bit halves: 32-bit builds have no 64-bit register to shift.
+TVK_CTR_AVX512_TARGET inline __mmask64 ByteMask(NPT_Size count)
 {
-    // two 32-bit halves: 32-bit builds have no 64-bit register to shift
     const unsigned int low  = count >= 32 ? ~0u : (1u << count) - 1;
     const unsigned int high = count >= 64 ? ~0u : count > 32 ? (1u << (count - 32)) - 1 : 0u;
-    const __mmask64 mask = _mm512_kunpackd(_cvtu32_mask32(high), _cvtu32_mask32(low));
+    return _mm512_kunpackd(_cvtu32_mask32(high), _cvtu32_mask32(low));
+}
+
+// count bytes (at most 64) under a mask: the others are neither read nor
+// written.
+TVK_CTR_AVX512_TARGET inline void XorMaskedAvx512(const NPT_UInt8* in, NPT_UInt8* out, __m512i k, NPT_Size count)
+{
+    const __mmask64 mask = ByteMask(count);
     _mm512_mask_storeu_epi8(out, mask, _mm512_xor_si512(_mm512_maskz_loadu_epi8(mask, in), k));
 }
 
-// The key as it lies `shift` bytes further into its 16-byte period.
-TVK_CTR_AVX512_TARGET inline __m128i RotateKey(__m128i key, NPT_Size shift)
+// The 16-byte key as it lies `shift` bytes further into its period,
+// repeated over a register.
+TVK_CTR_AVX512_TARGET inline __m512i TurnedKey(const NPT_UInt8* key, NPT_Size shift)
 {
     const __m128i indices = _mm_and_si128(
         _mm_add_epi8(_mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15),
                      _mm_set1_epi8(static_cast<char>(shift))),
         _mm_set1_epi8(15));
-    return _mm_shuffle_epi8(key, indices);
-}
-
-// The stores are aligned: a masked head brings out to a 64-byte boundary
-// (with the key turned to match), a masked store ends the run. A 64-byte
-// store across two cache lines costs about a fifth of the throughput, and
-// 32-bit Windows heaps align to 8 bytes only.
-TVK_CTR_AVX512_TARGET inline void XorRunAvx512(const NPT_UInt8*& in, NPT_UInt8*& out, const NPT_UInt8* key, const NPT_UInt8* end)
-{
-    __m128i k16 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(key));
+    const __m128i turned = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(key)), indices);
     // the zero-masking form: the plain one trips GCC's uninitialised-use
     // warning inside its own header
-    __m512i k = _mm512_maskz_broadcast_i32x4(0xFFFF, k16);
-    NPT_Size head = (0 - reinterpret_cast<std::uintptr_t>(out)) & 63;
-    if (head != 0 && static_cast<NPT_Size>(end - in) > head) {
-        XorMaskedAvx512(in, out, k, head);
-        in += head;
-        out += head;
-        k = _mm512_maskz_broadcast_i32x4(0xFFFF, RotateKey(k16, head));
-    }
-    for (; end - in >= 256; in += 256, out += 256) {
+    return _mm512_maskz_broadcast_i32x4(0xFFFF, turned);
+}
+
+// Whole 64-byte blocks up to stop, stored where out is.
+TVK_CTR_AVX512_TARGET inline void XorBlocksAvx512(const NPT_UInt8*& in, NPT_UInt8*& out, __m512i k, const NPT_UInt8* stop)
+{
+    for (; stop - in >= 256; in += 256, out += 256) {
         __m512i d0 = _mm512_loadu_si512(in);
         __m512i d1 = _mm512_loadu_si512(in + 64);
         __m512i d2 = _mm512_loadu_si512(in + 128);
@@ -206,17 +211,72 @@ TVK_CTR_AVX512_TARGET inline void XorRunAvx512(const NPT_UInt8*& in, NPT_UInt8*&
         _mm512_storeu_si512(out + 128, _mm512_xor_si512(d2, k));
         _mm512_storeu_si512(out + 192, _mm512_xor_si512(d3, k));
     }
-    for (; end - in >= 64; in += 64, out += 64) {
-        __m512i d = _mm512_loadu_si512(in);
-        _mm512_storeu_si512(out, _mm512_xor_si512(d, k));
-    }
-    if (in != end) {
-        XorMaskedAvx512(in, out, k, static_cast<NPT_Size>(end - in));
-        out += end - in;
-        in = end;
+    for (; stop - in >= 64; in += 64, out += 64) {
+        _mm512_storeu_si512(out, _mm512_xor_si512(_mm512_loadu_si512(in), k));
     }
 }
-TVK_CTR_XOR_CHUNKS(XorAvx512, XorRunAvx512, TVK_CTR_AVX512_TARGET)
+
+// The head that aligns out, at most count bytes; returns its length.
+TVK_CTR_AVX512_TARGET inline NPT_Size XorHeadAvx512(const NPT_UInt8*& in, NPT_UInt8*& out, const NPT_UInt8* key, NPT_Size count)
+{
+    NPT_Size head = (0 - reinterpret_cast<std::uintptr_t>(out)) & 63;
+    if (head > count) head = count;
+    if (head != 0) XorMaskedAvx512(in, out, TurnedKey(key, 0), head);
+    in += head;
+    out += head;
+    return head;
+}
+
+// One run with one key: head, aligned blocks, masked end.
+TVK_CTR_AVX512_TARGET inline void XorRunAvx512(const NPT_UInt8* in, NPT_UInt8* out, const NPT_UInt8* key, const NPT_UInt8* end)
+{
+    const __m512i k = TurnedKey(key, XorHeadAvx512(in, out, key, static_cast<NPT_Size>(end - in)));
+    XorBlocksAvx512(in, out, k, end);
+    if (in != end) XorMaskedAvx512(in, out, k, static_cast<NPT_Size>(end - in));
+}
+
+// A batch. With chunks of a multiple of 64 bytes, every chunk starts as
+// far into an aligned block as the first, and all their keys turn by that
+// distance: the block across two chunks takes its first bytes' key from
+// the one and the rest from the other, and only the batch's first and
+// last blocks are masked. The next chunk's key is loaded before the
+// current chunk's blocks, so that the stores never wait for it.
+TVK_CTR_AVX512_TARGET void XorAvx512(const NPT_UInt8* in, NPT_UInt8* out, const NPT_UInt8* keys,
+                                     NPT_Size chunk_size, NPT_Size count)
+{
+    const NPT_UInt8* const end = in + count;
+    if (chunk_size % 64 != 0 || count <= chunk_size) {
+        for (; static_cast<NPT_Size>(end - in) > chunk_size; in += chunk_size, out += chunk_size, keys += kBlockSize) {
+            XorRunAvx512(in, out, keys, in + chunk_size);
+        }
+        XorRunAvx512(in, out, keys, end);
+        return;
+    }
+    const NPT_UInt8* chunk_end = in + chunk_size;
+    const NPT_Size   head      = XorHeadAvx512(in, out, keys, count);
+    const __mmask64  this_part = ByteMask(64 - head);
+    __m512i k = TurnedKey(keys, head);
+    while (chunk_end < end) {
+        keys += kBlockSize;
+        const __m512i next = TurnedKey(keys, head);
+        XorBlocksAvx512(in, out, k, chunk_end);
+        if (in != chunk_end) {
+            // the rest of this chunk and the start of the next
+            const __m512i across = _mm512_mask_blend_epi8(this_part, next, k);
+            if (end - in < 64) {
+                XorMaskedAvx512(in, out, across, static_cast<NPT_Size>(end - in));
+                return;
+            }
+            _mm512_storeu_si512(out, _mm512_xor_si512(_mm512_loadu_si512(in), across));
+            in += 64;
+            out += 64;
+        }
+        k = next;
+        chunk_end += chunk_size;
+    }
+    XorBlocksAvx512(in, out, k, end);
+    if (in != end) XorMaskedAvx512(in, out, k, static_cast<NPT_Size>(end - in));
+}
 #endif
 
 bool ProcessorHas(TVK_CtrStreamCipher::XorWidth width)
