@@ -25,6 +25,9 @@
 #ifndef NPT_AES_H
 #define NPT_AES_H
 
+#include <cstddef>
+#include <new>
+
 #include "NptBlockCipher.h"
 
 enum NPT_AesImplementation : NPT_Int32 {
@@ -62,6 +65,12 @@ public:
 
     ~NPT_AesBlockCipher() override;
     NPT_AesBlockCipher(const NPT_AesBlockCipher&) = delete;
+
+    // The x86 engine reads an aligned schedule straight from memory. GCC
+    // for 32-bit Windows takes plain new to align to 16 bytes, which the
+    // C runtime's heap does only to 8, so the objects ask for it.
+    static void* operator new(std::size_t size) { return ::operator new(size, std::align_val_t(16)); }
+    static void operator delete(void* memory) { ::operator delete(memory, std::align_val_t(16)); }
     NPT_AesBlockCipher& operator=(const NPT_AesBlockCipher&) = delete;
 
     NPT_Size   GetBlockSize() override { return 16; }

@@ -14,14 +14,17 @@
 | The key expansion is the FIPS-197 one, with SubWord computed by the
 | AESKEYGENASSIST instruction, so it also looks up no table.
 |
-| Several blocks are kept in flight at once (8 per pass; 7 when
-| encrypting in 32-bit builds): the AES instructions have a latency of
-| several cycles but accept a new block every cycle or two.
+| Several blocks are kept in flight at once (8 per pass, and the blocks
+| left over in one narrower pass when encrypting): the AES instructions
+| have a latency of several cycles but accept a new block every cycle or
+| two. 32-bit builds encrypt with the round keys as memory operands, so
+| that all eight of their vector registers hold blocks.
 ****************************************************************/
 #include "NptAesEngine.h"
 
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 
+#include <cstdint>
 #include <cstring>
 #include <wmmintrin.h>
 #include <emmintrin.h>
@@ -36,14 +39,6 @@ namespace {
 
 const unsigned int kDecryptionOffset = 15 * 16;
 const unsigned int kLanes = 8;
-// Blocks in flight in Encrypt, the key stream's batches: 32-bit x86 has
-// eight vector registers in all, and eight blocks beside the round key
-// would send one block to the stack and back in every round; seven fit.
-#if defined(__i386__)
-const unsigned int kEncryptLanes = 7;
-#else
-const unsigned int kEncryptLanes = kLanes;
-#endif
 
 // SubWord of one key word (four bytes in memory order, little-endian):
 // AESKEYGENASSIST puts SubWord of the input's second word into the
@@ -62,6 +57,64 @@ NPT_AES_X86_TARGET inline __m128i Load(const NPT_UInt8* p)
 NPT_AES_X86_TARGET inline void Store(NPT_UInt8* p, __m128i x)
 {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(p), x);
+}
+
+// A round key for one instruction. From memory, each use is a fresh
+// aligned load (the empty asm hides that it reads the same bytes as the
+// one before), which the compiler folds into the AES instruction's memory
+// operand instead of holding the key in a register: 32-bit x86 has eight
+// vector registers in all, and eight blocks beside a round key would send
+// one block to the stack and back in every round.
+template <bool FromMemory>
+NPT_AES_X86_TARGET inline __m128i RoundKey(const NPT_UInt8* key)
+{
+    if (!FromMemory) return Load(key);
+    __asm__("" : "+r"(key));
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(key));
+}
+
+// Lanes independent blocks through all rounds at once.
+template <unsigned int Lanes, bool KeysFromMemory>
+NPT_AES_X86_TARGET inline void EncryptPass(const NPT_UInt8* schedule, NPT_UInt32 round_count,
+                                           const NPT_UInt8* input, NPT_UInt8* output)
+{
+    __m128i b[Lanes];
+    NPT_AES_UNROLL
+    for (unsigned int j = 0; j < Lanes; ++j) {
+        b[j] = _mm_xor_si128(Load(input + 16 * j), RoundKey<KeysFromMemory>(schedule));
+    }
+    for (NPT_UInt32 round = 1; round < round_count; ++round) {
+        const NPT_UInt8* key = schedule + 16 * round;
+        NPT_AES_UNROLL
+        for (unsigned int j = 0; j < Lanes; ++j) b[j] = _mm_aesenc_si128(b[j], RoundKey<KeysFromMemory>(key));
+    }
+    const NPT_UInt8* last = schedule + 16 * round_count;
+    NPT_AES_UNROLL
+    for (unsigned int j = 0; j < Lanes; ++j) {
+        Store(output + 16 * j, _mm_aesenclast_si128(b[j], RoundKey<KeysFromMemory>(last)));
+    }
+}
+
+// Passes of Lanes blocks, then the rest in one narrower pass: a batch of
+// 16 blocks takes two passes of eight, or three passes of 7, 7 and 2,
+// never the latency of its leftover blocks one after the other.
+template <unsigned int Lanes, bool KeysFromMemory>
+NPT_AES_X86_TARGET void EncryptBlocks(const NPT_UInt8* schedule, NPT_UInt32 round_count,
+                                      const NPT_UInt8* input, NPT_UInt8* output, NPT_Size count)
+{
+    for (; count >= Lanes; count -= Lanes, input += 16 * Lanes, output += 16 * Lanes) {
+        EncryptPass<Lanes, KeysFromMemory>(schedule, round_count, input, output);
+    }
+    switch (count) {
+        case 0: break;
+        case 1: EncryptPass<1, KeysFromMemory>(schedule, round_count, input, output); break;
+        case 2: EncryptPass<2, KeysFromMemory>(schedule, round_count, input, output); break;
+        case 3: EncryptPass<3, KeysFromMemory>(schedule, round_count, input, output); break;
+        case 4: EncryptPass<4, KeysFromMemory>(schedule, round_count, input, output); break;
+        case 5: EncryptPass<5, KeysFromMemory>(schedule, round_count, input, output); break;
+        case 6: EncryptPass<6, KeysFromMemory>(schedule, round_count, input, output); break;
+        default: EncryptPass<7, KeysFromMemory>(schedule, round_count, input, output); break;
+    }
 }
 
 // CBC encryption is one long dependency chain; with the round count
@@ -126,32 +179,17 @@ public:
                                     const NPT_UInt8* input, NPT_UInt8* output,
                                     NPT_Size count) const override
     {
-        const __m128i first = Load(schedule);
-        const __m128i last = Load(schedule + 16 * round_count);
-        std::size_t offset = 0;
-        for (; count >= kEncryptLanes; count -= kEncryptLanes, offset += 16 * kEncryptLanes) {
-            __m128i b[kEncryptLanes];
-            NPT_AES_UNROLL
-            for (unsigned int j = 0; j < kEncryptLanes; ++j) {
-                b[j] = _mm_xor_si128(Load(input + offset + 16 * j), first);
-            }
-            for (NPT_UInt32 round = 1; round < round_count; ++round) {
-                const __m128i k = Load(schedule + 16 * round);
-                NPT_AES_UNROLL
-                for (unsigned int j = 0; j < kEncryptLanes; ++j) b[j] = _mm_aesenc_si128(b[j], k);
-            }
-            NPT_AES_UNROLL
-            for (unsigned int j = 0; j < kEncryptLanes; ++j) {
-                Store(output + offset + 16 * j, _mm_aesenclast_si128(b[j], last));
-            }
+#if defined(__i386__)
+        // the memory operands of the legacy encoding must be aligned; the
+        // cipher's schedule is, and anything else takes the register form
+        if ((reinterpret_cast<std::uintptr_t>(schedule) & 15) == 0) {
+            EncryptBlocks<kLanes, true>(schedule, round_count, input, output, count);
+        } else {
+            EncryptBlocks<kLanes - 1, false>(schedule, round_count, input, output, count);
         }
-        for (; count > 0; --count, offset += 16) {
-            __m128i b = _mm_xor_si128(Load(input + offset), first);
-            for (NPT_UInt32 round = 1; round < round_count; ++round) {
-                b = _mm_aesenc_si128(b, Load(schedule + 16 * round));
-            }
-            Store(output + offset, _mm_aesenclast_si128(b, last));
-        }
+#else
+        EncryptBlocks<kLanes, false>(schedule, round_count, input, output, count);
+#endif
     }
 
     NPT_AES_X86_TARGET void EncryptCbc(const NPT_UInt8* schedule, NPT_UInt32 round_count,

@@ -4,6 +4,7 @@
 // at 2^32, batches of chunks, and the failure paths.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <random>
 #include <string>
@@ -255,6 +256,34 @@ TEST_P(CtrWidthTest, EveryAlignmentAndLengthAroundChunkEdges)
             ASSERT_EQ(Bytes(expected.begin() + start, expected.begin() + start + length),
                       Bytes(out.begin() + 1, out.end()))
                 << "start " << start << " length " << length;
+        }
+    }
+}
+
+// The widest XOR aligns its stores: a head up to the output's next
+// 64-byte boundary, the key turned to match, a masked end. Every output
+// alignment, apart and in place, from a chunk boundary and from inside a
+// chunk.
+TEST_P(CtrWidthTest, EveryOutputAlignmentApartAndInPlace)
+{
+    const NPT_UInt8 factor = 6;
+    const Bytes in = RandomBytes(2 * 1024 + 300, 78);
+    const Bytes expected = Reference(in, 0, factor);
+    for (NPT_UInt64 start : {0ull, 5ull}) {
+        const size_t length = in.size() - start;
+        for (size_t shift = 0; shift < 64; ++shift) {
+            for (bool in_place : {false, true}) {
+                auto cipher = MakeCipher(factor);
+                ASSERT_EQ(NPT_SUCCESS, cipher->SetStreamOffset(start));
+                Bytes buffer(length + 64);
+                NPT_UInt8* out = buffer.data() + shift;
+                std::copy(in.begin() + start, in.end(), out);
+                const Bytes apart(in.begin() + start, in.end());
+                ASSERT_EQ(NPT_SUCCESS, cipher->ProcessBuffer(in_place ? out : apart.data(),
+                                                             static_cast<NPT_Size>(length), out, nullptr, false));
+                ASSERT_EQ(Bytes(expected.begin() + start, expected.end()), Bytes(out, out + length))
+                    << "start " << start << " shift " << shift << (in_place ? " in place" : "");
+            }
         }
     }
 }
