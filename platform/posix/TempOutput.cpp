@@ -63,10 +63,13 @@ TempOutput::Create(const OutputPlace& place)
     Discard();
     m_Place = &place;
     const int directory = place.m_Directory.Fd();
+    m_Synced = false;
     SignalBlock block;
     // an unnamed file needs a way to name it at the end: linkat through
-    // /proc (or AT_EMPTY_PATH, which takes a privilege)
-    if (access("/proc/self/fd", X_OK) == 0) {
+    // /proc (or AT_EMPTY_PATH, which takes a privilege); whether /proc
+    // is there is asked once
+    static const bool proc_there = access("/proc/self/fd", X_OK) == 0;
+    if (proc_there) {
         int fd = NPT_PlatformCall("tool.open-temp", [&] {
             return openat(directory, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
         });
@@ -251,12 +254,18 @@ TempOutput::Commit(unsigned new_mode, bool replace)
     m_LeftoverError = 0;
     const int directory = m_Place->m_Directory.Fd();
     const bool syncable = m_Place->m_DirectorySyncable;
-    if (NPT_PlatformCall("tool.fchmod", [&] {
-            return fchmod(m_File.Fd(), static_cast<mode_t>(new_mode & 07777));
-        }) != 0) {
-        return errno;
+    // the mode it was created with is usually the one wanted already;
+    // a file just synced, and not changed since, needs no second sync
+    if ((m_Identity.mode & 07777) != (new_mode & 07777)) {
+        if (NPT_PlatformCall("tool.fchmod", [&] {
+                return fchmod(m_File.Fd(), static_cast<mode_t>(new_mode & 07777));
+            }) != 0) {
+            return errno;
+        }
+        m_Synced = false;
     }
-    if (NPT_PlatformCall("tool.fsync", [&] { return fsync(m_File.Fd()); }) != 0) return errno;
+    if (!m_Synced && NPT_PlatformCall("tool.fsync", [&] { return fsync(m_File.Fd()); }) != 0) return errno;
+    m_Synced = false;
     {
         SignalBlock block;
         SysError error = replace ? Replace() : NameIfFree();
@@ -299,6 +308,7 @@ TempOutput::Sync()
 {
     if (!m_File.IsOpen()) return EBADF;
     if (NPT_PlatformCall("tool.fsync", [&] { return fsync(m_File.Fd()); }) != 0) return errno;
+    m_Synced = true;
     return 0;
 }
 
