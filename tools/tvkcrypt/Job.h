@@ -31,6 +31,7 @@
 namespace tvkcrypt {
 
 class JobKeys;
+class Key;
 class SecretBuffer;
 class TreeDirectory;
 struct Options;
@@ -43,6 +44,7 @@ struct Options;
 struct FileContext {
     JobKeys*             keys = nullptr;
     JobKeys*             new_keys = nullptr;  // rekey
+    Key*                 key = nullptr;       // the worker's locked key memory, wiped after each file
     TransformProgress*   progress = nullptr;
     const TreeDirectory* input_directory = nullptr;
     std::string          input_name;
