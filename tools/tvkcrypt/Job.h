@@ -81,6 +81,7 @@ struct JobInput {
     // in /proc, is read as a stream to its end)
     bool        seekable = false;
     NPT_UInt64  start = 0;       // where a seekable input stood when opened
+    bool        fresh = false;   // opened by this run: it stands at 0
     NPT_UInt64  size = 0;        // seekable: bytes from start to the end
 };
 
