@@ -85,7 +85,7 @@ class TreeRun
 public:
     TreeRun(const Options& options, const EnvironmentPassword& environment)
         : m_Options(options), m_Environment(environment), m_Action(ActionOf(options)),
-          m_Shared(m_Line, m_ReportLock) {}
+          m_CountSizes(NoticesOnTerminal(options)), m_Shared(m_Line, m_ReportLock) {}
     ~TreeRun() { SetJobStatusLine(nullptr, nullptr); }
 
     int Run();
@@ -117,6 +117,8 @@ private:
     JobKeys                    m_NewKeys;  // rekey
     std::shared_ptr<TreeDirectory> m_InRoot, m_OutRoot;
     FileInfo                   m_Forbidden;  // the destination, or the directory it is to be made in
+    // the sizes are counted only for a progress line a person may see
+    const bool                 m_CountSizes;
     unsigned                   m_TotalFiles = 0;
     NPT_UInt64                 m_TotalBytes = 0;
 
@@ -195,7 +197,7 @@ TreeRun::Count(const TreeDirectory& directory)
                        QuotedName(m_Options.input) + "; choose a directory outside it");
     }
     std::vector<TreeEntry> entries;
-    if (directory.List(entries) != 0) return 0;  // reported by the second walk
+    if (directory.List(entries, m_CountSizes) != 0) return 0;  // reported by the second walk
     for (const TreeEntry& entry : entries) {
         if (entry.kind == TreeEntry::REGULAR) {
             ++m_TotalFiles;
