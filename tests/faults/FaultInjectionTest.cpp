@@ -336,6 +336,11 @@ TEST(PairCommitTest, ARefusedDescriptorLinkFallsBackToProc)
             if (clean_trace[i] == "tool.linkat") first_link = static_cast<long>(i);
         }
         ASSERT_GE(first_link, 0);
+        // two links in a row: this kernel refused already, /proc served
+        const std::size_t next = static_cast<std::size_t>(first_link) + 1;
+        if (next < clean_trace.size() && clean_trace[next] == "tool.linkat") {
+            GTEST_SKIP() << "descriptor links are refused here";
+        }
     }
     TempDir dir;
     RunResult run = RunScenario(s, PatternData(s.size, 7), std::to_string(first_link) + ":fail:2", dir,
