@@ -70,7 +70,8 @@ public:
     // kNotOwned (with follow_symlinks).
     SysError Locate(const std::string& path, bool follow_symlinks);
     // The same for name in an open directory of a tree job, never
-    // following a link at the name (TreeDirectory.h).
+    // following a link at the name (TreeDirectory.h). The place uses the
+    // directory's own descriptor: directory stays open while it is used.
     SysError LocateIn(const TreeDirectory& directory, const std::string& name);
     Kind     GetKind() const { return m_Kind; }
     // For FILE and STREAM: the object found.

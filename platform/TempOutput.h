@@ -71,7 +71,8 @@ public:
     const std::string& Leftover() const { return m_Leftover; }
     SysError LeftoverError() const { return m_LeftoverError; }
     void Discard();
-    // Syncs the content written so far (Commit syncs again, cheaply).
+    // Syncs the content written so far; a Commit right after it does
+    // not sync again, so nothing may be written between the two.
     SysError Sync();
     // The file being written, as it was created: what a commit puts at
     // the name, for a caller that must later tell it from another file.
@@ -91,6 +92,7 @@ private:
     std::string m_Leftover;
     SysError    m_LeftoverError = 0;
     FileInfo    m_Identity;
+    [[maybe_unused]] bool m_Synced = false;  // POSIX: by Sync, and unchanged since
 };
 
 /*----------------------------------------------------------------------

@@ -53,8 +53,10 @@ public:
     // Creates subdirectory name (an existing directory is fine; a link
     // or anything else there is EEXIST) and opens it.
     SysError MakeChild(const std::string& name, unsigned mode, TreeDirectory& child) const;
-    // Every entry but "." and "..", sorted by name.
-    SysError List(std::vector<TreeEntry>& entries) const;
+    // Every entry but "." and "..", sorted by name. sizes false: only
+    // the kinds are wanted, taken from the listing itself where it tells
+    // them (sizes 0 then), which spares a look at every entry.
+    SysError List(std::vector<TreeEntry>& entries, bool sizes = true) const;
     // Opens regular file name for reading, with its info: a link is
     // kNotRegular too (never followed), and a FIFO is not waited on.
     SysError OpenFile(const std::string& name, FileHandle& file, FileInfo& info) const;

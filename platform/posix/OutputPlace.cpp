@@ -126,9 +126,8 @@ OutputPlace::LocateIn(const TreeDirectory& directory, const std::string& name)
     m_Kind = MISSING;
     m_Found = FileInfo();
     m_Name = name;
-    int fd = NPT_PlatformCall("tool.dup", [&] { return fcntl(directory.Handle().Fd(), F_DUPFD_CLOEXEC, 0); });
-    if (fd < 0) return errno;
-    m_Directory = FileHandle(fd, true);
+    // borrowed: the tree job holds the directory open while the place is used
+    m_Directory = FileHandle(directory.Handle().Fd(), false);
     m_DirectorySyncable = true;
     return LookAtName(directory.PathOf(name), false);
 }

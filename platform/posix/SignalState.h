@@ -20,10 +20,17 @@ namespace tvkcrypt {
 
 // Blocks the terminating signals on this thread while a critical step
 // runs (the rename and the forgetting of the temporary's name).
+// Once a job watches the signals (WatchTerminatingSignals), every
+// thread already has them blocked for good, and the block asks nothing
+// of the system.
+bool TerminatingSignalsWatched();
+
 class SignalBlock
 {
 public:
     SignalBlock() {
+        if (TerminatingSignalsWatched()) return;
+        m_Blocked = true;
         sigset_t set;
         sigemptyset(&set);
         sigaddset(&set, SIGINT);
@@ -32,12 +39,15 @@ public:
         sigaddset(&set, SIGQUIT);
         pthread_sigmask(SIG_BLOCK, &set, &m_Previous);
     }
-    ~SignalBlock() { pthread_sigmask(SIG_SETMASK, &m_Previous, nullptr); }
+    ~SignalBlock() {
+        if (m_Blocked) pthread_sigmask(SIG_SETMASK, &m_Previous, nullptr);
+    }
     SignalBlock(const SignalBlock&) = delete;
     SignalBlock& operator=(const SignalBlock&) = delete;
 
 private:
     sigset_t m_Previous;
+    bool     m_Blocked = false;
 };
 
 // Records a named temporary for the signal handlers in a free slot, -1

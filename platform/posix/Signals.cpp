@@ -44,7 +44,7 @@ static std::atomic<bool>  g_TempSlotTaken[kTempSlots];
 static std::atomic<bool>  g_TempNameSet[kTempSlots];
 static std::atomic<bool>  g_StatusLine{false};
 // a job of many files: the signals are waited for, commits share a lock
-static bool               g_Watched = false;
+static std::atomic<bool>  g_Watched{false};
 static pthread_rwlock_t   g_CommitLock = PTHREAD_RWLOCK_INITIALIZER;
 static struct termios     g_SavedTerminal;
 static struct termios     g_QuietTerminal;
@@ -236,6 +236,12 @@ EndSignalHold(bool target_changed)
     bool came = false;
     while (sigtimedwait(&set, nullptr, &now) > 0) came = true;
     return came;
+}
+
+bool
+TerminatingSignalsWatched()
+{
+    return g_Watched.load(std::memory_order_relaxed);
 }
 
 void

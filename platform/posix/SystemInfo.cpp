@@ -51,8 +51,8 @@ MonotonicSeconds()
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
-unsigned
-ProcessorCount()
+static unsigned
+AskProcessorCount()
 {
     cpu_set_t set;
     CPU_ZERO(&set);
@@ -62,6 +62,14 @@ ProcessorCount()
     }
     long online = sysconf(_SC_NPROCESSORS_ONLN);
     return online > 0 ? static_cast<unsigned>(online) : 1;
+}
+
+// Asked once: a job of many files plans every file's workers with it.
+unsigned
+ProcessorCount()
+{
+    static const unsigned count = AskProcessorCount();
+    return count;
 }
 
 }  // namespace tvkcrypt

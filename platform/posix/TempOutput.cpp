@@ -63,10 +63,13 @@ TempOutput::Create(const OutputPlace& place)
     Discard();
     m_Place = &place;
     const int directory = place.m_Directory.Fd();
+    m_Synced = false;
     SignalBlock block;
     // an unnamed file needs a way to name it at the end: linkat through
-    // /proc (or AT_EMPTY_PATH, which takes a privilege)
-    if (access("/proc/self/fd", X_OK) == 0) {
+    // /proc (or AT_EMPTY_PATH, which takes a privilege); whether /proc
+    // is there is asked once
+    static const bool proc_there = access("/proc/self/fd", X_OK) == 0;
+    if (proc_there) {
         int fd = NPT_PlatformCall("tool.open-temp", [&] {
             return openat(directory, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
         });
@@ -96,6 +99,26 @@ TempOutput::Create(const OutputPlace& place)
     }
 }
 
+// Links the unnamed file fd at name in directory. AT_EMPTY_PATH spares
+// the walk through /proc; a kernel that allows it only with a privilege
+// says ENOENT, and once /proc has then served, it serves every link.
+static int
+LinkUnnamed(int fd, int directory, const char* name)
+{
+    static std::atomic<bool> empty_path_refused{false};
+    if (!empty_path_refused.load(std::memory_order_relaxed)) {
+        const int result =
+            NPT_PlatformCall("tool.linkat", [&] { return linkat(fd, "", directory, name, AT_EMPTY_PATH); });
+        if (result == 0 || errno != ENOENT) return result;
+    }
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    const int result = NPT_PlatformCall("tool.linkat", [&] {
+        return linkat(AT_FDCWD, self.c_str(), directory, name, AT_SYMLINK_FOLLOW);
+    });
+    if (result == 0) empty_path_refused.store(true, std::memory_order_relaxed);
+    return result;
+}
+
 // Gives an unnamed temporary a hidden name, so that it can take the
 // target's place by rename. Call with the terminating signals blocked.
 SysError
@@ -104,11 +127,7 @@ TempOutput::GiveName(std::string& name)
     const int directory = m_Place->m_Directory.Fd();
     for (unsigned attempt = 0;; ++attempt) {
         name = TemporaryName(m_Place->m_Name, attempt);
-        std::string self = "/proc/self/fd/" + std::to_string(m_File.Fd());
-        int result = NPT_PlatformCall("tool.linkat", [&] {
-            return linkat(AT_FDCWD, self.c_str(), directory, name.c_str(), AT_SYMLINK_FOLLOW);
-        });
-        if (result == 0) {
+        if (LinkUnnamed(m_File.Fd(), directory, name.c_str()) == 0) {
             m_Name = name;
             m_Slot = RememberTemporary(directory, name);
             return 0;
@@ -156,12 +175,7 @@ TempOutput::NameIfFree()
         if (!error && m_LeftoverError) m_Leftover = m_Name;
         return error;
     }
-    std::string self = "/proc/self/fd/" + std::to_string(m_File.Fd());
-    if (NPT_PlatformCall("tool.linkat", [&] {
-            return linkat(AT_FDCWD, self.c_str(), directory, target, AT_SYMLINK_FOLLOW);
-        }) != 0) {
-        return errno;
-    }
+    if (LinkUnnamed(m_File.Fd(), directory, target) != 0) return errno;
     return 0;
 }
 
@@ -251,12 +265,18 @@ TempOutput::Commit(unsigned new_mode, bool replace)
     m_LeftoverError = 0;
     const int directory = m_Place->m_Directory.Fd();
     const bool syncable = m_Place->m_DirectorySyncable;
-    if (NPT_PlatformCall("tool.fchmod", [&] {
-            return fchmod(m_File.Fd(), static_cast<mode_t>(new_mode & 07777));
-        }) != 0) {
-        return errno;
+    // the mode it was created with is usually the one wanted already;
+    // a file just synced, and not changed since, needs no second sync
+    if ((m_Identity.mode & 07777) != (new_mode & 07777)) {
+        if (NPT_PlatformCall("tool.fchmod", [&] {
+                return fchmod(m_File.Fd(), static_cast<mode_t>(new_mode & 07777));
+            }) != 0) {
+            return errno;
+        }
+        m_Synced = false;
     }
-    if (NPT_PlatformCall("tool.fsync", [&] { return fsync(m_File.Fd()); }) != 0) return errno;
+    if (!m_Synced && NPT_PlatformCall("tool.fsync", [&] { return fsync(m_File.Fd()); }) != 0) return errno;
+    m_Synced = false;
     {
         SignalBlock block;
         SysError error = replace ? Replace() : NameIfFree();
@@ -299,6 +319,7 @@ TempOutput::Sync()
 {
     if (!m_File.IsOpen()) return EBADF;
     if (NPT_PlatformCall("tool.fsync", [&] { return fsync(m_File.Fd()); }) != 0) return errno;
+    m_Synced = true;
     return 0;
 }
 

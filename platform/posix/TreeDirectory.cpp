@@ -88,8 +88,21 @@ TreeDirectory::MakeChild(const std::string& name, unsigned mode, TreeDirectory& 
     return error == ELOOP || error == ENOTDIR ? EEXIST : error;
 }
 
+// The kind that a listing tells (false when it tells none).
+static bool
+KindOfListed(unsigned char type, TreeEntry::Kind& kind)
+{
+    switch (type) {
+        case DT_REG: kind = TreeEntry::REGULAR; return true;
+        case DT_DIR: kind = TreeEntry::DIRECTORY; return true;
+        case DT_LNK: kind = TreeEntry::LINK; return true;
+        case DT_UNKNOWN: return false;
+        default: kind = TreeEntry::OTHER; return true;
+    }
+}
+
 SysError
-TreeDirectory::List(std::vector<TreeEntry>& entries) const
+TreeDirectory::List(std::vector<TreeEntry>& entries, bool sizes) const
 {
     entries.clear();
     // a descriptor of its own: closedir closes it
@@ -115,6 +128,11 @@ TreeDirectory::List(std::vector<TreeEntry>& entries) const
         if (name == "." || name == "..") continue;
         TreeEntry entry;
         bool present = false;
+        if (!sizes && KindOfListed(found->d_type, entry.kind)) {
+            entry.name = name;
+            entries.push_back(entry);
+            continue;
+        }
         error = Look(name, entry, present);
         if (error) break;
         if (present) entries.push_back(entry);  // gone meanwhile: not listed

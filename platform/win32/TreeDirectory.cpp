@@ -118,8 +118,9 @@ TreeDirectory::MakeChild(const std::string& name, unsigned, TreeDirectory& child
 }
 
 SysError
-TreeDirectory::List(std::vector<TreeEntry>& entries) const
+TreeDirectory::List(std::vector<TreeEntry>& entries, bool) const
 {
+    // the listing brings the sizes at no cost
     entries.clear();
     std::wstring pattern;
     if (SysError error = PathIn(m_Path, "*", pattern)) return error;

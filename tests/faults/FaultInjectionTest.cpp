@@ -318,6 +318,43 @@ TEST(PairCommitTest, AFailedUndoIsReportedAndNothingIsLost)
     EXPECT_EQ(ReadFile(kept), kOriginalCheck);
 }
 
+// A kernel that lets only the privileged link an unnamed file by its
+// descriptor says ENOENT: the name is then made through /proc, which
+// serves every later link of the run without asking again.
+TEST(PairCommitTest, ARefusedDescriptorLinkFallsBackToProc)
+{
+    const ToolScenario& s = kScenarios[0];  // a new file and its check file
+    TempDir scratch;
+    std::vector<std::string> clean_trace;
+    long first_link = -1;
+    {
+        TempDir dir;
+        RunResult clean = RunScenario(s, PatternData(s.size, 7), "", dir, scratch / "trace");
+        ASSERT_EQ(clean.exit_code, 0) << clean.err;
+        clean_trace = ReadLines(scratch / "trace");
+        for (std::size_t i = 0; i < clean_trace.size() && first_link < 0; ++i) {
+            if (clean_trace[i] == "tool.linkat") first_link = static_cast<long>(i);
+        }
+        ASSERT_GE(first_link, 0);
+        // two links in a row: this kernel refused already, /proc served
+        const std::size_t next = static_cast<std::size_t>(first_link) + 1;
+        if (next < clean_trace.size() && clean_trace[next] == "tool.linkat") {
+            GTEST_SKIP() << "descriptor links are refused here";
+        }
+    }
+    TempDir dir;
+    RunResult run = RunScenario(s, PatternData(s.size, 7), std::to_string(first_link) + ":fail:2", dir,
+                                scratch / "trace");
+    ASSERT_EQ(run.exit_code, 0) << run.err;
+    EXPECT_EQ(ReadFile(dir / "target").size(), s.size);
+    EXPECT_FALSE(ReadFile(dir / "target.tvkcheck").empty());
+    const std::vector<std::string> trace = ReadLines(scratch / "trace");
+    const auto links = [](const std::vector<std::string>& calls) {
+        return std::count(calls.begin(), calls.end(), std::string("tool.linkat"));
+    };
+    EXPECT_EQ(links(trace), links(clean_trace) + 1);
+}
+
 /*----------------------------------------------------------------------
 |   the commit's window, seen from outside: the tool stopped (SIGSTOP)
 |   at one call of its commit, while something else happens

@@ -31,6 +31,7 @@
 #include "Password.h"
 #include "Progress.h"
 #include "QuotedName.h"
+#include "TvkCryptoHelper.h"
 #include "TvkTransform.h"
 
 namespace tvkcrypt {
@@ -85,6 +86,7 @@ public:
     CryptRun(const Options& options, const EnvironmentPassword& environment_password, FileContext* context)
         : m_Options(options), m_EnvironmentPassword(environment_password),
           m_Encrypt(options.command == Options::ENCRYPT), m_Context(context) {}
+    ~CryptRun();
 
     int Run();
 
@@ -120,11 +122,19 @@ private:
     NPT_UInt64                 m_SkipTo = 0;        // where a pipe is read from
     NPT_UInt64                 m_ExpectedRead = 0;  // verified: the bytes the blocks span
     JobOutput                  m_Output;
-    std::unique_ptr<Key>       m_Key;
+    std::unique_ptr<Key>       m_OwnKey;     // a run without a worker's key memory
+    Key*                       m_Key = nullptr;
     TVK_CheckFileWriter        m_CheckWriter;
     TransformOutcome           m_Outcome;
     bool                       m_Salvaged = false;
 };
+
+// The worker's key memory serves its next file: wiped now (the
+// transform has wiped it already unless the run ended before).
+CryptRun::~CryptRun()
+{
+    if (m_Key != nullptr && m_Key != m_OwnKey.get()) NPT_WipeMemory(m_Key->Bytes(), TVK_CryptoHelper::KEY_SIZE);
+}
 
 int
 CryptRun::Run()
@@ -328,7 +338,12 @@ CryptRun::ObtainKey()
             return status;
         }
     }
-    m_Key.reset(new Key);
+    if (m_Context != nullptr && m_Context->key != nullptr) {
+        m_Key = m_Context->key;
+    } else {
+        m_OwnKey.reset(new Key);
+        m_Key = m_OwnKey.get();
+    }
     m_Keys->CopyKey(*m_Key);
     if (m_Verifying) {
         if (int status = m_Keys->Verify(m_CheckReader, m_CheckPath)) return status;

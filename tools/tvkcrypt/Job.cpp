@@ -93,7 +93,9 @@ OpenInputIn(const TreeDirectory& directory, const std::string& name, JobInput& i
     if (error == kNotRegular) return Failure(input.label + " is not a regular file (links are not followed)");
     if (error) return Failure("cannot open " + input.label + ": " + ErrorText(error));
     input.regular = true;
-    AdviseSequentialReading(input.file);
+    input.fresh = true;
+    // a file of a buffer or less is read in one call: no read-ahead to plan
+    if (input.info.size > kBlockSize) AdviseSequentialReading(input.file);
     return 0;
 }
 
@@ -105,7 +107,7 @@ MeasureInput(JobInput& input)
     // its end, instead of trusting the size
     input.seekable = input.regular && input.info.size > 0;
     input.start = 0;
-    if (input.seekable && GetPosition(input.file, input.start) != 0) input.start = 0;
+    if (input.seekable && !input.fresh && GetPosition(input.file, input.start) != 0) input.start = 0;
     input.size = input.seekable && input.info.size > input.start ? input.info.size - input.start : 0;
 }
 

@@ -31,6 +31,7 @@
 namespace tvkcrypt {
 
 class JobKeys;
+class Key;
 class SecretBuffer;
 class TreeDirectory;
 struct Options;
@@ -43,6 +44,7 @@ struct Options;
 struct FileContext {
     JobKeys*             keys = nullptr;
     JobKeys*             new_keys = nullptr;  // rekey
+    Key*                 key = nullptr;       // the worker's locked key memory, wiped after each file
     TransformProgress*   progress = nullptr;
     const TreeDirectory* input_directory = nullptr;
     std::string          input_name;
@@ -79,6 +81,7 @@ struct JobInput {
     // in /proc, is read as a stream to its end)
     bool        seekable = false;
     NPT_UInt64  start = 0;       // where a seekable input stood when opened
+    bool        fresh = false;   // opened by this run: it stands at 0
     NPT_UInt64  size = 0;        // seekable: bytes from start to the end
 };
 

@@ -181,6 +181,9 @@ LocateStaleCheck(JobOutput& output, const std::string& stale_path, const CheckOu
 {
     if (output.kind != JobOutput::TO_TEMP_FILE && output.kind != JobOutput::IN_PLACE) return 0;
     output.stale_check_label = QuotedName(stale_path);
+    // in a tree the check file written has that very name in the same
+    // open directory: what is there was looked at already, and is replaced
+    if (check.wanted && directory != nullptr && check.path == stale_path) return 0;
     OutputPlace& place = output.stale_check_place;
     if (SysError error = directory != nullptr ? place.LocateIn(*directory, name) : place.Locate(stale_path, false)) {
         return Failure("cannot look for " + output.stale_check_label + ", the check file of " + output.label +

@@ -11,6 +11,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include "CheckFileIo.h"
@@ -60,6 +61,7 @@ namespace {
 struct Task {
     std::shared_ptr<TreeDirectory> in, out;  // out: null for check and rekey
     std::string in_name, out_name;
+    NPT_UInt64  size = 0;  // as listed
 };
 
 // The workers' bytes, into the job's one progress line.
@@ -83,7 +85,7 @@ class TreeRun
 public:
     TreeRun(const Options& options, const EnvironmentPassword& environment)
         : m_Options(options), m_Environment(environment), m_Action(ActionOf(options)),
-          m_Shared(m_Line, m_ReportLock) {}
+          m_CountSizes(NoticesOnTerminal(options)), m_Shared(m_Line, m_ReportLock) {}
     ~TreeRun() { SetJobStatusLine(nullptr, nullptr); }
 
     int Run();
@@ -99,9 +101,10 @@ private:
     void Descend(const std::shared_ptr<TreeDirectory>& in, const std::shared_ptr<TreeDirectory>& out,
                  const std::string& name);
     void Push(Task task);
+    bool TakeBatch(std::vector<Task>& batch);
     void Skip(const std::string& path, const std::string& why);
     void Work();
-    void RunTask(const Task& task, FileReport& report);
+    void RunTask(const Task& task, FileReport& report, Key* key);
     // Counts report (count false: only the progress line's words).
     void Record(const FileReport& report, bool count = true);
     void WaitForWorkers();
@@ -114,14 +117,22 @@ private:
     JobKeys                    m_NewKeys;  // rekey
     std::shared_ptr<TreeDirectory> m_InRoot, m_OutRoot;
     FileInfo                   m_Forbidden;  // the destination, or the directory it is to be made in
+    // the sizes are counted only for a progress line a person may see
+    const bool                 m_CountSizes;
     unsigned                   m_TotalFiles = 0;
     NPT_UInt64                 m_TotalBytes = 0;
 
-    // the queue between the walk and the workers
+    // the queue between the walk and the workers, who take files from
+    // it in small batches; each side is woken only when the other has
+    // made a difference to it: work where there was none, room where the
+    // queue was full
     std::mutex              m_QueueLock;
-    std::condition_variable m_QueueChanged;
+    std::condition_variable m_WorkReady;
+    std::condition_variable m_RoomFree;
     std::deque<Task>        m_Queue;
     bool                    m_WalkDone = false;
+    bool                    m_WalkerWaits = false;
+    unsigned                m_Workers = 1;
     std::atomic<unsigned>   m_Running{0};
 
     // under m_ReportLock: the progress line, the tally, the --json lines
@@ -186,7 +197,7 @@ TreeRun::Count(const TreeDirectory& directory)
                        QuotedName(m_Options.input) + "; choose a directory outside it");
     }
     std::vector<TreeEntry> entries;
-    if (directory.List(entries) != 0) return 0;  // reported by the second walk
+    if (directory.List(entries, m_CountSizes) != 0) return 0;  // reported by the second walk
     for (const TreeEntry& entry : entries) {
         if (entry.kind == TreeEntry::REGULAR) {
             ++m_TotalFiles;
@@ -233,8 +244,12 @@ TreeRun::Walk(const std::shared_ptr<TreeDirectory>& in, const std::shared_ptr<Tr
         ReportTo(nullptr);
         Record(report);
     }
+    unsigned taken = 0;
     for (const TreeEntry& entry : entries) {
-        if (int signal_number = WaitForTerminatingSignal(0)) EndBySignal(signal_number);
+        // a look for a signal every few entries: quick enough for Ctrl-C
+        if (++taken % 16 == 0) {
+            if (int signal_number = WaitForTerminatingSignal(0)) EndBySignal(signal_number);
+        }
         Take(in, out, entry);
     }
 }
@@ -268,7 +283,7 @@ TreeRun::Take(const std::shared_ptr<TreeDirectory>& in, const std::shared_ptr<Tr
         if (EndsWith(entry.name, kSuffix)) Skip(path, "no check file ('tvkcrypt check --create' makes one)");
         return;
     }
-    Push(Task{in, m_Action == TreeAction::REKEY ? in : out, entry.name, out_name});
+    Push(Task{in, m_Action == TreeAction::REKEY ? in : out, entry.name, out_name, entry.size});
 }
 
 void
@@ -293,42 +308,72 @@ TreeRun::Descend(const std::shared_ptr<TreeDirectory>& in, const std::shared_ptr
     Walk(child_in, child_out);
 }
 
-// Hands a file to the workers, waiting while they have enough ahead
-// (each queued file holds its directories open).
+static const std::size_t kQueueLimit = 64;  // each queued file holds its directories open
+static const std::size_t kBatchLimit = 8;
+static const NPT_UInt64  kBatchBytes = NPT_UInt64(1) << 20;  // large files go one at a time
+
+// Hands a file to the workers, waiting while they have enough ahead.
 void
 TreeRun::Push(Task task)
 {
     std::unique_lock<std::mutex> lock(m_QueueLock);
-    while (m_Queue.size() >= 64) {
-        m_QueueChanged.wait_for(lock, std::chrono::milliseconds(100));
+    while (m_Queue.size() >= kQueueLimit) {
+        m_WalkerWaits = true;
+        m_RoomFree.wait_for(lock, std::chrono::milliseconds(100));
+        m_WalkerWaits = false;
         if (int signal_number = WaitForTerminatingSignal(0)) EndBySignal(signal_number);
     }
+    const bool was_empty = m_Queue.empty();
     m_Queue.push_back(std::move(task));
-    m_QueueChanged.notify_all();
+    if (was_empty) m_WorkReady.notify_all();
+}
+
+// The next files of a worker: a few small ones at a time, leaving the
+// others their share of what is queued. false once the walk is done and
+// nothing is left.
+bool
+TreeRun::TakeBatch(std::vector<Task>& batch)
+{
+    batch.clear();
+    std::unique_lock<std::mutex> lock(m_QueueLock);
+    m_WorkReady.wait(lock, [&] { return !m_Queue.empty() || m_WalkDone; });
+    if (m_Queue.empty()) return false;
+    std::size_t count = m_Queue.size() / m_Workers;
+    if (count > kBatchLimit) count = kBatchLimit;
+    if (count < 1) count = 1;
+    NPT_UInt64 bytes = 0;
+    while (batch.size() < count && (batch.empty() || bytes + m_Queue.front().size <= kBatchBytes)) {
+        bytes += m_Queue.front().size;
+        batch.push_back(std::move(m_Queue.front()));
+        m_Queue.pop_front();
+    }
+    if (m_WalkerWaits && m_Queue.size() <= kQueueLimit / 2) m_RoomFree.notify_one();
+    return true;
 }
 
 void
 TreeRun::Work()
 {
-    for (;;) {
-        Task task;
-        {
-            std::unique_lock<std::mutex> lock(m_QueueLock);
-            m_QueueChanged.wait(lock, [&] { return !m_Queue.empty() || m_WalkDone; });
-            if (m_Queue.empty()) break;
-            task = std::move(m_Queue.front());
-            m_Queue.pop_front();
-            m_QueueChanged.notify_all();
+    // the key memory of this worker's files: locked once, wiped after each
+    std::unique_ptr<Key> key;
+    try {
+        key.reset(new Key);
+    } catch (const std::bad_alloc&) {
+        // each file then asks for its own, and reports when it cannot
+    }
+    std::vector<Task> batch;
+    while (TakeBatch(batch)) {
+        for (const Task& task : batch) {
+            FileReport report;
+            RunTask(task, report, key.get());
+            Record(report);
         }
-        FileReport report;
-        RunTask(task, report);
-        Record(report);
     }
     --m_Running;
 }
 
 void
-TreeRun::RunTask(const Task& task, FileReport& report)
+TreeRun::RunTask(const Task& task, FileReport& report, Key* key)
 {
     Options options = m_Options;
     options.recursive = false;
@@ -339,6 +384,7 @@ TreeRun::RunTask(const Task& task, FileReport& report)
     FileContext context;
     context.keys = &m_Keys;
     context.new_keys = &m_NewKeys;
+    context.key = key;
     context.progress = &m_Shared;
     context.input_directory = task.in.get();
     context.input_name = task.in_name;
@@ -387,7 +433,7 @@ TreeRun::WaitForWorkers()
         std::lock_guard<std::mutex> lock(m_QueueLock);
         m_WalkDone = true;
     }
-    m_QueueChanged.notify_all();
+    m_WorkReady.notify_all();
     while (m_Running.load() > 0) {
         if (int signal_number = WaitForTerminatingSignal(50)) EndBySignal(signal_number);
     }
@@ -417,6 +463,7 @@ TreeRun::Run()
     unsigned workers = m_Options.jobs != 0 ? m_Options.jobs : ProcessorCount();
     if (workers > kMaxJobs) workers = kMaxJobs;
     std::vector<std::thread> threads;
+    m_Workers = workers;
     m_Running = workers;
     for (unsigned i = 0; i < workers; ++i) threads.emplace_back([this] { Work(); });
     Walk(m_InRoot, m_OutRoot);
