@@ -27,6 +27,16 @@ tvk_require_packages() {
     fi
 }
 
+# tvk_require_volume_tools: what tests/tools/FatVolumeWin32.sh mounts a
+# volume without hard links with (FAT where the kernel has the driver,
+# exFAT through FUSE where it has not), installed as root only, as only
+# root mounts; where that fails, the test is skipped and says why.
+tvk_require_volume_tools() {
+    [ "$(id -u)" -eq 0 ] || return 0
+    tvk_require_packages dosfstools exfatprogs exfat-fuse fuse3 ||
+        echo "note: no dosfstools or exFAT tools: the test on such a volume will be skipped"
+}
+
 # tvk_build PRESET [TARGET...]: configures and builds one preset.
 tvk_build() {
     local preset=$1; shift

@@ -18,6 +18,7 @@ if [ "$(id -u)" -eq 0 ] && [ "$(dpkg --print-architecture)" = amd64 ] &&
 fi
 tvk_require_packages cmake make libgtest-dev g++-mingw-w64-i686-posix \
     g++-mingw-w64-x86-64-posix wine wine64 wine32:i386
+tvk_require_volume_tools
 
 cd "$TVK_ROOT"
 export WINEDEBUG=-all

@@ -180,6 +180,7 @@ tvk_windows_part() {
     fi
     tvk_require_packages g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix \
         binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 wine wine64 wine32:i386 || exit 1
+    tvk_require_volume_tools
     local arch
     for arch in x86 x64; do
         TVK_COUNT_CASES=1 WINEDEBUG=-all tvk_run_preset windows-$arch

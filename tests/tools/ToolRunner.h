@@ -132,12 +132,11 @@ Utf8(const std::wstring& wide)
     return text;
 }
 
-// The build gives the tool's path as the build host sees it; under Wine
-// a host path "/x/y" is the drive Z: ("Z:\x\y").
+// A path as the build host sees it, for Windows: under Wine a host path
+// "/x/y" is the drive Z: ("Z:\x\y"); other paths stay as they are.
 inline std::string
-ToolPath()
+HostPath(std::string path)
 {
-    std::string path = TVKCRYPT_PATH;
     if (!path.empty() && path[0] == '/') {
         path = "Z:" + path;
         for (char& c : path) {
@@ -145,6 +144,13 @@ ToolPath()
         }
     }
     return path;
+}
+
+// The build gives the tool's path as the build host sees it.
+inline std::string
+ToolPath()
+{
+    return HostPath(TVKCRYPT_PATH);
 }
 
 // One argument quoted for the runtime's command-line parser: backslashes
@@ -698,13 +704,16 @@ ListDirectory(const std::string& path)
 class TempDir
 {
 public:
-    TempDir() {
+    // in the system's temporary folder, or in parent
+    explicit TempDir(const std::string& parent = std::string()) {
         wchar_t base[MAX_PATH + 1];
-        DWORD length = GetTempPathW(MAX_PATH + 1, base);
-        if (length == 0 || length > MAX_PATH) return;
+        DWORD length = parent.empty() ? GetTempPathW(MAX_PATH + 1, base) : 0;
+        if (parent.empty() && (length == 0 || length > MAX_PATH)) return;
+        std::string prefix = parent.empty() ? Utf8(std::wstring(base, length)) : parent;
+        if (prefix.back() != '\\' && prefix.back() != '/') prefix += '\\';
         static unsigned counter = 0;
         for (unsigned attempt = 0; attempt < 100; ++attempt) {
-            std::string path = Utf8(std::wstring(base, length)) + "tvkcrypt-test-" +
+            std::string path = prefix + "tvkcrypt-test-" +
                                std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
             if (CreateDirectoryW(Wide(path).c_str(), nullptr)) {
                 m_Path = path;

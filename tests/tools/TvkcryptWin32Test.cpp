@@ -1,8 +1,9 @@
 // tvkcrypt.exe where Windows differs: standard streams that the runtime
 // would translate in text mode, file names beyond the ANSI code page,
 // backslashes and drive letters, a target held open by another program,
-// read-only targets, links, both workers on a large file, Ctrl-Break and
-// a process ended outright.
+// read-only targets, links, a pair replaced on a volume without hard
+// links, both workers on a large file, Ctrl-Break and a process ended
+// outright.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -330,6 +331,49 @@ TEST(TargetTest, SymbolicLinkIsReplacedUnlessFollowed)
     EXPECT_EQ(ReadFile(dir / "real"), "the link's target");
     EXPECT_EQ(GetFileAttributesW(Wide(dir / "link").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
     EXPECT_TRUE(SameBytes(ReadFile(dir / "link"), expected));
+}
+
+// On a volume without hard links (FAT, exFAT: memory cards, USB sticks)
+// the old check file of a replaced pair moves to its hidden name instead
+// of gaining a second one. A replacement refused midway (the target held
+// open without sharing deletion) brings it back: the old pair stays
+// usable; a free target gets the new pair, with nothing hidden left.
+// Run by FatVolumeWin32.sh, which mounts such a volume for it.
+TEST(FatVolumeTest, DISABLED_PairIsReplacedWithoutHardLinks)
+{
+    const char* volume = std::getenv("TVK_TEST_FAT_DIR");
+    if (volume == nullptr || *volume == '\0') GTEST_SKIP() << "no volume: FatVolumeWin32.sh mounts one";
+    TempDir dir(HostPath(volume));
+    ASSERT_FALSE(dir.Path().empty()) << volume;
+    WriteFile(dir / "old", PatternData(3000, 11));
+    const std::string clear = PatternData(5000, 12);
+    WriteFile(dir / "new", clear);
+    // what is tested is the way without hard links
+    ASSERT_FALSE(CreateHardLinkW(Wide(Backslashed(dir / "link")).c_str(), Wide(Backslashed(dir / "old")).c_str(),
+                                 nullptr))
+        << volume << " has hard links";
+
+    ExpectSuccess(RunWithPassword({"encrypt", dir / "old", "-o", dir / "F"}, kPassword));
+    const std::string old_data = ReadFile(dir / "F"), old_check = ReadFile(dir / "F.tvkcheck");
+    const std::vector<std::string> pair = {"F", "F.tvkcheck", "new", "old"};
+    ASSERT_EQ(dir.List(), pair);
+    HANDLE held = CreateFileW(Wide(dir / "F").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    RunResult run = RunWithPassword({"encrypt", dir / "new", "-f", "-o", dir / "F"}, kPassword);
+    CloseHandle(held);
+    EXPECT_EQ(run.exit_code, 1);
+    EXPECT_NE(run.err.find("/F': in use by another program"), std::string::npos) << run.err;
+    EXPECT_TRUE(SameBytes(ReadFile(dir / "F"), old_data));
+    EXPECT_TRUE(SameBytes(ReadFile(dir / "F.tvkcheck"), old_check));
+    EXPECT_EQ(dir.List(), pair);
+
+    ExpectSuccess(RunWithPassword({"encrypt", dir / "new", "-f", "-o", dir / "F"}, kPassword));
+    EXPECT_EQ(dir.List(), pair);
+    // verified against the new check file as it decrypts
+    run = RunWithPassword({"decrypt", dir / "F"}, kPassword);
+    ExpectSuccess(run);
+    EXPECT_TRUE(SameBytes(run.out, clear));
 }
 
 // Files of several blocks go through both workers with positioned
