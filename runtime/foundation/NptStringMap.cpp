@@ -51,106 +51,133 @@ void StorePair(NPT_String& name, NPT_String& value, NPT_StringMap& map)
     value.SetLength(0, false);
 }
 
+// What one character did: the parse goes on, ends well, or fails.
+enum StepResult { STEP_ON, STEP_DONE, STEP_INVALID };
+
+// The parse of one list: one method per group of states.
+class ParameterListParser
+{
+public:
+    explicit ParameterListParser(NPT_StringMap& map) : m_Map(map)
+    {
+        m_Name.Reserve(64);
+        m_Value.Reserve(64);
+    }
+
+    StepResult Step(char c)
+    {
+        if (!m_Escape && (c == '\r' || c == '\n')) return STEP_ON;
+        // below 0x20 as a signed byte: also the NUL and 0x80..0xFF
+        const bool control = static_cast<signed char>(c) < 0x20;
+        switch (m_State) {
+        case BEFORE_NAME:
+        case IN_NAME:
+        case AFTER_NAME:
+            return StepInName(c, control);
+        case IN_QUOTED_VALUE:
+            return StepInQuotes(c, control);
+        default:
+            return StepInValue(c, control);
+        }
+    }
+
+private:
+    StepResult StepInName(char c, bool control)
+    {
+        if (m_State == BEFORE_NAME) {
+            if (c == '\0') return STEP_DONE;
+            if (c == ' ' || c == '\t') return STEP_ON;
+            if (control) return STEP_INVALID;
+            m_Name += c;
+            m_State = IN_NAME;
+            return STEP_ON;
+        }
+        if (c == '=') {
+            m_State = AFTER_EQUALS;
+        } else if (c == ' ') {
+            m_State = AFTER_NAME;
+        } else if (m_State == AFTER_NAME || control) {
+            return STEP_INVALID;
+        } else {
+            m_Name += c;
+        }
+        return STEP_ON;
+    }
+
+    StepResult StepInValue(char c, bool control)
+    {
+        switch (m_State) {
+        case AFTER_EQUALS:
+            if (c == ' ') return STEP_ON;
+            if (c == '"') {
+                m_State = IN_QUOTED_VALUE;
+                return STEP_ON;
+            }
+            if (control) return STEP_INVALID;
+            m_Value += c;
+            m_State = IN_BARE_VALUE;
+            return STEP_ON;
+        case IN_BARE_VALUE:
+            if (c == '\0' || c == ';') {
+                StorePair(m_Name, m_Value, m_Map);
+                m_State = BEFORE_NAME;
+                return c == '\0' ? STEP_DONE : STEP_ON;
+            }
+            if (control) return STEP_INVALID;
+            m_Value += c;
+            return STEP_ON;
+        default:  // AFTER_QUOTED_VALUE
+            if (c == '\0') return STEP_DONE;
+            if (c == ' ') return STEP_ON;
+            if (c == ';') {
+                m_State = BEFORE_NAME;
+                return STEP_ON;
+            }
+            return STEP_INVALID;
+        }
+    }
+
+    StepResult StepInQuotes(char c, bool control)
+    {
+        if (m_Escape) {
+            if (c == '\0') return STEP_INVALID;
+            m_Value += c;
+            m_Escape = false;
+            return STEP_ON;
+        }
+        if (c == '\\') {
+            m_Escape = true;
+            return STEP_ON;
+        }
+        if (c == '"') {
+            StorePair(m_Name, m_Value, m_Map);
+            m_State = AFTER_QUOTED_VALUE;
+            return STEP_ON;
+        }
+        if (control) return STEP_INVALID;
+        m_Value += c;
+        return STEP_ON;
+    }
+
+    NPT_StringMap&     m_Map;
+    NPT_String         m_Name;
+    NPT_String         m_Value;
+    ParameterListState m_State  = BEFORE_NAME;
+    bool               m_Escape = false;
+};
+
 } // namespace
 
 NPT_Result NPT_ParseParameterList(const char* text, NPT_StringMap& map)
 {
     if (text == nullptr) return NPT_ERROR_INVALID_PARAMETERS;
 
-    NPT_String name;
-    NPT_String value;
-    name.Reserve(64);
-    value.Reserve(64);
-
-    ParameterListState state = BEFORE_NAME;
-    bool escape = false;
+    ParameterListParser parser(map);
     for (const char* p = text;; ++p) {
-        char c = *p;
-        if (!escape && (c == '\r' || c == '\n')) continue;
-        // below 0x20 as a signed byte: also the NUL and 0x80..0xFF
-        bool control = static_cast<signed char>(c) < 0x20;
-
-        switch (state) {
-        case BEFORE_NAME:
-            if (c == '\0') return NPT_SUCCESS;
-            if (c == ' ' || c == '\t') break;
-            if (control) return NPT_ERROR_INVALID_SYNTAX;
-            name += c;
-            state = IN_NAME;
-            break;
-
-        case IN_NAME:
-            if (control) return NPT_ERROR_INVALID_SYNTAX;
-            if (c == ' ') {
-                state = AFTER_NAME;
-            } else if (c == '=') {
-                state = AFTER_EQUALS;
-            } else {
-                name += c;
-            }
-            break;
-
-        case AFTER_NAME:
-            if (c == ' ') break;
-            if (c == '=') {
-                state = AFTER_EQUALS;
-                break;
-            }
-            return NPT_ERROR_INVALID_SYNTAX;
-
-        case AFTER_EQUALS:
-            if (c == ' ') break;
-            if (c == '"') {
-                state = IN_QUOTED_VALUE;
-                break;
-            }
-            if (control) return NPT_ERROR_INVALID_SYNTAX;
-            value += c;
-            state = IN_BARE_VALUE;
-            break;
-
-        case IN_BARE_VALUE:
-            if (c == '\0') {
-                StorePair(name, value, map);
-                return NPT_SUCCESS;
-            }
-            if (c == ';') {
-                StorePair(name, value, map);
-                state = BEFORE_NAME;
-                break;
-            }
-            if (control) return NPT_ERROR_INVALID_SYNTAX;
-            value += c;
-            break;
-
-        case IN_QUOTED_VALUE:
-            if (escape) {
-                if (c == '\0') return NPT_ERROR_INVALID_SYNTAX;
-                value += c;
-                escape = false;
-                break;
-            }
-            if (c == '\\') {
-                escape = true;
-                break;
-            }
-            if (c == '"') {
-                StorePair(name, value, map);
-                state = AFTER_QUOTED_VALUE;
-                break;
-            }
-            if (control) return NPT_ERROR_INVALID_SYNTAX;
-            value += c;
-            break;
-
-        case AFTER_QUOTED_VALUE:
-            if (c == '\0') return NPT_SUCCESS;
-            if (c == ' ') break;
-            if (c == ';') {
-                state = BEFORE_NAME;
-                break;
-            }
-            return NPT_ERROR_INVALID_SYNTAX;
+        switch (parser.Step(*p)) {
+        case STEP_DONE:    return NPT_SUCCESS;
+        case STEP_INVALID: return NPT_ERROR_INVALID_SYNTAX;
+        case STEP_ON:      break;
         }
     }
 }
