@@ -62,6 +62,8 @@ echo
 # --- rows -------------------------------------------------------------------
 rate_row "ProcessBuffer 16 KiB, Windows $ARCH / Linux"  ">=0.95" \
   "$windows process-buffer 16384" "'$native' process-buffer 16384"
+rate_row "ProcessBuffer 16 KiB in place, Windows $ARCH / Linux" "-" \
+  "$windows in-place 16384" "'$native' in-place 16384"
 rate_row "ProcessBuffer 1 MiB, Windows $ARCH / Linux"   "-" \
   "$windows process-buffer 1048576" "'$native' process-buffer 1048576"
 rate_row "Buffer form 1 MiB, Windows $ARCH / Linux"     ">=0.9" \
