@@ -13,6 +13,9 @@
 # Builds keystream_rate (bench/keystream_rate.cpp) in Release form twice:
 # natively in build-bench/ (as run_benchmarks.sh does) and for Windows in
 # build-bench-windows-ARCH/, which also holds that build's Wine prefix.
+# For x86 also as a 32-bit Linux program in build-bench-i386/ where the
+# i686-linux-gnu cross compiler is installed: its rows split the gap into
+# what 32-bit code costs and what Windows adds.
 # Needs the packages of scripts/test-windows.sh (mingw-w64, Wine).
 #
 # Optional: BENCH_WINDOWS_BASELINE_DIR=<another Windows build of ARCH
@@ -30,6 +33,7 @@ case $ARCH in
   *) echo "usage: bench/windows_speed.sh [x86|x64]" >&2; exit 2 ;;
 esac
 NATIVE_DIR=$ROOT/build-bench
+I386_DIR=$ROOT/build-bench-i386
 WINDOWS_DIR=$ROOT/build-bench-windows-$ARCH
 # shellcheck source=bench_lib.sh
 source "$ROOT/bench/bench_lib.sh"
@@ -49,6 +53,12 @@ build() {  # build DIR CMAKE-ARGS...: configures once, then builds the driver
 mkdir -p "$NATIVE_DIR" "$WINDOWS_DIR"
 build "$NATIVE_DIR"
 build "$WINDOWS_DIR" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchains/$toolchain.cmake"
+# x86 only: the same 32-bit code as a Linux program, which tells what
+# 32-bit code costs on this processor apart from Windows and Wine
+if [ "$ARCH" = x86 ] && command -v i686-linux-gnu-g++ >/dev/null; then
+  mkdir -p "$I386_DIR"
+  build "$I386_DIR" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchains/i686-linux-gnu.cmake"
+fi
 
 native=$NATIVE_DIR/bench/keystream_rate
 windows="'$ROOT/cmake/wine-run.sh' $wine_arch '$WINDOWS_DIR/wineprefix' '$WINDOWS_DIR/bench/keystream_rate.exe'"
@@ -62,10 +72,19 @@ echo
 # --- rows -------------------------------------------------------------------
 rate_row "ProcessBuffer 16 KiB, Windows $ARCH / Linux"  ">=0.95" \
   "$windows process-buffer 16384" "'$native' process-buffer 16384"
+rate_row "ProcessBuffer 16 KiB in place, Windows $ARCH / Linux" "-" \
+  "$windows in-place 16384" "'$native' in-place 16384"
 rate_row "ProcessBuffer 1 MiB, Windows $ARCH / Linux"   "-" \
   "$windows process-buffer 1048576" "'$native' process-buffer 1048576"
 rate_row "Buffer form 1 MiB, Windows $ARCH / Linux"     ">=0.9" \
   "$windows buffer-form 1048576" "'$native' buffer-form 1048576"
+
+if [ -x "$I386_DIR/bench/keystream_rate" ] && [ "$ARCH" = x86 ]; then
+  rate_row "ProcessBuffer 16 KiB, Linux i386 / Linux x64" "-" \
+    "'$I386_DIR/bench/keystream_rate' process-buffer 16384" "'$native' process-buffer 16384"
+  rate_row "ProcessBuffer 16 KiB, Windows x86 / Linux i386" "-" \
+    "$windows process-buffer 16384" "'$I386_DIR/bench/keystream_rate' process-buffer 16384"
+fi
 
 if [[ -n ${BENCH_WINDOWS_BASELINE_DIR:-} ]]; then
   # another Windows build of the same architecture with this revision's

@@ -376,7 +376,8 @@ TVK_CtrStreamCipher::TVK_CtrStreamCipher(NPT_BlockCipher* block_cipher, NPT_UInt
       m_ExpansionFactor(expansion_factor > MAX_EXPANSION_FACTOR ? MAX_EXPANSION_FACTOR
                                                                 : expansion_factor),
       m_KeyStreamValid(false),
-      m_BatchKeys()
+      m_BatchKeys(),
+      m_BatchCounters()
 {
     m_KeyStreamSize = kBlockSize << m_ExpansionFactor;
 }
@@ -469,24 +470,22 @@ NPT_Result TVK_CtrStreamCipher::ProcessChunks(const NPT_UInt8* in, NPT_UInt8* ou
 {
     const NPT_Size chunks = (count + m_KeyStreamSize - 1) >> (m_ExpansionFactor + 4);
 
-    // only the blocks in use are written: clearing all of them would cost
-    // a 16 KiB batch as much as its counter arithmetic
-    NPT_UInt8  counters[BATCH_CHUNKS * kBlockSize];
-    NPT_UInt32 offset = m_StreamOffset;
-    for (NPT_Size i = 0; i < chunks; ++i) {
+    // in locals: the byte stores below could otherwise change the members
+    // as far as the compiler knows, which would reload them every time
+    const unsigned   shift  = m_ExpansionFactor + 4;
+    const NPT_UInt32 size   = m_KeyStreamSize;
+    NPT_UInt32       offset = m_StreamOffset;
+    for (NPT_UInt8* block = m_BatchCounters; block < m_BatchCounters + chunks * kBlockSize; block += kBlockSize) {
         // each chunk's number from its own offset, so that it wraps with
-        // the offset at 2^32
-        // built as four words, which compilers store as four words (the
-        // last byte-swapped) rather than as twelve zeros and four bytes
-        const NPT_UInt32 chunk = offset >> (m_ExpansionFactor + 4);
+        // the offset at 2^32; big-endian, built so that compilers make it
+        // one byte-swapped store
+        const NPT_UInt32 chunk = offset >> shift;
         const NPT_UInt8  number[4] = {static_cast<NPT_UInt8>(chunk >> 24), static_cast<NPT_UInt8>(chunk >> 16),
                                       static_cast<NPT_UInt8>(chunk >> 8), static_cast<NPT_UInt8>(chunk)};
-        NPT_UInt32 block[4] = {0, 0, 0, 0};
-        std::memcpy(&block[3], number, 4);
-        std::memcpy(counters + i * kBlockSize, block, kBlockSize);
-        offset += m_KeyStreamSize;
+        std::memcpy(block + 12, number, 4);
+        offset += size;
     }
-    NPT_Result result = m_BlockCipher->ProcessBlocks(counters, m_BatchKeys, chunks);
+    NPT_Result result = m_BlockCipher->ProcessBlocks(m_BatchCounters, m_BatchKeys, chunks);
     if (NPT_FAILED(result)) return result;
 
     FunctionFor(CurrentWidth())(in, out, m_BatchKeys, m_KeyStreamSize, count);

@@ -135,6 +135,9 @@ private:
     bool             m_KeyStreamValid;
     // K(c) of the chunks of one batch
     NPT_UInt8        m_BatchKeys[BATCH_CHUNKS * 16];
+    // the counter blocks of one batch: their first 12 bytes are zero for
+    // good, and a batch writes only the chunk numbers after them
+    NPT_UInt8        m_BatchCounters[BATCH_CHUNKS * 16];
 };
 
 #endif // TVK_STREAM_CIPHER_H
